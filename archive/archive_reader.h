@@ -1,0 +1,52 @@
+// Reading and judging a self-extracting file through one binary stream.
+#pragma once
+
+#include "member_record.h"
+
+#include <cstdint>
+#include <cstdio>
+
+// Files this long or longer can't carry a 32-bit signed length trailer.
+constexpr int64_t LARGEST_ARCHIVE_FILE = INT64_C(0x7FFFFFFF);
+
+// True when the file is whole: its last four bytes hold `file_size`. A size
+// outside 4 .. 2^31-1, a failed positioning or a short trailer read all fail.
+bool check_length_trailer(FILE *archive, int64_t file_size);
+
+// Positions the stream at the first member record.
+bool seek_archive_start(FILE *archive);
+
+enum record_read_result {
+    RECORD_READ,        // a whole record is in the record area
+    RECORD_END,         // the read met the end of the file: the walk is over
+    RECORD_READ_FAILED, // the read failed without meeting the end (device error)
+};
+
+// Reads the next RECORD_SIZE bytes into `record`. As the walk relies on, the
+// stream's end-of-file state decides, not the count delivered, so the trailer
+// after the last member ends the walk without being judged.
+record_read_result read_member_record(FILE *archive, member_record *record);
+
+enum record_verdict {
+    RECORD_GOOD,
+    RECORD_BAD_MAGIC,
+    RECORD_BAD_KIND,
+    RECORD_BAD_NAME,   // no NUL inside the field, or empty
+    RECORD_UNSAFE_NAME, // would leave the current directory
+    RECORD_BAD_SIZE,   // negative, or more data than the file holds
+};
+
+// Judges a record completely before anything touches the disk: magic, kind,
+// name, then (for a file member) its size against `bytes_after_record`, the
+// bytes between the record's end and the trailer.
+record_verdict judge_member_record(const member_record *record, int64_t bytes_after_record);
+
+// True when `name` stays inside the current directory: not absolute, no drive
+// letter, no ".." part (both '/' and '\\' separate parts).
+bool is_contained_name(const char *name);
+
+// Bytes of data that follow a good record: `size` for a file, 0 for a directory.
+int32_t member_data_size(const member_record *record);
+
+// Short English text for a verdict, for tools that explain a refusal.
+const char *describe_record_verdict(record_verdict verdict);

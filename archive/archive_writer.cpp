@@ -1,0 +1,61 @@
+#include "archive_writer.h"
+
+#include <cstring>
+
+bool write_stub_and_filler(FILE *out, const void *stub, size_t stub_size) {
+    if (stub_size > static_cast<size_t>(ARCHIVE_START))
+        return false;
+    if (stub_size > 0 && std::fwrite(stub, 1, stub_size, out) != stub_size)
+        return false;
+    for (size_t at = stub_size; at < static_cast<size_t>(ARCHIVE_START); ++at)
+        if (std::fputc(FILLER_BYTE, out) == EOF)
+            return false;
+    return true;
+}
+
+bool write_member_record(FILE *out, char kind, const char *name, int32_t size) {
+    size_t name_length = std::strlen(name);
+    if (name_length > LONGEST_MEMBER_NAME || size < 0)
+        return false;
+    member_record record;
+    std::memset(&record, 0, sizeof record);
+    record.kind = kind;
+    std::memcpy(record.name, name, name_length);
+    record.size = size;
+    record.magic = RECORD_MAGIC;
+    unsigned char bytes[RECORD_SIZE];
+    encode_member_record(&record, bytes);
+    return std::fwrite(bytes, 1, sizeof bytes, out) == sizeof bytes;
+}
+
+bool write_length_trailer(FILE *out) {
+    long position = std::ftell(out);
+    if (position < 0 || static_cast<int64_t>(position) + TRAILER_SIZE > INT64_C(0x7FFFFFFF))
+        return false;
+    unsigned char trailer[TRAILER_SIZE];
+    encode_le32(static_cast<uint32_t>(position + TRAILER_SIZE), trailer);
+    return std::fwrite(trailer, 1, sizeof trailer, out) == sizeof trailer;
+}
+
+static bool write_members(FILE *out, const std::vector<archive_member> &members) {
+    for (const archive_member &member : members) {
+        bool is_file = member.kind == KIND_FILE;
+        int32_t size = is_file ? static_cast<int32_t>(member.data.size()) : 0;
+        if (!write_member_record(out, member.kind, member.name.c_str(), size))
+            return false;
+        if (is_file && !member.data.empty() &&
+            std::fwrite(member.data.data(), 1, member.data.size(), out) != member.data.size())
+            return false;
+    }
+    return true;
+}
+
+bool write_sfx_file(const char *path, const std::string &stub,
+                    const std::vector<archive_member> &members) {
+    FILE *out = std::fopen(path, "wb");
+    if (out == nullptr)
+        return false;
+    bool written = write_stub_and_filler(out, stub.data(), stub.size()) &&
+                   write_members(out, members) && write_length_trailer(out);
+    return std::fclose(out) == 0 && written;
+}

@@ -1,0 +1,10 @@
+#include "closing_notice.h"
+
+#include "console.h"
+#include "platform.h"
+
+void run_closing_notice() {
+    report_separator();
+    if (platform_exists(NOTICE_FILE_NAME))
+        platform_show_text_file(NOTICE_FILE_NAME);
+}

@@ -1,0 +1,91 @@
+#include "run.h"
+
+#include "archive_reader.h"
+#include "closing_notice.h"
+#include "console.h"
+#include "member_output.h"
+#include "platform.h"
+
+#include <cstdlib>
+#include <cstring>
+
+// The name shown and opened: the start name upper-cased (ASCII letters only),
+// with ".EXE" appended when it holds ".EXE" nowhere. Null when out of memory.
+static char *make_program_path(const char *start_name) {
+    size_t length = std::strlen(start_name);
+    char *path = static_cast<char *>(std::malloc(length + sizeof ".EXE"));
+    if (path == nullptr)
+        return nullptr;
+    for (size_t i = 0; i <= length; ++i) {
+        char c = start_name[i];
+        path[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    if (std::strstr(path, ".EXE") == nullptr)
+        std::strcat(path, ".EXE");
+    return path;
+}
+
+void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags *flags) {
+    if (!seek_archive_start(archive))
+        return;
+    int64_t record_offset = ARCHIVE_START;
+    member_record record;
+    for (;;) {
+        record_read_result read = read_member_record(archive, &record);
+        if (read == RECORD_END)
+            return;
+        flags->record_seen = true;
+        int64_t bytes_after_record = file_size - TRAILER_SIZE - (record_offset + RECORD_SIZE);
+        if (read == RECORD_READ_FAILED ||
+            judge_member_record(&record, bytes_after_record) != RECORD_GOOD) {
+            report_bad_record();
+            flags->error = true;
+            return;
+        }
+        if (output_member(&record, archive, copy_buffer) != MEMBER_DONE) {
+            flags->error = true;
+            return;
+        }
+        record_offset += RECORD_SIZE + member_data_size(&record);
+    }
+}
+
+// Checks the length and walks the members of the open archive `path`.
+static void extract_archive(FILE *archive, const char *path, char *copy_buffer,
+                            run_flags *flags) {
+    int64_t file_size = 0;
+    bool size_known = platform_file_size(path, &file_size);
+    if (!size_known || !check_length_trailer(archive, file_size)) {
+        report_wrong_length();
+        flags->error = true;
+        return;
+    }
+    walk_members(archive, file_size, copy_buffer, flags);
+    if (!flags->record_seen)
+        report_no_files();
+}
+
+int run_extractor(int argc, char **argv) {
+    char *copy_buffer = static_cast<char *>(std::malloc(COPY_CHUNK));
+    char *path = copy_buffer ? make_program_path(platform_program_name(argc, argv)) : nullptr;
+    if (path == nullptr) {
+        report_no_memory();
+        return -1;
+    }
+    report_program_file(path);
+    platform_match_letter_case(path);
+
+    run_flags flags = {false, false};
+    FILE *archive = std::fopen(path, "rb");
+    if (archive == nullptr) {
+        report_open_failed();
+        flags.error = true;
+    } else {
+        extract_archive(archive, path, copy_buffer, &flags);
+        std::fclose(archive);
+    }
+    std::free(path);
+    if (!flags.error)
+        run_closing_notice();
+    return 0;
+}

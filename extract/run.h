@@ -1,0 +1,18 @@
+// The extractor's run from entry to exit status.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+struct run_flags {
+    bool error;       // decides whether the run closes with the notice
+    bool record_seen; // a record was taken up, good or bad
+};
+
+// Walks the member records from ARCHIVE_START of an archive whose length check
+// passed (`file_size` is its length) and hands each good one to member output.
+// The first bad record or failed member sets the error flag and ends the walk.
+void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags *flags);
+
+// The whole run; returns the exit status (-1 only when memory runs out).
+int run_extractor(int argc, char **argv);

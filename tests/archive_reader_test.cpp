@@ -1,0 +1,107 @@
+// The record walk against streams that fail the way a device can, which a
+// real file on a working disk never does.
+#include "archive_reader.h"
+#include "run.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// A read-only stream over `bytes` whose reads fail once `fail_at` bytes were delivered.
+struct failing_source {
+    std::string bytes;
+    size_t fail_at;
+    size_t position;
+};
+
+ssize_t failing_read(void *cookie, char *buffer, size_t size) {
+    failing_source *source = static_cast<failing_source *>(cookie);
+    if (source->position >= source->fail_at) {
+        errno = EIO;
+        return -1;
+    }
+    size_t count = std::min(size, std::min(source->fail_at, source->bytes.size()) - source->position);
+    std::memcpy(buffer, source->bytes.data() + source->position, count);
+    source->position += count;
+    return static_cast<ssize_t>(count);
+}
+
+int failing_seek(void *cookie, off64_t *offset, int whence) {
+    failing_source *source = static_cast<failing_source *>(cookie);
+    if (whence != SEEK_SET)
+        return -1;
+    source->position = static_cast<size_t>(*offset);
+    return 0;
+}
+
+FILE *open_failing_stream(failing_source *source) {
+    cookie_io_functions_t functions = {failing_read, nullptr, failing_seek, nullptr};
+    return fopencookie(source, "rb", functions);
+}
+
+struct walk_outcome {
+    run_flags flags;
+    std::string output;
+};
+
+// Walks `members` (as they stand after ARCHIVE_START) in a fresh folder, the
+// stream failing after `fail_after` bytes of them.
+walk_outcome walk_failing(const temp_folder &folder, const std::string &members, size_t fail_after) {
+    failing_source source{std::string(ARCHIVE_START, 'x') + members + "TRLR",
+                          ARCHIVE_START + fail_after, 0};
+    FILE *archive = open_failing_stream(&source);
+    char copy_buffer[COPY_CHUNK];
+    walk_outcome outcome{{false, false}, ""};
+    char previous[4096];
+    EXPECT_NE(getcwd(previous, sizeof previous), nullptr);
+    EXPECT_EQ(chdir(folder.path.c_str()), 0);
+    testing::internal::CaptureStdout();
+    walk_members(archive, static_cast<int64_t>(source.bytes.size()), copy_buffer, &outcome.flags);
+    outcome.output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(chdir(previous), 0);
+    std::fclose(archive);
+    return outcome;
+}
+
+TEST(RecordWalk, ReadErrorInARecordIsABadRecord) {
+    temp_folder folder;
+    walk_outcome outcome = walk_failing(folder, record_bytes('f', "a.txt", 0), 100);
+    EXPECT_EQ(outcome.output, "!!!Error, bad file record.\n");
+    EXPECT_TRUE(outcome.flags.error);
+    EXPECT_TRUE(outcome.flags.record_seen);
+}
+
+TEST(RecordWalk, ReadErrorInMemberDataRemovesThePartialFile) {
+    temp_folder folder;
+    std::string members = record_bytes('f', "part.bin", 40000) + patterned_data(40000);
+    walk_outcome outcome = walk_failing(folder, members, RECORD_SIZE + 20000);
+    EXPECT_EQ(outcome.output, "Extracting : part.bin " + figure("0.0") + figure("40.0") +
+                                  "\b, failed\n!!!Error, bad file record.\n");
+    EXPECT_TRUE(outcome.flags.error);
+    EXPECT_FALSE(path_exists(folder / "part.bin"));
+}
+
+TEST(RecordWalk, SoundStreamWalksToTheEnd) {
+    temp_folder folder;
+    std::string members = record_bytes('d', "d", 0) + record_bytes('f', "d/f", 2) + "ok";
+    walk_outcome outcome = walk_failing(folder, members, members.size() + 100);
+    EXPECT_EQ(outcome.output, directory_line("d") + file_line("d/f", figure("0.0")));
+    EXPECT_FALSE(outcome.flags.error);
+    EXPECT_EQ(read_file(folder / "d/f"), "ok");
+}
+
+TEST(ContainedName, TellsNamesThatStayInsideFromOthers) {
+    const char *inside[] = {"a", "a/b", "a\\b", "..a", "a..", "a/..b/c", ".", "./a", "ab:c"};
+    const char *outside[] = {"/a", "\\a", "C:a", "z:\\a", "..", "../a", "a/..", "a\\..\\..\\b",
+                             "a/../b", "a:b"};
+    for (const char *name : inside)
+        EXPECT_TRUE(is_contained_name(name)) << name;
+    for (const char *name : outside)
+        EXPECT_FALSE(is_contained_name(name)) << name;
+}
+
+} // namespace

@@ -1,0 +1,207 @@
+#include "test_support.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <ftw.h>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+temp_folder::temp_folder() {
+    const char *base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/sfxtest.XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    path = buffer.data();
+}
+
+static int remove_entry(const char *entry, const struct stat *, int, struct FTW *) {
+    return remove(entry);
+}
+
+temp_folder::~temp_folder() {
+    // Depth first, never following links, so nothing outside the folder is touched.
+    nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+// Reads both pipes until the child closes them, so neither can fill and block.
+static void drain_pipes(int out_fd, int err_fd, std::string *out, std::string *err) {
+    struct pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    std::string *sinks[2] = {out, err};
+    int open_count = 2;
+    char chunk[65536];
+    while (open_count > 0) {
+        if (poll(fds, 2, -1) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            ssize_t got = read(fds[i].fd, chunk, sizeof chunk);
+            if (got > 0) {
+                sinks[i]->append(chunk, static_cast<size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+}
+
+program_run run_program(const std::string &program, const std::vector<std::string> &arguments,
+                        const std::string &folder) {
+    int out_pipe[2], err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
+        throw std::runtime_error("pipe failed");
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        int null_fd = open("/dev/null", O_RDONLY);
+        dup2(null_fd, 0);
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        if (chdir(folder.c_str()) != 0)
+            _exit(126);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    program_run run{0, "", ""};
+    drain_pipes(out_pipe[0], err_pipe[0], &run.output, &run.errors);
+    int status = 0;
+    waitpid(child, &status, 0);
+    run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - WTERMSIG(status);
+    return run;
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void write_file(const std::string &path, const std::string &data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+}
+
+bool path_exists(const std::string &path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0;
+}
+
+static void list_below(const std::string &root, const std::string &relative,
+                       std::vector<std::string> *entries) {
+    DIR *directory = opendir((root + "/" + relative).c_str());
+    if (directory == nullptr)
+        return;
+    for (struct dirent *entry; (entry = readdir(directory)) != nullptr;) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        std::string path = relative.empty() ? name : relative + "/" + name;
+        struct stat status;
+        if (lstat((root + "/" + path).c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+            entries->push_back(path + "/");
+            list_below(root, path, entries);
+        } else {
+            entries->push_back(path);
+        }
+    }
+    closedir(directory);
+}
+
+std::vector<std::string> list_tree(const std::string &folder) {
+    std::vector<std::string> entries;
+    list_below(folder, "", &entries);
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+std::string patterned_data(size_t size, unsigned seed) {
+    std::string data(size, '\0');
+    unsigned value = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; ++i) {
+        value = value * 1103515245u + 12345u;
+        data[i] = static_cast<char>(value >> 16);
+    }
+    return data;
+}
+
+std::string stub_program() {
+    return SFXSTUB_PATH;
+}
+
+const std::string &stub_image() {
+    static const std::string image = read_file(stub_program());
+    return image;
+}
+
+void write_setup(const std::string &folder, const std::vector<archive_member> &members,
+                 const std::string &name) {
+    std::string path = folder + "/" + name;
+    if (!write_sfx_file(path.c_str(), stub_image(), members))
+        throw std::runtime_error("could not write " + path);
+    chmod(path.c_str(), 0755);
+}
+
+program_run run_setup(const std::string &folder, const std::string &name) {
+    return run_program(folder + "/" + name, {"./" + name}, folder);
+}
+
+std::string record_bytes(char kind, const std::string &name_field, int32_t size, uint32_t magic) {
+    member_record record;
+    std::memset(&record, 0, sizeof record);
+    record.kind = kind;
+    std::memcpy(record.name, name_field.data(),
+                std::min(name_field.size(), static_cast<size_t>(NAME_FIELD_SIZE)));
+    record.size = size;
+    record.magic = magic;
+    unsigned char bytes[RECORD_SIZE];
+    encode_member_record(&record, bytes);
+    return std::string(reinterpret_cast<char *>(bytes), sizeof bytes);
+}
+
+void write_raw_setup(const std::string &folder, const std::string &members,
+                     int64_t trailer_error, const std::string &name) {
+    std::string image = stub_image();
+    image.resize(ARCHIVE_START, static_cast<char>(FILLER_BYTE));
+    image += members;
+    unsigned char trailer[TRAILER_SIZE];
+    encode_le32(static_cast<uint32_t>(image.size() + TRAILER_SIZE + trailer_error), trailer);
+    image.append(reinterpret_cast<char *>(trailer), sizeof trailer);
+    std::string path = folder + "/" + name;
+    write_file(path, image);
+    chmod(path.c_str(), 0755);
+}
+
+std::string figure(const std::string &share) {
+    return std::string(5 - share.size(), ' ') + share + " %\b\b\b\b\b\b\b";
+}
+
+std::string directory_line(const std::string &name) {
+    return "Directory  : " + name + ", done\n";
+}
+
+std::string file_line(const std::string &name, const std::string &figures) {
+    return "Extracting : " + name + " " + figures + "\b, done  \n";
+}
+
+const std::string SEPARATOR = std::string(79, '-') + "\n";

@@ -1,0 +1,74 @@
+// Helpers for tests that build real archives and run real programs in a
+// fresh temporary folder.
+#pragma once
+
+#include "archive_writer.h"
+
+#include <string>
+#include <vector>
+
+// A fresh folder under the system's temporary folder, removed with all it
+// holds when the value goes out of scope.
+struct temp_folder {
+    std::string path;
+    temp_folder();
+    ~temp_folder();
+    temp_folder(const temp_folder &) = delete;
+    temp_folder &operator=(const temp_folder &) = delete;
+    std::string operator/(const std::string &name) const { return path + "/" + name; }
+};
+
+struct program_run {
+    int exit_status; // the status passed to exit, or -1000 - signal for a killed program
+    std::string output; // everything written to standard output
+    std::string errors; // everything written to standard error
+};
+
+// Runs `program` with exactly `arguments` as its argument list (an empty list
+// gives argument count 0) in the folder `folder`, standard input empty.
+program_run run_program(const std::string &program, const std::vector<std::string> &arguments,
+                        const std::string &folder);
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &data);
+bool path_exists(const std::string &path); // without following a last symbolic link
+
+// Every entry below `folder`, relative, sorted; directories end with '/'.
+std::vector<std::string> list_tree(const std::string &folder);
+
+// A string of `size` bytes that differ from position to position.
+std::string patterned_data(size_t size, unsigned seed = 1);
+
+// The bytes of the built stub.
+const std::string &stub_image();
+
+// Writes `folder`/`name` as an executable self-extracting file holding `members`.
+void write_setup(const std::string &folder, const std::vector<archive_member> &members,
+                 const std::string &name = "setup.exe");
+
+// Runs `./setup.exe` in `folder` as a user would.
+program_run run_setup(const std::string &folder, const std::string &name = "setup.exe");
+
+// The path of the built stub program.
+std::string stub_program();
+
+// The 264 bytes of one record. `name_field` fills the name field from its
+// start (a shorter text is followed by NUL bytes, so any bytes after the NUL
+// can be given inside it); `magic` may be wrong on purpose.
+std::string record_bytes(char kind, const std::string &name_field, int32_t size,
+                         uint32_t magic = RECORD_MAGIC);
+
+// Writes `folder`/`name` as stub, filler, the raw `members` bytes and a
+// trailer of the file's true length plus `trailer_error`.
+void write_raw_setup(const std::string &folder, const std::string &members,
+                     int64_t trailer_error = 0, const std::string &name = "setup.exe");
+
+// The console text of one progress figure, e.g. figure("40.0").
+std::string figure(const std::string &share);
+
+// The line a finished directory or file member leaves on the console.
+std::string directory_line(const std::string &name);
+std::string file_line(const std::string &name, const std::string &figures);
+
+// The separator that closes a run without error.
+extern const std::string SEPARATOR;
