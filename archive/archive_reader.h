@@ -31,9 +31,9 @@ enum record_verdict {
     RECORD_GOOD,
     RECORD_BAD_MAGIC,
     RECORD_BAD_KIND,
-    RECORD_BAD_NAME,   // no NUL inside the field, or empty
+    RECORD_BAD_NAME,    // no NUL inside the field, or empty
     RECORD_UNSAFE_NAME, // would leave the current directory
-    RECORD_BAD_SIZE,   // negative, or more data than the file holds
+    RECORD_BAD_SIZE,    // negative, or more data than the file holds
 };
 
 // Judges a record completely before anything touches the disk: magic, kind,

@@ -31,10 +31,10 @@ constexpr int RECORD_SIZE_OFFSET = 256;
 constexpr int RECORD_MAGIC_OFFSET = 260;
 
 struct member_record {
-    char kind;                   // 'd': directory to create, 'f': file to recreate
-    char name[NAME_FIELD_SIZE];  // path as stored, NUL-terminated inside the field
-    int32_t size;                // data bytes after the record ('f' only)
-    uint32_t magic;              // RECORD_MAGIC in every sound record
+    char kind;                  // 'd': directory to create, 'f': file to recreate
+    char name[NAME_FIELD_SIZE]; // path as stored, NUL-terminated inside the field
+    int32_t size;               // data bytes after the record ('f' only)
+    uint32_t magic;             // RECORD_MAGIC in every sound record
 };
 static_assert(sizeof(member_record) == RECORD_SIZE, "member_record must mirror the 264 bytes");
 

@@ -14,8 +14,7 @@ static member_result output_directory(const member_record *record) {
 
 // Copies `total` bytes from `archive` to `out`, one read, one write and one
 // progress figure per chunk.
-static member_result copy_member_data(FILE *archive, FILE *out, int32_t total,
-                                      char *copy_buffer) {
+static member_result copy_member_data(FILE *archive, FILE *out, int32_t total, char *copy_buffer) {
     int32_t remaining = total;
     while (remaining != 0) {
         report_progress(total, remaining);

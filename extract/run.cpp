@@ -51,8 +51,7 @@ void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags
 }
 
 // Checks the length and walks the members of the open archive `path`.
-static void extract_archive(FILE *archive, const char *path, char *copy_buffer,
-                            run_flags *flags) {
+static void extract_archive(FILE *archive, const char *path, char *copy_buffer, run_flags *flags) {
     int64_t file_size = 0;
     bool size_known = platform_file_size(path, &file_size);
     if (!size_known || !check_length_trailer(archive, file_size)) {

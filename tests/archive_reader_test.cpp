@@ -24,7 +24,8 @@ ssize_t failing_read(void *cookie, char *buffer, size_t size) {
         errno = EIO;
         return -1;
     }
-    size_t count = std::min(size, std::min(source->fail_at, source->bytes.size()) - source->position);
+    size_t count =
+        std::min(size, std::min(source->fail_at, source->bytes.size()) - source->position);
     std::memcpy(buffer, source->bytes.data() + source->position, count);
     source->position += count;
     return static_cast<ssize_t>(count);
@@ -50,7 +51,8 @@ struct walk_outcome {
 
 // Walks `members` (as they stand after ARCHIVE_START) in a fresh folder, the
 // stream failing after `fail_after` bytes of them.
-walk_outcome walk_failing(const temp_folder &folder, const std::string &members, size_t fail_after) {
+walk_outcome walk_failing(const temp_folder &folder, const std::string &members,
+                          size_t fail_after) {
     failing_source source{std::string(ARCHIVE_START, 'x') + members + "TRLR",
                           ARCHIVE_START + fail_after, 0};
     FILE *archive = open_failing_stream(&source);
@@ -96,8 +98,8 @@ TEST(RecordWalk, SoundStreamWalksToTheEnd) {
 
 TEST(ContainedName, TellsNamesThatStayInsideFromOthers) {
     const char *inside[] = {"a", "a/b", "a\\b", "..a", "a..", "a/..b/c", ".", "./a", "ab:c"};
-    const char *outside[] = {"/a", "\\a", "C:a", "z:\\a", "..", "../a", "a/..", "a\\..\\..\\b",
-                             "a/../b", "a:b"};
+    const char *outside[] = {"/a",   "\\a",  "C:a",          "z:\\a",  "..",
+                             "../a", "a/..", "a\\..\\..\\b", "a/../b", "a:b"};
     for (const char *name : inside)
         EXPECT_TRUE(is_contained_name(name)) << name;
     for (const char *name : outside)

@@ -125,14 +125,15 @@ TEST(ExtractRun, BadRecordsEndTheRunWithoutSeparator) {
         EXPECT_EQ(run.output, FILE_LINE + directory_line("one") +
                                   file_line("two.txt", figure("0.0")) + file_line("three.txt", "") +
                                   BAD_RECORD);
-        EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"one/", "setup.exe",
-                                                                    "three.txt", "two.txt"}));
+        EXPECT_EQ(list_tree(folder.path),
+                  (std::vector<std::string>{"one/", "setup.exe", "three.txt", "two.txt"}));
     }
 }
 
 TEST(ExtractRun, DirectoryRecordSizeIsNotSkipped) {
     temp_folder folder;
-    write_raw_setup(folder.path, record_bytes('d', "dir", 12345) + record_bytes('f', "dir/a", 1) + "A");
+    write_raw_setup(folder.path,
+                    record_bytes('d', "dir", 12345) + record_bytes('f', "dir/a", 1) + "A");
     program_run run = run_setup(folder.path);
     EXPECT_EQ(run.output,
               FILE_LINE + directory_line("dir") + file_line("dir/a", figure("0.0")) + SEPARATOR);
@@ -166,8 +167,8 @@ TEST(ExtractRun, DirectoryThatCannotBeCreatedIsNotAnError) {
     write_file(folder / "taken", "a file, not a directory");
     write_setup(folder.path, {directory_member("taken"), directory_member("missing/child")});
     program_run run = run_setup(folder.path);
-    EXPECT_EQ(run.output, FILE_LINE + directory_line("taken") + directory_line("missing/child") +
-                              SEPARATOR);
+    EXPECT_EQ(run.output,
+              FILE_LINE + directory_line("taken") + directory_line("missing/child") + SEPARATOR);
     EXPECT_EQ(read_file(folder / "taken"), "a file, not a directory");
 }
 
@@ -226,7 +227,8 @@ TEST(ExtractRun, LongStartNameIsHeldWhole) {
 
     program_run run = run_program(folder / "setup.exe", {start}, folder.path);
 
-    EXPECT_EQ(run.output, "File : " + shown + "\n" + file_line("out.txt", figure("0.0")) + SEPARATOR);
+    EXPECT_EQ(run.output,
+              "File : " + shown + "\n" + file_line("out.txt", figure("0.0")) + SEPARATOR);
 }
 
 TEST(ExtractRun, EmptyCommandLineUsesTheProgramFile) {
@@ -241,7 +243,8 @@ TEST(ExtractRun, EmptyCommandLineUsesTheProgramFile) {
 
     program_run run = run_program(folder / "setup.exe", {}, folder.path);
 
-    EXPECT_EQ(run.output, "File : " + shown + "\n" + file_line("out.txt", figure("0.0")) + SEPARATOR);
+    EXPECT_EQ(run.output,
+              "File : " + shown + "\n" + file_line("out.txt", figure("0.0")) + SEPARATOR);
 }
 
 // A file that can't hold a sound trailer fails the length check instead of
@@ -310,9 +313,9 @@ TEST(ExtractRun, UnsoundRecordsAreRefusedBeforeTouchingTheDisk) {
         program_run run = run_setup(folder);
 
         EXPECT_EQ(run.output, FILE_LINE + file_line("first.txt", figure("0.0")) + BAD_RECORD);
-        EXPECT_EQ(list_tree(outer.path), (std::vector<std::string>{"run/", "run/first.txt",
-                                                                   "run/setup.exe",
-                                                                   "run/victim.txt"}));
+        EXPECT_EQ(
+            list_tree(outer.path),
+            (std::vector<std::string>{"run/", "run/first.txt", "run/setup.exe", "run/victim.txt"}));
         EXPECT_EQ(read_file(folder + "/victim.txt"), "keep me");
     }
 }
@@ -330,8 +333,8 @@ TEST(ExtractRun, NameWithDotsButNoParentPartIsExtracted) {
 
 TEST(ExtractRun, OutputFileThatCannotBeOpenedEndsTheRun) {
     temp_folder folder;
-    write_setup(folder.path, {file_member("nodir/a.txt", patterned_data(300)),
-                              file_member("b.txt", "b")});
+    write_setup(folder.path,
+                {file_member("nodir/a.txt", patterned_data(300)), file_member("b.txt", "b")});
     program_run run = run_setup(folder.path);
     EXPECT_EQ(run.output, FILE_LINE + "Extracting : nodir/a.txt \b, failed\n" +
                               "!!!Error, file could not be created.\n");
@@ -341,8 +344,8 @@ TEST(ExtractRun, OutputFileThatCannotBeOpenedEndsTheRun) {
 TEST(ExtractRun, FullDiskIsReportedAndTheFileRemoved) {
     temp_folder folder;
     ASSERT_EQ(symlink("/dev/full", (folder / "out.bin").c_str()), 0);
-    write_setup(folder.path, {file_member("out.bin", patterned_data(40000)),
-                              file_member("b.txt", "b")});
+    write_setup(folder.path,
+                {file_member("out.bin", patterned_data(40000)), file_member("b.txt", "b")});
     program_run run = run_setup(folder.path);
     EXPECT_EQ(run.output, FILE_LINE + "Extracting : out.bin " + figure("0.0") +
                               "\b, failed\n!!!Error, file could not be written.\n");

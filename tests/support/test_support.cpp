@@ -179,8 +179,8 @@ std::string record_bytes(char kind, const std::string &name_field, int32_t size,
     return std::string(reinterpret_cast<char *>(bytes), sizeof bytes);
 }
 
-void write_raw_setup(const std::string &folder, const std::string &members,
-                     int64_t trailer_error, const std::string &name) {
+void write_raw_setup(const std::string &folder, const std::string &members, int64_t trailer_error,
+                     const std::string &name) {
     std::string image = stub_image();
     image.resize(ARCHIVE_START, static_cast<char>(FILLER_BYTE));
     image += members;

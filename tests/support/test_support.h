@@ -15,11 +15,13 @@ struct temp_folder {
     ~temp_folder();
     temp_folder(const temp_folder &) = delete;
     temp_folder &operator=(const temp_folder &) = delete;
-    std::string operator/(const std::string &name) const { return path + "/" + name; }
+    std::string operator/(const std::string &name) const {
+        return path + "/" + name;
+    }
 };
 
 struct program_run {
-    int exit_status; // the status passed to exit, or -1000 - signal for a killed program
+    int exit_status;    // the status passed to exit, or -1000 - signal for a killed program
     std::string output; // everything written to standard output
     std::string errors; // everything written to standard error
 };

@@ -1,0 +1,89 @@
+// The end of a run: the separator and the notice text after a run without
+// error, neither after a run that met an error.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+const std::string FILE_LINE = "File : ./SETUP.EXE\n";
+// Bytes a console would take as control characters must arrive unchanged.
+const std::string NOTICE = "Thank you for installing.\r\nSee \"readme\" \xE9\x01\tend\n";
+
+TEST(ClosingNotice, ExistingNoticeIsShownBelowTheSeparator) {
+    temp_folder folder;
+    write_file(folder / "_setup_.txt", NOTICE);
+    write_setup(folder.path, {file_member("a.txt", "a")});
+
+    program_run run = run_setup(folder.path);
+
+    EXPECT_EQ(run.output, FILE_LINE + file_line("a.txt", figure("0.0")) + SEPARATOR + NOTICE);
+    EXPECT_EQ(run.exit_status, 0);
+}
+
+TEST(ClosingNotice, NoticeExtractedByTheSameArchiveIsShown) {
+    temp_folder folder;
+    std::string long_notice = patterned_data(70000, 3);
+    write_setup(folder.path, {file_member("_setup_.txt", long_notice)});
+
+    program_run run = run_setup(folder.path);
+
+    EXPECT_EQ(run.output,
+              FILE_LINE +
+                  file_line("_setup_.txt", figure("0.0") + figure("22.9") + figure("45.7") +
+                                               figure("68.6") + figure("91.4")) +
+                  SEPARATOR + long_notice);
+}
+
+TEST(ClosingNotice, EmptyArchiveStillShowsSeparatorAndNotice) {
+    temp_folder folder;
+    write_file(folder / "_setup_.txt", NOTICE);
+    write_setup(folder.path, {});
+    EXPECT_EQ(run_setup(folder.path).output,
+              FILE_LINE + "!!!Error, no files for extraction.\n" + SEPARATOR + NOTICE);
+}
+
+TEST(ClosingNotice, NoticeThatIsADirectoryShowsNothing) {
+    temp_folder folder;
+    mkdir((folder / "_setup_.txt").c_str(), 0755);
+    write_setup(folder.path, {file_member("a.txt", "a")});
+    program_run run = run_setup(folder.path);
+    EXPECT_EQ(run.output, FILE_LINE + file_line("a.txt", figure("0.0")) + SEPARATOR);
+    EXPECT_EQ(run.exit_status, 0);
+}
+
+TEST(ClosingNotice, RunsWithAnErrorShowNeitherSeparatorNorNotice) {
+    struct error_case {
+        const char *what;
+        std::string members;
+        int64_t trailer_error;
+        std::string start_name;
+        std::string expected;
+    };
+    const error_case cases[] = {
+        {"file not opened", "", 0, "./other.exe",
+         "File : ./OTHER.EXE\n!!!Error, file could not be opened.\n"},
+        {"wrong length", "", 1, "./setup.exe",
+         FILE_LINE + "!!!Error, This file is not of the original's length.\n"
+                     "!!!Error, It is recommended to obtain another copy.\n"},
+        {"bad record", record_bytes('f', "a.txt", 0, 0), 0, "./setup.exe",
+         FILE_LINE + "!!!Error, bad file record.\n"},
+        {"file not created", record_bytes('f', "no/a.txt", 0), 0, "./setup.exe",
+         FILE_LINE + "Extracting : no/a.txt \b, failed\n!!!Error, file could not be created.\n"},
+    };
+    for (const error_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_folder folder;
+        write_file(folder / "_setup_.txt", NOTICE);
+        write_raw_setup(folder.path, c.members, c.trailer_error);
+
+        program_run run = run_program(folder / "setup.exe", {c.start_name}, folder.path);
+
+        EXPECT_EQ(run.output, c.expected);
+        EXPECT_EQ(run.exit_status, 0);
+    }
+}
+
+} // namespace
