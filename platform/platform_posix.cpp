@@ -64,8 +64,8 @@ void platform_match_letter_case(char *path) {
         char *end = part + length;
         char saved = *end;
         *end = '\0';
-        bool is_dot = (length == 1 && part[0] == '.') ||
-                      (length == 2 && part[0] == '.' && part[1] == '.');
+        bool is_dot =
+            (length == 1 && part[0] == '.') || (length == 2 && part[0] == '.' && part[1] == '.');
         if (length > 0 && !is_dot)
             match_component(path, part, length);
         *end = saved;
@@ -104,6 +104,17 @@ void platform_show_text_file(const char *path) {
             break;
     std::fflush(stdout);
     std::fclose(text);
+}
+
+void platform_print(const char *format, va_list arguments) {
+    std::vprintf(format, arguments);
+}
+
+void platform_format(char *text, size_t size, const char *format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, size, format, arguments);
+    va_end(arguments);
 }
 
 #endif
