@@ -163,24 +163,43 @@ TEST(WindowsRun, StartNameIsUpperCasedAndOpensTheFile) {
     }
 }
 
-// Started straight from the loader, the program gets its full path, which
-// holds directory parts and the drive letter of Wine's root drive.
-TEST(WindowsRun, FullPathStartName) {
-    temp_folder folder;
-    write_windows_setup(folder.path, {file_member("out.txt", "x")});
-    std::string shown = "Z:" + folder.path + "/SETUP.EXE";
+// The program's full path as Windows names it on Wine's root drive, upper-cased.
+std::string shown_windows_path(const std::string &unix_path) {
+    std::string shown = "Z:" + unix_path;
     for (char &c : shown) {
         if (c == '/')
             c = '\\';
         else if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
     }
+    return shown;
+}
 
-    program_run run = run_program(wine_program, {wine_program, folder / "setup.exe"}, folder.path);
+// Started straight from the loader, the program gets its full path, with
+// directory parts and a drive letter; started with an empty command line, it
+// asks the system for that path.
+TEST(WindowsRun, FullPathAndEmptyCommandLine) {
+    struct start_case {
+        const char *what;
+        bool through_empty_command_line;
+    };
+    const start_case cases[] = {{"full path", false}, {"empty command line", true}};
+    for (const start_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_folder folder;
+        write_windows_setup(folder.path, {file_member("out.txt", "x")});
+        // The helper gets the bare name: the full path can only come from the system.
+        std::vector<std::string> arguments = {wine_program, folder / "setup.exe"};
+        if (c.through_empty_command_line)
+            arguments = {wine_program, EMPTY_COMMAND_LINE_PATH, "setup.exe"};
 
-    EXPECT_EQ(run.output,
-              "File : " + shown + "\r\n" + crlf(file_line("out.txt", figure("0.0")) + SEPARATOR));
-    EXPECT_EQ(read_file(folder / "out.txt"), "x");
+        program_run run = run_program(wine_program, arguments, folder.path);
+
+        EXPECT_EQ(run.output, "File : " + shown_windows_path(folder / "setup.exe") + "\r\n" +
+                                  crlf(file_line("out.txt", figure("0.0")) + SEPARATOR));
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(read_file(folder / "out.txt"), "x");
+    }
 }
 
 bool under_ci() {
@@ -238,8 +257,9 @@ int main(int argc, char **argv) {
     wineserver_program = find_wine_tool("SFX_WINESERVER", "/usr/lib/wine/wineserver64");
     if (wine_program.empty() || wineserver_program.empty())
         return missing("Wine is missing (package wine64)");
-    if (access(WINDOWS_STUB_PATH, R_OK) != 0)
-        return missing(std::string("the 64-bit Windows stub was not built: ") + WINDOWS_STUB_PATH);
+    for (const char *built : {WINDOWS_STUB_PATH, EMPTY_COMMAND_LINE_PATH})
+        if (access(built, R_OK) != 0)
+            return missing(std::string("the 64-bit Windows build is missing: ") + built);
 
     temp_folder prefix;
     setenv("WINEPREFIX", prefix.path.c_str(), 1);
