@@ -1,12 +1,14 @@
 #include "console.h"
 
+#include "platform.h"
+
 #include <cstdarg>
 #include <cstdio>
 
 static void say(const char *format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    std::vprintf(format, arguments);
+    platform_print(format, arguments);
     va_end(arguments);
     std::fflush(stdout);
 }
@@ -53,7 +55,7 @@ void report_file_start(const char *name) {
 void report_progress(int32_t total, int32_t remaining) {
     double share = (static_cast<double>(total) - remaining) * 100.0 / total;
     char figure[8];
-    std::snprintf(figure, sizeof figure, "%03.1f", share);
+    platform_format(figure, sizeof figure, "%03.1f", share);
     say("%5s %%\b\b\b\b\b\b\b", figure);
 }
 

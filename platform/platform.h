@@ -3,6 +3,8 @@
 // always in the build and the other one compiles to nothing.
 #pragma once
 
+#include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 
 // The name the program was started by: the first argument, or, when the
@@ -28,3 +30,10 @@ void platform_make_directory(const char *path);
 // Shows the text file `path` on the console, below what was printed so far,
 // and returns when it is shown. Failures show nothing.
 void platform_show_text_file(const char *path);
+
+// Formatted printing on standard output. On Windows it goes through the C
+// runtime DLL's own printf, so the stub carries no formatting engine of its own.
+void platform_print(const char *format, va_list arguments);
+
+// Formats into `text` (`size` bytes, always NUL-terminated) like platform_print.
+void platform_format(char *text, size_t size, const char *format, ...);

@@ -1,0 +1,281 @@
+// End-to-end runs of the 64-bit Windows stub under Wine: the real C runtime in
+// text mode, the real command interpreter for the notice, a file system that
+// ignores letter case. Each test writes a self-extracting file into a fresh
+// folder, starts it through the command interpreter as a user would, and
+// compares the console bytes and the files it leaves.
+//
+// One Wine prefix serves the whole program: creating one takes seconds.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::string wine_program;
+std::string wineserver_program;
+
+const std::string &windows_stub_image() {
+    static const std::string image = read_file(WINDOWS_STUB_PATH);
+    return image;
+}
+
+// Console text as the stub's text-mode stdout delivers it: every "\n" as CR LF.
+std::string crlf(const std::string &text) {
+    std::string converted;
+    for (char c : text) {
+        if (c == '\n')
+            converted += '\r';
+        converted += c;
+    }
+    return converted;
+}
+
+// Starts `command_line` in `folder` through the command interpreter, the way
+// a user types it at the prompt; standard output goes to a pipe, not a console.
+program_run run_in_cmd(const std::string &folder, const std::string &command_line) {
+    return run_program(wine_program, {wine_program, "cmd", "/c", command_line}, folder);
+}
+
+void write_windows_setup(const std::string &folder, const std::vector<archive_member> &members,
+                         const std::string &name = "setup.exe") {
+    std::string path = folder + "/" + name;
+    ASSERT_TRUE(write_sfx_file(path.c_str(), windows_stub_image(), members)) << path;
+}
+
+// The stub, filler, the raw `members` bytes and a sound trailer.
+void write_raw_windows_setup(const std::string &folder, const std::string &members) {
+    std::string image = windows_stub_image();
+    image.resize(ARCHIVE_START, static_cast<char>(FILLER_BYTE));
+    image += members;
+    unsigned char trailer[TRAILER_SIZE];
+    encode_le32(static_cast<uint32_t>(image.size() + TRAILER_SIZE), trailer);
+    image.append(reinterpret_cast<char *>(trailer), sizeof trailer);
+    write_file(folder + "/setup.exe", image);
+}
+
+const std::string FILE_LINE = "File : SETUP.EXE\r\n";
+const std::string WINDOWS_SEPARATOR = std::string(79, '-') + "\r\n";
+
+TEST(WindowsRun, TypicalRunWithNotice) {
+    temp_folder folder;
+    std::string data = patterned_data(40000);
+    // A notice as Windows editors write it; type copies its bytes unchanged.
+    std::string notice = "Thank you for installing.\r\nRun demo.exe to begin.\r\n";
+    write_windows_setup(folder.path, {directory_member("data"), file_member("data\\big.bin", data),
+                                      file_member("_setup_.txt", notice)});
+
+    program_run run = run_in_cmd(folder.path, "setup.exe");
+
+    EXPECT_EQ(run.output, FILE_LINE + "Directory  : data, done\r\n" +
+                              "Extracting : data\\big.bin "
+                              "  0.0 %\b\b\b\b\b\b\b"
+                              " 40.0 %\b\b\b\b\b\b\b"
+                              " 80.0 %\b\b\b\b\b\b\b"
+                              "\b, done  \r\n" +
+                              crlf(file_line("_setup_.txt", figure("0.0"))) + WINDOWS_SEPARATOR +
+                              notice);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(read_file(folder / "data/big.bin"), data);
+    EXPECT_EQ(read_file(folder / "_setup_.txt"), notice);
+    EXPECT_EQ(list_tree(folder.path),
+              (std::vector<std::string>{"_setup_.txt", "data/", "data/big.bin", "setup.exe"}));
+}
+
+TEST(WindowsRun, NoticeAlreadyThereIsShownAfterAnEmptyArchive) {
+    temp_folder folder;
+    std::string notice = "line feeds only\nno line end";
+    write_file(folder / "_setup_.txt", notice);
+    write_windows_setup(folder.path, {});
+
+    program_run run = run_in_cmd(folder.path, "setup.exe");
+
+    EXPECT_EQ(run.output,
+              FILE_LINE + "!!!Error, no files for extraction.\r\n" + WINDOWS_SEPARATOR + notice);
+    EXPECT_EQ(run.exit_status, 0);
+}
+
+TEST(WindowsRun, WrongLengthIsRefused) {
+    temp_folder folder;
+    write_windows_setup(folder.path, {file_member("a.txt", "hello")});
+    write_file(folder / "setup.exe", read_file(folder / "setup.exe") + "x");
+    write_file(folder / "_setup_.txt", "must not be shown");
+
+    program_run run = run_in_cmd(folder.path, "setup.exe");
+
+    EXPECT_EQ(run.output, FILE_LINE + "!!!Error, This file is not of the original's length.\r\n" +
+                              "!!!Error, It is recommended to obtain another copy.\r\n");
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"_setup_.txt", "setup.exe"}));
+}
+
+TEST(WindowsRun, BadRecordEndsTheRunWithoutNotice) {
+    temp_folder folder;
+    write_file(folder / "_setup_.txt", "must not be shown");
+    write_raw_windows_setup(folder.path, record_bytes('d', "one", 0) +
+                                             record_bytes('f', "one\\two.txt", 3) + "two" +
+                                             record_bytes('f', "bad.txt", 0, RECORD_MAGIC + 1) +
+                                             record_bytes('f', "after.txt", 0));
+
+    program_run run = run_in_cmd(folder.path, "setup.exe");
+
+    EXPECT_EQ(run.output, FILE_LINE + crlf(directory_line("one")) +
+                              crlf(file_line("one\\two.txt", figure("0.0"))) +
+                              "!!!Error, bad file record.\r\n");
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(read_file(folder / "one/two.txt"), "two");
+    EXPECT_EQ(list_tree(folder.path),
+              (std::vector<std::string>{"_setup_.txt", "one/", "one/two.txt", "setup.exe"}));
+}
+
+// The start name is shown upper-cased, with ".EXE" appended when it holds none,
+// and opens the file on disk whatever its letter case.
+TEST(WindowsRun, StartNameIsUpperCasedAndOpensTheFile) {
+    struct name_case {
+        std::string file;       // the self-extracting file on disk
+        std::string start_name; // what the user types
+        std::string shown;      // the name on the "File :" line
+        bool opens;
+    };
+    const name_case cases[] = {
+        {"setup.exe", "setup", "SETUP.EXE", true},
+        {"Setup.Exe", "sEtUp.exe", "SETUP.EXE", true},
+        {"pack.com", "pack.com", "PACK.COM.EXE", false},
+    };
+    for (const name_case &c : cases) {
+        SCOPED_TRACE(c.start_name);
+        temp_folder folder;
+        write_windows_setup(folder.path, {file_member("out.txt", "x")}, c.file);
+
+        program_run run = run_in_cmd(folder.path, c.start_name);
+
+        std::string rest = c.opens ? crlf(file_line("out.txt", figure("0.0")) + SEPARATOR)
+                                   : "!!!Error, file could not be opened.\r\n";
+        EXPECT_EQ(run.output, "File : " + c.shown + "\r\n" + rest);
+        EXPECT_EQ(path_exists(folder / "out.txt"), c.opens);
+    }
+}
+
+// The program's full path as Windows names it on Wine's root drive, upper-cased.
+std::string shown_windows_path(const std::string &unix_path) {
+    std::string shown = "Z:" + unix_path;
+    for (char &c : shown) {
+        if (c == '/')
+            c = '\\';
+        else if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return shown;
+}
+
+// Started straight from the loader, the program gets its full path, with
+// directory parts and a drive letter; started with an empty command line, it
+// asks the system for that path.
+TEST(WindowsRun, FullPathAndEmptyCommandLine) {
+    struct start_case {
+        const char *what;
+        bool through_empty_command_line;
+    };
+    const start_case cases[] = {{"full path", false}, {"empty command line", true}};
+    for (const start_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_folder folder;
+        write_windows_setup(folder.path, {file_member("out.txt", "x")});
+        // The helper gets the bare name: the full path can only come from the system.
+        std::vector<std::string> arguments = {wine_program, folder / "setup.exe"};
+        if (c.through_empty_command_line)
+            arguments = {wine_program, EMPTY_COMMAND_LINE_PATH, "setup.exe"};
+
+        program_run run = run_program(wine_program, arguments, folder.path);
+
+        EXPECT_EQ(run.output, "File : " + shown_windows_path(folder / "setup.exe") + "\r\n" +
+                                  crlf(file_line("out.txt", figure("0.0")) + SEPARATOR));
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(read_file(folder / "out.txt"), "x");
+    }
+}
+
+bool under_ci() {
+    const char *ci = std::getenv("CI");
+    return ci != nullptr && *ci != '\0' && std::strcmp(ci, "false") != 0 &&
+           std::strcmp(ci, "0") != 0;
+}
+
+const int SKIP_STATUS = 77; // ctest's skip, see SKIP_RETURN_CODE
+
+// Under CI a missing tool fails the run; on a developer's machine it skips.
+int missing(const std::string &what) {
+    if (under_ci()) {
+        std::printf("FAILED: %s (tests/run-all installs it)\n", what.c_str());
+        return 1;
+    }
+    std::printf("SKIPPED: %s (bash tests/run-all installs it)\n", what.c_str());
+    return SKIP_STATUS;
+}
+
+std::string find_wine_tool(const char *variable, const char *standard_path) {
+    const char *chosen = std::getenv(variable);
+    std::string path = chosen != nullptr && *chosen != '\0' ? chosen : standard_path;
+    return access(path.c_str(), X_OK) == 0 ? path : std::string();
+}
+
+// Runs a Wine tool with its standard streams on /dev/null and waits for it.
+// The server and the background programs it starts live on after the tool
+// ends; they must not hold the pipes through which run_program reads a test.
+int run_quietly(const std::vector<std::string> &arguments) {
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        int null_fd = open("/dev/null", O_RDWR);
+        dup2(null_fd, 0);
+        dup2(null_fd, 1);
+        dup2(null_fd, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    testing::InitGoogleTest(&argc, argv);
+    wine_program = find_wine_tool("SFX_WINE", "/usr/lib/wine/wine64");
+    wineserver_program = find_wine_tool("SFX_WINESERVER", "/usr/lib/wine/wineserver64");
+    if (wine_program.empty() || wineserver_program.empty())
+        return missing("Wine is missing (package wine64)");
+    for (const char *built : {WINDOWS_STUB_PATH, EMPTY_COMMAND_LINE_PATH})
+        if (access(built, R_OK) != 0)
+            return missing(std::string("the 64-bit Windows build is missing: ") + built);
+
+    temp_folder prefix;
+    setenv("WINEPREFIX", prefix.path.c_str(), 1);
+    setenv("WINEDEBUG", "-all", 1);
+    // No dialogs offering to install add-ons nobody here needs.
+    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+    // A server that stays up between runs saves starting one per test.
+    if (run_quietly({wineserver_program, "--persistent"}) != 0 ||
+        run_quietly({wine_program, "wineboot", "--init"}) != 0) {
+        std::printf("FAILED: could not set up a Wine prefix in %s\n", prefix.path.c_str());
+        return 1;
+    }
+
+    int status = RUN_ALL_TESTS();
+    // Ends the prefix's server and everything it still runs, before the
+    // prefix itself goes away.
+    run_quietly({wineserver_program, "--kill"});
+    return status;
+}
