@@ -80,6 +80,9 @@ int run_extractor(int argc, char **argv) {
         report_open_failed();
         flags.error = true;
     } else {
+        // Every read is a record or a whole chunk: going through the stream's
+        // own buffer would only split each chunk into two reads and a copy.
+        std::setvbuf(archive, nullptr, _IONBF, 0);
         extract_archive(archive, path, copy_buffer, &flags);
         std::fclose(archive);
     }
