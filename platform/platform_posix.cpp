@@ -66,8 +66,8 @@ void platform_match_letter_case(char *path) {
         char *end = part + length;
         char saved = *end;
         *end = '\0';
-        bool is_dot =
-            (length == 1 && part[0] == '.') || (length == 2 && part[0] == '.' && part[1] == '.');
+        bool is_dot = (length == 1 && part[0] == '.') ||
+                      (length == 2 && part[0] == '.' && part[1] == '.');
         if (length > 0 && !is_dot)
             match_component(path, part, length);
         *end = saved;
