@@ -96,9 +96,11 @@ int list_archive(FILE *archive, const char *path, int64_t file_size) {
         report_error("'%s' holds no members; the extractor would find no files to extract", path);
         return 1;
     }
-    std::printf("%d members: %d directories, %d files, %lld data bytes\n",
-                counts.directories + counts.files, counts.directories, counts.files,
-                static_cast<long long>(counts.data_bytes));
+    int members = counts.directories + counts.files;
+    std::printf("%d %s: %d %s, %d %s, %lld data bytes\n", members,
+                members == 1 ? "member" : "members", counts.directories,
+                counts.directories == 1 ? "directory" : "directories", counts.files,
+                counts.files == 1 ? "file" : "files", static_cast<long long>(counts.data_bytes));
     return 0;
 }
 

@@ -149,13 +149,13 @@ bool copy_file_member(FILE *out, const std::string &output, const pack_member &m
     }
     data_copy_result result = write_member_data(out, in, static_cast<int32_t>(member.size),
                                                 progress ? advance_progress : nullptr, progress);
-    int read_error = errno;
+    int copy_error = errno;
     std::fclose(in);
     if (result == DATA_SHORT)
         report_error("can't read '%s' whole: it failed or has shrunk below %lld bytes",
                      member.source.c_str(), static_cast<long long>(member.size));
     else if (result == DATA_NOT_WRITTEN)
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(read_error));
+        report_error("can't write '%s': %s", output.c_str(), std::strerror(copy_error));
     return result == DATA_COPIED;
 }
 

@@ -320,7 +320,7 @@ TEST(Pack, FollowedLinksAreStoredAsWhatTheyPointTo) {
               "d          0 dirlink\n"
               "f          2 dirlink/x.txt\n"
               "f          3 link.txt\n"
-              "3 members: 1 directories, 2 files, 5 data bytes\n");
+              "3 members: 1 directory, 2 files, 5 data bytes\n");
 }
 
 TEST(Pack, ListJudgesLikeTheStub) {
@@ -333,7 +333,7 @@ TEST(Pack, ListJudgesLikeTheStub) {
 
     program_run list = run_pack({"-l", "good.exe"}, folder.path);
     EXPECT_EQ(list.output, first_line + "f          3 d/one.txt\nf          4 two.txt\n"
-                                        "3 members: 1 directories, 2 files, 7 data bytes\n");
+                                        "3 members: 1 directory, 2 files, 7 data bytes\n");
     EXPECT_EQ(list.errors, "");
     EXPECT_EQ(list.exit_status, 0);
 
