@@ -16,14 +16,14 @@ enum option_id {
     OPTION_VERSION,
 };
 
-struct option_spec {
+struct known_option {
     char short_name; // 0: long form only
     const char *long_name;
     bool takes_value;
     option_id id;
 };
 
-const option_spec OPTIONS[] = {
+const known_option OPTIONS[] = {
     {'o', "output", true, OPTION_OUTPUT},
     {'s', "stub", true, OPTION_STUB},
     {'C', "directory", true, OPTION_DIRECTORY},
@@ -42,23 +42,23 @@ struct argument_cursor {
     int next; // index of the next unread argument
 };
 
-const option_spec *find_short_option(char name) {
-    for (const option_spec &spec : OPTIONS)
-        if (spec.short_name != 0 && spec.short_name == name)
-            return &spec;
+const known_option *find_short_option(char name) {
+    for (const known_option &option : OPTIONS)
+        if (option.short_name != 0 && option.short_name == name)
+            return &option;
     return nullptr;
 }
 
-const option_spec *find_long_option(const std::string &name) {
-    for (const option_spec &spec : OPTIONS)
-        if (name == spec.long_name)
-            return &spec;
+const known_option *find_long_option(const std::string &name) {
+    for (const known_option &option : OPTIONS)
+        if (name == option.long_name)
+            return &option;
     return nullptr;
 }
 
-bool apply_option(const option_spec &spec, const std::string &value, pack_options *options,
+bool apply_option(const known_option &option, const std::string &value, pack_options *options,
                   std::string *problem) {
-    switch (spec.id) {
+    switch (option.id) {
     case OPTION_OUTPUT:
         options->output = value;
         break;
@@ -96,14 +96,14 @@ bool apply_option(const option_spec &spec, const std::string &value, pack_option
 
 // The option's value: `attached` when the argument carried one, otherwise the
 // next argument.
-bool take_value(const option_spec &spec, const char *attached, argument_cursor *cursor,
+bool take_value(const known_option &option, const char *attached, argument_cursor *cursor,
                 std::string *value, std::string *problem) {
     if (attached != nullptr) {
         *value = attached;
         return true;
     }
     if (cursor->next >= cursor->argc) {
-        *problem = std::string("option --") + spec.long_name + " needs a value";
+        *problem = std::string("option --") + option.long_name + " needs a value";
         return false;
     }
     *value = cursor->argv[cursor->next++];
@@ -114,20 +114,20 @@ bool read_long_option(const char *text, argument_cursor *cursor, pack_options *o
                       std::string *problem) {
     const char *equals = std::strchr(text, '=');
     std::string name = equals ? std::string(text, equals) : std::string(text);
-    const option_spec *spec = find_long_option(name);
-    if (spec == nullptr) {
+    const known_option *option = find_long_option(name);
+    if (option == nullptr) {
         *problem = "unknown option --" + name;
         return false;
     }
-    if (!spec->takes_value && equals != nullptr) {
+    if (!option->takes_value && equals != nullptr) {
         *problem = "option --" + name + " takes no value";
         return false;
     }
     std::string value;
-    if (spec->takes_value &&
-        !take_value(*spec, equals ? equals + 1 : nullptr, cursor, &value, problem))
+    if (option->takes_value &&
+        !take_value(*option, equals ? equals + 1 : nullptr, cursor, &value, problem))
         return false;
-    return apply_option(*spec, value, options, problem);
+    return apply_option(*option, value, options, problem);
 }
 
 // A cluster like "-Lo out.exe" or "-oout.exe": flags first, a value option
@@ -135,18 +135,18 @@ bool read_long_option(const char *text, argument_cursor *cursor, pack_options *o
 bool read_short_options(const char *text, argument_cursor *cursor, pack_options *options,
                         std::string *problem) {
     for (const char *at = text; *at != '\0'; ++at) {
-        const option_spec *spec = find_short_option(*at);
-        if (spec == nullptr) {
+        const known_option *option = find_short_option(*at);
+        if (option == nullptr) {
             *problem = std::string("unknown option -") + *at;
             return false;
         }
         std::string value;
-        if (spec->takes_value) {
-            if (!take_value(*spec, at[1] != '\0' ? at + 1 : nullptr, cursor, &value, problem))
+        if (option->takes_value) {
+            if (!take_value(*option, at[1] != '\0' ? at + 1 : nullptr, cursor, &value, problem))
                 return false;
-            return apply_option(*spec, value, options, problem);
+            return apply_option(*option, value, options, problem);
         }
-        if (!apply_option(*spec, value, options, problem))
+        if (!apply_option(*option, value, options, problem))
             return false;
     }
     return true;
