@@ -59,3 +59,22 @@ bool write_sfx_file(const char *path, const std::string &stub,
                    write_members(out, members) && write_length_trailer(out);
     return std::fclose(out) == 0 && written;
 }
+
+data_copy_result write_member_data(FILE *out, FILE *in, int32_t size, data_copy_progress progress,
+                                   void *context) {
+    char buffer[65536];
+    int32_t remaining = size;
+    while (remaining > 0) {
+        size_t piece = remaining < static_cast<int32_t>(sizeof buffer)
+                           ? static_cast<size_t>(remaining)
+                           : sizeof buffer;
+        if (std::fread(buffer, 1, piece, in) != piece)
+            return DATA_SHORT;
+        if (std::fwrite(buffer, 1, piece, out) != piece)
+            return DATA_NOT_WRITTEN;
+        remaining -= static_cast<int32_t>(piece);
+        if (progress != nullptr)
+            progress(static_cast<int32_t>(piece), context);
+    }
+    return DATA_COPIED;
+}

@@ -43,3 +43,18 @@ inline archive_member file_member(const std::string &name, const std::string &da
 // members, in order.
 bool write_sfx_file(const char *path, const std::string &stub,
                     const std::vector<archive_member> &members);
+
+enum data_copy_result {
+    DATA_COPIED,
+    DATA_SHORT,       // `in` ended or failed before `size` bytes
+    DATA_NOT_WRITTEN, // `out` refused a write
+};
+
+// Called after each piece of member data is written, with its byte count.
+typedef void (*data_copy_progress)(int32_t bytes, void *context);
+
+// Copies exactly `size` bytes of a file member's data from `in` to `out`
+// piece by piece, so files of any size pass through a small buffer.
+// `progress` may be null.
+data_copy_result write_member_data(FILE *out, FILE *in, int32_t size, data_copy_progress progress,
+                                   void *context);

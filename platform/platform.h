@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // The name the program was started by: the first argument, or, when the
 // command line is empty (no first argument, or an empty one), the system's own
@@ -37,3 +38,51 @@ void platform_print(const char *format, va_list arguments);
 
 // Formats into `text` (`size` bytes, always NUL-terminated) like platform_print.
 void platform_format(char *text, size_t size, const char *format, ...);
+
+// What the packer needs from the file system. The stub never calls these.
+
+// The full path of the running program's file; false when the system can't
+// tell or it does not fit in `room` bytes.
+bool platform_own_program_file(char *path, size_t room);
+
+enum platform_entry_kind {
+    PLATFORM_ENTRY_MISSING, // no status record could be read; see error_number
+    PLATFORM_ENTRY_FILE,
+    PLATFORM_ENTRY_DIRECTORY,
+    PLATFORM_ENTRY_LINK,  // a symbolic link, only seen when links are not followed
+    PLATFORM_ENTRY_OTHER, // a device, pipe, socket or anything else
+};
+
+struct platform_entry {
+    platform_entry_kind kind;
+    int64_t size;
+    // Together they tell one directory from another, to find loops through
+    // followed links; both 0 when the system can't tell.
+    uint64_t volume;
+    uint64_t index;
+    int error_number; // errno value when kind is PLATFORM_ENTRY_MISSING
+};
+
+// Reads the status of `path`, of the link itself unless `follow_links`.
+// False (kind PLATFORM_ENTRY_MISSING) when it can't be read.
+bool platform_entry_status(const char *path, bool follow_links, platform_entry *entry);
+
+// Hands `visit` each name held by directory `path`, without "." and "..", in
+// no particular order. False, with errno set, when it can't be read whole.
+bool platform_list_directory(const char *path, void (*visit)(const char *name, void *context),
+                             void *context);
+
+// Creates and opens, for binary writing, a new file with a fresh name in the
+// folder of `near_path`, so that a later rename onto `near_path` stays on one
+// volume. Its name goes to `temp_path` (`room` bytes). Null, with errno set,
+// on failure.
+FILE *platform_create_temp_file(const char *near_path, char *temp_path, size_t room);
+
+// Moves `from` onto `to`, replacing a file already there.
+bool platform_replace_file(const char *from, const char *to);
+
+// Lets everyone run the file and its owner change it (0755 where modes exist).
+bool platform_make_executable(const char *path);
+
+// True when `stream` writes to a terminal.
+bool platform_is_terminal(FILE *stream);

@@ -1,0 +1,232 @@
+#include "command_line.h"
+
+#include <cstring>
+
+namespace {
+
+enum option_id {
+    OPTION_OUTPUT,
+    OPTION_STUB,
+    OPTION_DIRECTORY,
+    OPTION_LIST,
+    OPTION_NOTICE,
+    OPTION_SEPARATOR,
+    OPTION_FOLLOW_LINKS,
+    OPTION_HELP,
+    OPTION_VERSION,
+};
+
+struct known_option {
+    char short_name; // 0: long form only
+    const char *long_name;
+    bool takes_value;
+    option_id id;
+};
+
+const known_option OPTIONS[] = {
+    {'o', "output", true, OPTION_OUTPUT},
+    {'s', "stub", true, OPTION_STUB},
+    {'C', "directory", true, OPTION_DIRECTORY},
+    {'l', "list", true, OPTION_LIST},
+    {0, "notice", true, OPTION_NOTICE},
+    {0, "separator", true, OPTION_SEPARATOR},
+    {'L', "follow-links", false, OPTION_FOLLOW_LINKS},
+    {'h', "help", false, OPTION_HELP},
+    {0, "version", false, OPTION_VERSION},
+};
+
+// Where the command line stands while it is read.
+struct argument_cursor {
+    int argc;
+    char **argv;
+    int next; // index of the next unread argument
+};
+
+const known_option *find_short_option(char name) {
+    for (const known_option &option : OPTIONS)
+        if (option.short_name != 0 && option.short_name == name)
+            return &option;
+    return nullptr;
+}
+
+const known_option *find_long_option(const std::string &name) {
+    for (const known_option &option : OPTIONS)
+        if (name == option.long_name)
+            return &option;
+    return nullptr;
+}
+
+bool apply_option(const known_option &option, const std::string &value, pack_options *options,
+                  std::string *problem) {
+    switch (option.id) {
+    case OPTION_OUTPUT:
+        options->output = value;
+        break;
+    case OPTION_STUB:
+        options->stub = value;
+        break;
+    case OPTION_DIRECTORY:
+        options->directory = value;
+        break;
+    case OPTION_LIST:
+        options->listed = value;
+        break;
+    case OPTION_NOTICE:
+        options->notice = value;
+        break;
+    case OPTION_SEPARATOR:
+        if (value != "/" && value != "\\") {
+            *problem = "--separator takes '/' or '\\', not '" + value + "'";
+            return false;
+        }
+        options->separator = value[0];
+        break;
+    case OPTION_FOLLOW_LINKS:
+        options->follow_links = true;
+        break;
+    case OPTION_HELP:
+        options->action = ACTION_HELP;
+        break;
+    case OPTION_VERSION:
+        options->action = ACTION_VERSION;
+        break;
+    }
+    return true;
+}
+
+// The option's value: `attached` when the argument carried one, otherwise the
+// next argument.
+bool take_value(const known_option &option, const char *attached, argument_cursor *cursor,
+                std::string *value, std::string *problem) {
+    if (attached != nullptr) {
+        *value = attached;
+        return true;
+    }
+    if (cursor->next >= cursor->argc) {
+        *problem = std::string("option --") + option.long_name + " needs a value";
+        return false;
+    }
+    *value = cursor->argv[cursor->next++];
+    return true;
+}
+
+bool read_long_option(const char *text, argument_cursor *cursor, pack_options *options,
+                      std::string *problem) {
+    const char *equals = std::strchr(text, '=');
+    std::string name = equals ? std::string(text, equals) : std::string(text);
+    const known_option *option = find_long_option(name);
+    if (option == nullptr) {
+        *problem = "unknown option --" + name;
+        return false;
+    }
+    if (!option->takes_value && equals != nullptr) {
+        *problem = "option --" + name + " takes no value";
+        return false;
+    }
+    std::string value;
+    if (option->takes_value &&
+        !take_value(*option, equals ? equals + 1 : nullptr, cursor, &value, problem))
+        return false;
+    return apply_option(*option, value, options, problem);
+}
+
+// A cluster like "-Lo out.exe" or "-oout.exe": flags first, a value option
+// takes the rest of the argument or the next one.
+bool read_short_options(const char *text, argument_cursor *cursor, pack_options *options,
+                        std::string *problem) {
+    for (const char *at = text; *at != '\0'; ++at) {
+        const known_option *option = find_short_option(*at);
+        if (option == nullptr) {
+            *problem = std::string("unknown option -") + *at;
+            return false;
+        }
+        std::string value;
+        if (option->takes_value) {
+            if (!take_value(*option, at[1] != '\0' ? at + 1 : nullptr, cursor, &value, problem))
+                return false;
+            return apply_option(*option, value, options, problem);
+        }
+        if (!apply_option(*option, value, options, problem))
+            return false;
+    }
+    return true;
+}
+
+bool check_combination(pack_options *options, std::string *problem) {
+    if (options->action == ACTION_HELP || options->action == ACTION_VERSION)
+        return true;
+    if (!options->listed.empty()) {
+        options->action = ACTION_LIST;
+        if (!options->output.empty() || !options->paths.empty() || !options->notice.empty()) {
+            *problem = "-l lists one file; it takes no -o, --notice or PATH";
+            return false;
+        }
+        return true;
+    }
+    if (options->output.empty()) {
+        *problem = "no output file given (-o FILE)";
+        return false;
+    }
+    if (options->paths.empty()) {
+        *problem = "nothing to pack: give one or more PATHs";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool parse_command_line(int argc, char **argv, pack_options *options, std::string *problem) {
+    *options = pack_options{ACTION_PACK, "", "", "", "", "", 0, false, {}};
+    argument_cursor cursor{argc, argv, 1};
+    bool options_ended = false;
+    while (cursor.next < argc) {
+        const char *argument = argv[cursor.next++];
+        bool ok = true;
+        if (options_ended || argument[0] != '-' || argument[1] == '\0')
+            options->paths.push_back(argument);
+        else if (std::strcmp(argument, "--") == 0)
+            options_ended = true;
+        else if (argument[1] == '-')
+            ok = read_long_option(argument + 2, &cursor, options, problem);
+        else
+            ok = read_short_options(argument + 1, &cursor, options, problem);
+        if (!ok)
+            return false;
+    }
+    return check_combination(options, problem);
+}
+
+void print_usage(FILE *stream) {
+    std::fputs("Usage: sfxpack -o OUTPUT.exe [-s STUB] [-C DIR] [--notice FILE] [-L]\n"
+               "               [--separator=/|\\] PATH...\n"
+               "       sfxpack -l FILE\n"
+               "\n"
+               "Builds a self-extracting file: the stub, then every PATH (a file, or a\n"
+               "directory with all it holds), which the stub recreates in the folder it\n"
+               "is run in. Names are stored relative to DIR, each directory before what\n"
+               "it holds, in byte order, so the same tree always gives the same file.\n"
+               "\n"
+               "  -o, --output FILE     the self-extracting file to write\n"
+               "  -s, --stub FILE       the extractor to put in front (default: the\n"
+               "                        sfxstub next to sfxpack)\n"
+               "  -C, --directory DIR   find PATHs in DIR and name them relative to it\n"
+               "                        (\".\" packs all DIR holds)\n"
+               "      --notice FILE     store FILE as _setup_.txt, shown after extraction\n"
+               "  -L, --follow-links    store what symbolic links point to (refused\n"
+               "                        otherwise)\n"
+               "      --separator=SEP   '/' or '\\' between name parts (default: '\\' for a\n"
+               "                        Windows stub, '/' otherwise)\n"
+               "  -l, --list FILE       list the members of FILE as the stub walks them\n"
+               "                        and check it as the stub would\n"
+               "  -h, --help            show this text\n"
+               "      --version         show the version\n"
+               "\n"
+               "Exit status: 0 on success, 1 when a file is refused or can't be\n"
+               "built or checked, 2 for a mistake on the command line.\n",
+               stream);
+}
+
+void print_version(FILE *stream) {
+    std::fprintf(stream, "sfxpack %s\n", SFX_VERSION);
+}

@@ -1,0 +1,32 @@
+// The packer's command line: what the user asked for, nothing done yet.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+enum pack_action {
+    ACTION_PACK, // build a self-extracting file
+    ACTION_LIST, // list and check an existing one
+    ACTION_HELP,
+    ACTION_VERSION,
+};
+
+struct pack_options {
+    pack_action action;
+    std::string output;    // -o: the file to build
+    std::string stub;      // -s: empty means the stub next to sfxpack
+    std::string directory; // -C: PATHs are found and named relative to it
+    std::string notice;    // --notice: stored as _setup_.txt
+    std::string listed;    // -l: the file to list
+    char separator;        // --separator: '/' or '\\'; 0 means chosen from the stub
+    bool follow_links;     // -L: store what links point to instead of refusing them
+    std::vector<std::string> paths;
+};
+
+// Fills `options` from the arguments after the program name. On a mistake
+// returns false with a one-line explanation in `problem`.
+bool parse_command_line(int argc, char **argv, pack_options *options, std::string *problem);
+
+void print_usage(FILE *stream);
+void print_version(FILE *stream);

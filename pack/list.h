@@ -1,0 +1,7 @@
+// Listing and checking a self-extracting file the way the stub reads it.
+#pragma once
+
+// Prints every member the stub would take up (kind, data size, name) on
+// standard output and any problem on standard error. Returns 0 only when the
+// stub would extract the file without an error.
+int run_list(const char *path);

@@ -1,0 +1,29 @@
+#include "command_line.h"
+#include "list.h"
+#include "pack.h"
+#include "pack_messages.h"
+
+#include <cstdio>
+
+int main(int argc, char **argv) {
+    pack_options options;
+    std::string problem;
+    if (!parse_command_line(argc, argv, &options, &problem)) {
+        report_error("%s", problem.c_str());
+        std::fputs("Try 'sfxpack --help'.\n", stderr);
+        return 2;
+    }
+    switch (options.action) {
+    case ACTION_HELP:
+        print_usage(stdout);
+        return 0;
+    case ACTION_VERSION:
+        print_version(stdout);
+        return 0;
+    case ACTION_LIST:
+        return run_list(options.listed.c_str());
+    case ACTION_PACK:
+        break;
+    }
+    return run_pack(options);
+}

@@ -1,0 +1,442 @@
+// The real sfxpack program: what it builds (checked against the independent
+// writer and by running the real stub on it), what it refuses, and how it
+// lists a file the way the stub walks it.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string FILE_LINE = "File : ./SETUP.EXE\n";
+
+program_run run_pack(const std::vector<std::string> &arguments, const std::string &folder) {
+    std::vector<std::string> all{"sfxpack"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return run_program(SFXPACK_PATH, all, folder);
+}
+
+void make_folder(const std::string &path) {
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
+}
+
+// Files to create, given as relative names: a name ending in '/' is a folder.
+void make_tree(const std::string &root,
+               const std::vector<std::pair<std::string, std::string>> &entries) {
+    for (const auto &entry : entries) {
+        if (entry.first.back() == '/')
+            make_folder(root + "/" + entry.first.substr(0, entry.first.size() - 1));
+        else
+            write_file(root + "/" + entry.first, entry.second);
+    }
+}
+
+void copy_executable(const std::string &from, const std::string &to) {
+    write_file(to, read_file(from));
+    chmod(to.c_str(), 0755);
+}
+
+std::vector<std::string> with(std::vector<std::string> list, const std::vector<std::string> &more) {
+    list.insert(list.end(), more.begin(), more.end());
+    std::sort(list.begin(), list.end());
+    return list;
+}
+
+TEST(Pack, RoundTripThroughTheRealStubRecreatesTheTree) {
+    temp_folder folder;
+    std::string big = patterned_data(40000, 3);
+    make_folder(folder / "src");
+    make_tree(folder / "src", {{"top.txt", "top\n"},
+                               {"a/", ""},
+                               {"a/empty.txt", ""},
+                               {"a/deep/", ""},
+                               {"a/deep/nested/", ""},
+                               {"a/deep/nested/data.bin", big},
+                               {"a.b", "dot"},
+                               {"emptydir/", ""}});
+    write_file(folder / "notice.txt", "Read me\n");
+    make_folder(folder / "out");
+
+    program_run pack =
+        run_pack({"-o", "out/setup.exe", "-C", "src", "--notice", "notice.txt", "."}, folder.path);
+    ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+    EXPECT_EQ(pack.errors, "");
+    EXPECT_EQ(pack.output, "");
+    // Without -s the stub built beside sfxpack goes in front.
+    EXPECT_EQ(read_file(folder / "out/setup.exe").substr(0, stub_image().size()), stub_image());
+
+    make_folder(folder / "run");
+    copy_executable(folder / "out/setup.exe", folder / "run/setup.exe");
+    program_run run = run_setup(folder / "run");
+
+    // Each directory before what it holds, parts compared in byte order, so
+    // "a" and all below it come before "a.b".
+    EXPECT_EQ(run.output, FILE_LINE + file_line("_setup_.txt", figure("0.0")) +
+                              directory_line("a") + directory_line("a/deep") +
+                              directory_line("a/deep/nested") +
+                              file_line("a/deep/nested/data.bin",
+                                        figure("0.0") + figure("40.0") + figure("80.0")) +
+                              file_line("a/empty.txt", "") + file_line("a.b", figure("0.0")) +
+                              directory_line("emptydir") + file_line("top.txt", figure("0.0")) +
+                              SEPARATOR + "Read me\n");
+    std::vector<std::string> source_tree = list_tree(folder / "src");
+    EXPECT_EQ(list_tree(folder / "run"), with(source_tree, {"_setup_.txt", "setup.exe"}));
+    for (const std::string &entry : source_tree) {
+        if (entry.back() != '/') {
+            EXPECT_EQ(read_file(folder / "run/" + entry), read_file(folder / "src/" + entry))
+                << entry;
+        }
+    }
+    EXPECT_EQ(read_file(folder / "run/_setup_.txt"), "Read me\n");
+}
+
+TEST(Pack, LayoutMatchesTheIndependentWriterByteForByte) {
+    struct layout_case {
+        const char *what;
+        std::string stub;
+        std::vector<std::string> options;
+        char separator;
+    };
+    std::string plain = "#!stub" + patterned_data(100, 5);
+    std::string windows = "MZ" + patterned_data(300, 6);
+    const layout_case cases[] = {
+        {"plain stub", plain, {}, '/'},
+        {"stub filling all 54000 bytes", patterned_data(ARCHIVE_START, 7), {}, '/'},
+        {"Windows stub", windows, {}, '\\'},
+        {"Windows stub, separator given", windows, {"--separator=/"}, '/'},
+        {"plain stub, separator given", plain, {"--separator", "\\"}, '\\'},
+    };
+    for (const layout_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_folder folder;
+        write_file(folder / "stub.bin", c.stub);
+        make_folder(folder / "src");
+        std::string data = patterned_data(20000, 8);
+        make_tree(folder / "src", {{"d/", ""}, {"d/x.txt", "X"}, {"y.bin", data}});
+        std::vector<std::string> arguments{"-s", "stub.bin", "-o", "setup.exe", "-C", "src"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        arguments.insert(arguments.end(), {"y.bin", "d"});
+
+        program_run pack = run_pack(arguments, folder.path);
+
+        ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+        std::string inner = std::string("d") + c.separator + "x.txt";
+        ASSERT_TRUE(write_sfx_file(
+            (folder / "expected.exe").c_str(), c.stub,
+            {directory_member("d"), file_member(inner, "X"), file_member("y.bin", data)}));
+        EXPECT_TRUE(read_file(folder / "setup.exe") == read_file(folder / "expected.exe"));
+        struct stat status;
+        ASSERT_EQ(stat((folder / "setup.exe").c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0755u);
+    }
+}
+
+TEST(Pack, NestedPathsGetOneDirectoryRecordPerLevelOnce) {
+    temp_folder folder;
+    make_tree(folder.path, {{"a/", ""},
+                            {"a/b/", ""},
+                            {"a/b/c.txt", "c"},
+                            {"a/b/d.txt", "dd"},
+                            {"a/b/not-named.txt", "n"}});
+
+    program_run pack =
+        run_pack({"-o", "setup.exe", "a/b/c.txt", "./a//b/d.txt", "a/b/c.txt"}, folder.path);
+    ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+    program_run list = run_pack({"-l", "setup.exe"}, folder.path);
+
+    EXPECT_EQ(list.output, "d          0 a\n"
+                           "d          0 a/b\n"
+                           "f          1 a/b/c.txt\n"
+                           "f          2 a/b/d.txt\n"
+                           "4 members: 2 directories, 2 files, 3 data bytes\n");
+    EXPECT_EQ(list.exit_status, 0);
+}
+
+TEST(Pack, RepeatBuildsAreByteIdenticalWhateverTheCreationOrder) {
+    temp_folder folder;
+    std::vector<std::pair<std::string, std::string>> entries = {
+        {"b/", ""},   {"b/z.txt", "z"}, {"b/a.txt", "a"},   {"c.txt", "c"},    {"a/", ""},
+        {"a/m/", ""}, {"a/m/k", "k"},   {"B.txt", "upper"}, {"empty.bin", ""},
+    };
+    std::vector<std::pair<std::string, std::string>> reversed;
+    for (const auto &entry : entries)
+        if (entry.first.back() == '/')
+            reversed.push_back(entry);
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+        if (it->first.back() != '/')
+            reversed.push_back(*it);
+    make_folder(folder / "one");
+    make_folder(folder / "two");
+    make_tree(folder / "one", entries);
+    make_tree(folder / "two", reversed);
+
+    // The output lies inside the packed folder: a rebuild must not take in
+    // the file it replaces.
+    std::vector<std::string> builds;
+    for (const char *source : {"one", "two", "one", "two"}) {
+        program_run pack = run_pack({"-o", "setup.exe", "."}, folder / source);
+        ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+        builds.push_back(read_file(folder / source + "/setup.exe"));
+    }
+    for (size_t i = 1; i < builds.size(); ++i)
+        EXPECT_TRUE(builds[i] == builds[0]) << "build " << i;
+    program_run list = run_pack({"-l", "setup.exe"}, folder / "one");
+    EXPECT_EQ(list.output.find("setup.exe"), std::string::npos) << list.output;
+    EXPECT_EQ(list.exit_status, 0);
+}
+
+TEST(Pack, RefusalsLeaveNoOutputBehind) {
+    struct refusal {
+        const char *what;
+        std::function<void(const std::string &)> prepare; // gets the source folder
+        std::vector<std::string> arguments;               // after "-o out/setup.exe"
+        std::string message;
+    };
+    const std::string long_part(244, 'n');
+    const refusal cases[] = {
+        {"stub over 54000 bytes",
+         [](const std::string &src) {
+             write_file(src + "/../big.stub", std::string(ARCHIVE_START + 1, 'S'));
+         },
+         {"-s", "big.stub", "-C", "src", "."},
+         "the stub 'big.stub' is 54001 bytes"},
+        {"missing stub", nullptr, {"-s", "none.stub", "-C", "src", "."}, "can't read the stub"},
+        {"name over 254 bytes",
+         [&](const std::string &src) {
+             make_tree(src, {{"tenletters/", ""}, {"tenletters/" + long_part, "x"}});
+         },
+         {"-C", "src", "."},
+         "is 255 bytes long"},
+        {"'..' part", nullptr, {"-C", "src", "../notice.txt"}, "has a '..' part"},
+        {"absolute path", nullptr, {"ABSOLUTE"}, "is absolute"},
+        {"empty path", nullptr, {""}, "an empty PATH"},
+        {"name with a drive letter",
+         [](const std::string &src) { write_file(src + "/C:x", "x"); },
+         {"-C", "src", "."},
+         "'C:x' would be refused by the extractor"},
+        {"separator inside a part for a Windows stub",
+         [](const std::string &src) { write_file(src + "/a\\b", "x"); },
+         {"-C", "src", "--separator=\\", "."},
+         "holds the separator"},
+        {"file of 2^31 bytes",
+         [](const std::string &src) {
+             write_file(src + "/huge.bin", "");
+             ASSERT_EQ(truncate((src + "/huge.bin").c_str(), INT64_C(1) << 31), 0);
+         },
+         {"-C", "src", "."},
+         "is 2147483648 bytes"},
+        {"total of 2^31 bytes",
+         [](const std::string &src) {
+             for (const char *name : {"/half1.bin", "/half2.bin"}) {
+                 write_file(src + name, "");
+                 ASSERT_EQ(truncate((src + name).c_str(), INT64_C(1) << 30), 0);
+             }
+         },
+         {"-C", "src", "."},
+         "the self-extracting file would be " +
+             std::to_string(ARCHIVE_START + TRAILER_SIZE + 3 * RECORD_SIZE + (INT64_C(1) << 31) +
+                            3) +
+             " bytes"},
+        {"missing input", nullptr, {"-C", "src", "none.txt"}, "can't read 'src/none.txt'"},
+        {"missing notice",
+         nullptr,
+         {"--notice", "none.txt", "-C", "src", "."},
+         "can't read the notice 'none.txt'"},
+        {"symbolic link",
+         [](const std::string &src) { ASSERT_EQ(symlink("top.txt", (src + "/link").c_str()), 0); },
+         {"-C", "src", "."},
+         "'src/link' is a symbolic link"},
+        {"pipe",
+         [](const std::string &src) { ASSERT_EQ(mkfifo((src + "/pipe").c_str(), 0644), 0); },
+         {"-C", "src", "."},
+         "'src/pipe' is neither a regular file nor a directory"},
+        {"loop through a followed link",
+         [](const std::string &src) {
+             make_folder(src + "/in");
+             ASSERT_EQ(symlink("..", (src + "/in/up").c_str()), 0);
+         },
+         {"-L", "-C", "src", "."},
+         "'src/in/up' leads back into 'src'"},
+        {"nothing to pack",
+         [](const std::string &src) { make_folder(src + "/emptydir"); },
+         {"-C", "src/emptydir", "."},
+         "nothing to pack"},
+    };
+    for (const refusal &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_folder folder;
+        make_folder(folder / "src");
+        make_tree(folder / "src", {{"top.txt", "top"}});
+        write_file(folder / "notice.txt", "n");
+        make_folder(folder / "out");
+        write_file(folder / "out/setup.exe", "old");
+        if (c.prepare)
+            c.prepare(folder / "src");
+        std::vector<std::string> arguments{"-o", "out/setup.exe"};
+        for (const std::string &argument : c.arguments)
+            arguments.push_back(argument == "ABSOLUTE" ? folder / "src/top.txt" : argument);
+
+        program_run pack = run_pack(arguments, folder.path);
+
+        EXPECT_EQ(pack.exit_status, 1);
+        EXPECT_EQ(pack.errors.rfind("sfxpack: ", 0), 0u) << pack.errors;
+        EXPECT_NE(pack.errors.find(c.message), std::string::npos) << pack.errors;
+        EXPECT_EQ(list_tree(folder / "out"), std::vector<std::string>{"setup.exe"});
+        EXPECT_TRUE(read_file(folder / "out/setup.exe") == "old");
+    }
+}
+
+TEST(Pack, UnreadableInputIsRefused) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every file, so none can be made unreadable";
+    temp_folder folder;
+    make_tree(folder.path, {{"secret.txt", "s"}, {"locked/", ""}});
+    chmod((folder / "secret.txt").c_str(), 0);
+    chmod((folder / "locked").c_str(), 0);
+    for (const char *input : {"secret.txt", "locked"}) {
+        SCOPED_TRACE(input);
+        program_run pack = run_pack({"-o", "setup.exe", input}, folder.path);
+        EXPECT_EQ(pack.exit_status, 1);
+        EXPECT_NE(pack.errors.find("Permission denied"), std::string::npos) << pack.errors;
+        EXPECT_FALSE(path_exists(folder / "setup.exe"));
+    }
+    chmod((folder / "locked").c_str(), 0755);
+}
+
+TEST(Pack, FollowedLinksAreStoredAsWhatTheyPointTo) {
+    temp_folder folder;
+    make_tree(folder.path, {{"real/", ""}, {"real/x.txt", "xx"}, {"top.txt", "top"}});
+    ASSERT_EQ(symlink("top.txt", (folder / "link.txt").c_str()), 0);
+    ASSERT_EQ(symlink("real", (folder / "dirlink").c_str()), 0);
+
+    program_run pack = run_pack({"-L", "-o", "setup.exe", "link.txt", "dirlink"}, folder.path);
+    ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+
+    EXPECT_EQ(run_pack({"-l", "setup.exe"}, folder.path).output,
+              "d          0 dirlink\n"
+              "f          2 dirlink/x.txt\n"
+              "f          3 link.txt\n"
+              "3 members: 1 directory, 2 files, 5 data bytes\n");
+}
+
+TEST(Pack, ListJudgesLikeTheStub) {
+    temp_folder folder;
+    make_tree(folder.path, {{"d/", ""}, {"d/one.txt", "one"}, {"two.txt", "two!"}});
+    ASSERT_EQ(run_pack({"-o", "good.exe", "d", "two.txt"}, folder.path).exit_status, 0);
+    const std::string good = read_file(folder / "good.exe");
+    const std::string first_line = "d          0 d\n";
+    const int64_t second = ARCHIVE_START + RECORD_SIZE; // the record of d/one.txt
+
+    program_run list = run_pack({"-l", "good.exe"}, folder.path);
+    EXPECT_EQ(list.output, first_line + "f          3 d/one.txt\nf          4 two.txt\n"
+                                        "3 members: 1 directory, 2 files, 7 data bytes\n");
+    EXPECT_EQ(list.errors, "");
+    EXPECT_EQ(list.exit_status, 0);
+
+    struct damage {
+        const char *what;
+        std::string image;
+        std::string listed;  // what -l still lists before stopping
+        std::string message; // on standard error
+        std::string stub;    // what the stub says after its first line
+    };
+    auto patched = [&](int64_t at, const std::string &bytes) {
+        std::string image = good;
+        image.replace(static_cast<size_t>(at), bytes.size(), bytes);
+        return image;
+    };
+    const std::string wrong_length = "!!!Error, This file is not of the original's length.\n"
+                                     "!!!Error, It is recommended to obtain another copy.\n";
+    const std::string bad_record = "!!!Error, bad file record.\n";
+    const damage cases[] = {
+        {"cut short", good.substr(0, good.size() - 1), "",
+         "is " + std::to_string(good.size() - 1) + " bytes but its trailer says", wrong_length},
+        {"lengthened", good + "x", "", "but its trailer says", wrong_length},
+        {"kind tampered", patched(second, "x"), first_line,
+         "bad record at offset 54264 (unknown member kind)", directory_line("d") + bad_record},
+        {"check value tampered", patched(second + RECORD_MAGIC_OFFSET, "\x01"), first_line,
+         "bad record at offset 54264 (wrong check value)", directory_line("d") + bad_record},
+        {"name tampered to leave the folder", patched(second + RECORD_NAME_OFFSET, "../x"),
+         first_line, "(name leaves the extraction folder)", directory_line("d") + bad_record},
+        {"size tampered past the end", patched(second + RECORD_SIZE_OFFSET, "\xff\xff"), first_line,
+         "(size negative or past the end of the archive)", directory_line("d") + bad_record},
+    };
+    for (const damage &c : cases) {
+        SCOPED_TRACE(c.what);
+        write_file(folder / "setup.exe", c.image);
+        chmod((folder / "setup.exe").c_str(), 0755);
+
+        program_run damaged = run_pack({"-l", "setup.exe"}, folder.path);
+        EXPECT_EQ(damaged.exit_status, 1);
+        EXPECT_EQ(damaged.output, c.listed);
+        EXPECT_NE(damaged.errors.find(c.message), std::string::npos) << damaged.errors;
+
+        temp_folder run_folder;
+        copy_executable(folder / "setup.exe", run_folder / "setup.exe");
+        EXPECT_EQ(run_setup(run_folder.path).output, FILE_LINE + c.stub);
+    }
+}
+
+TEST(Pack, ListRefusesAnArchiveWithoutMembers) {
+    temp_folder folder;
+    write_raw_setup(folder.path, "");
+    program_run list = run_pack({"-l", "setup.exe"}, folder.path);
+    EXPECT_EQ(list.exit_status, 1);
+    EXPECT_NE(list.errors.find("holds no members"), std::string::npos) << list.errors;
+}
+
+TEST(Pack, OutputNameWithoutExeGetsAWarning) {
+    struct name_case {
+        const char *name;
+        bool warned;
+    };
+    const name_case cases[] = {
+        {"setup.exe", false}, {"SETUP.EXE", false},    {"Setup.eXe", false},
+        {"setup", true},      {"setup.exe.bak", true}, {"exe", true},
+    };
+    for (const name_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        temp_folder folder;
+        write_file(folder / "a.txt", "a");
+        program_run pack = run_pack({"-o", c.name, "a.txt"}, folder.path);
+        EXPECT_EQ(pack.exit_status, 0);
+        EXPECT_EQ(pack.errors.find("warning: ") != std::string::npos, c.warned) << pack.errors;
+        EXPECT_TRUE(path_exists(folder / c.name));
+    }
+}
+
+TEST(Pack, HelpVersionAndCommandLineMistakes) {
+    temp_folder folder;
+    program_run help = run_pack({"--help"}, folder.path);
+    EXPECT_EQ(help.exit_status, 0);
+    EXPECT_EQ(help.output.rfind("Usage: sfxpack -o", 0), 0u) << help.output;
+
+    program_run version = run_pack({"--version"}, folder.path);
+    EXPECT_EQ(version.exit_status, 0);
+    EXPECT_EQ(version.output, std::string("sfxpack ") + SFX_VERSION + "\n");
+
+    const std::vector<std::string> mistakes[] = {
+        {},
+        {"-o", "setup.exe"},
+        {"a.txt"},
+        {"--bogus", "-o", "setup.exe", "a.txt"},
+        {"-x"},
+        {"--separator=x", "-o", "setup.exe", "a.txt"},
+        {"-l", "setup.exe", "a.txt"},
+        {"-o"},
+        {"--follow-links=yes", "-o", "setup.exe", "a.txt"},
+    };
+    for (const std::vector<std::string> &arguments : mistakes) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        program_run run = run_pack(arguments, folder.path);
+        EXPECT_EQ(run.exit_status, 2);
+        EXPECT_NE(run.errors.find("Try 'sfxpack --help'."), std::string::npos) << run.errors;
+        EXPECT_EQ(list_tree(folder.path), std::vector<std::string>{});
+    }
+}
+
+} // namespace
