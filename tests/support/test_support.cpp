@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -87,6 +89,10 @@ program_run run_program(const std::string &program, const std::vector<std::strin
     int status = 0;
     waitpid(child, &status, 0);
     run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - WTERMSIG(status);
+    // The stub writes nothing to standard error, so anything there is a fault,
+    // such as a sanitizer's report in an instrumented build.
+    if (!run.errors.empty())
+        ADD_FAILURE() << program << " wrote to standard error:\n" << run.errors;
     return run;
 }
 
@@ -179,8 +185,8 @@ std::string record_bytes(char kind, const std::string &name_field, int32_t size,
     return std::string(reinterpret_cast<char *>(bytes), sizeof bytes);
 }
 
-void write_raw_setup(const std::string &folder, const std::string &members,
-                     int64_t trailer_error, const std::string &name) {
+void write_raw_setup(const std::string &folder, const std::string &members, int64_t trailer_error,
+                     const std::string &name) {
     std::string image = stub_image();
     image.resize(ARCHIVE_START, static_cast<char>(FILLER_BYTE));
     image += members;
