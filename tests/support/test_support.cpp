@@ -91,7 +91,8 @@ program_run run_program(const std::string &program, const std::vector<std::strin
     run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - WTERMSIG(status);
     // In an instrumented build a program that went wrong reports it on standard
     // error, whatever the test looks at; every run checks for such a report.
-    if (run.errors.find("Sanitizer:") != std::string::npos)
+    if (run.errors.find("Sanitizer:") != std::string::npos ||
+        run.errors.find(": runtime error: ") != std::string::npos)
         ADD_FAILURE() << program << " failed a sanitizer check:\n" << run.errors;
     return run;
 }
