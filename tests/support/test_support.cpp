@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -87,6 +89,11 @@ program_run run_program(const std::string &program, const std::vector<std::strin
     int status = 0;
     waitpid(child, &status, 0);
     run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - WTERMSIG(status);
+    // In an instrumented build a program that went wrong reports it on standard
+    // error, whatever the test looks at; every run checks for such a report.
+    if (run.errors.find("Sanitizer:") != std::string::npos ||
+        run.errors.find(": runtime error: ") != std::string::npos)
+        ADD_FAILURE() << program << " failed a sanitizer check:\n" << run.errors;
     return run;
 }
 

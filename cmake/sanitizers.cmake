@@ -1,0 +1,27 @@
+# Builds for finding memory and undefined-behaviour faults. Each goes in a
+# build folder of its own; the plain build is never instrumented.
+#   -DSFX_SANITIZE=ON  everything under AddressSanitizer + UndefinedBehaviorSanitizer
+#   -DSFX_FUZZ=ON      the same, plus the record walk fuzzer (clang++ only);
+#                      configure it with -DBUILD_TESTING=OFF, as clang links its
+#                      sanitizer runtimes statically and the stub no longer fits
+
+set(SFX_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all
+                        -fno-omit-frame-pointer)
+add_compile_options(${SFX_SANITIZER_FLAGS})
+add_link_options(-fsanitize=address,undefined)
+
+# The instrumented stub must still fit in front of ARCHIVE_START, or no test
+# archive can be built from it: position-dependent code drops the relocations
+# of the sanitizers' many descriptors, unused sections go, and the stub alone
+# is stripped and packed without page-aligned code padding. Optimizing for size
+# (whatever the build type) leaves room for the stub to grow.
+add_compile_options(-Os -fno-pie -ffunction-sections -fdata-sections)
+add_link_options(-no-pie -Wl,--gc-sections)
+set(SFX_STUB_LINK_OPTIONS -s -Wl,-z,noseparate-code)
+
+if(SFX_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "SFX_FUZZ needs clang++ (libFuzzer): -DCMAKE_CXX_COMPILER=clang++")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
