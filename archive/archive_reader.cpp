@@ -36,6 +36,20 @@ static bool is_ascii_letter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+// Windows drops trailing dots and blanks from every path part, so ".. " and
+// "..." can reach the parent as surely as "..": any part made only of dots and
+// blanks that holds two dots or more is taken as a way up.
+static bool is_parent_part(const char *part, size_t length) {
+    size_t dots = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (part[i] == '.')
+            ++dots;
+        else if (part[i] != ' ')
+            return false;
+    }
+    return dots >= 2;
+}
+
 // IMPORTANT SECURITY NOTE: archive data can be altered by anyone who then
 // fixes the trailer, so no name may reach outside the folder the user runs in.
 bool is_contained_name(const char *name) {
@@ -46,7 +60,7 @@ bool is_contained_name(const char *name) {
     const char *part = name;
     for (;;) {
         size_t length = std::strcspn(part, "/\\");
-        if (length == 2 && part[0] == '.' && part[1] == '.')
+        if (is_parent_part(part, length))
             return false;
         if (part[length] == '\0')
             return true;

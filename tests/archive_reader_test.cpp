@@ -97,9 +97,11 @@ TEST(RecordWalk, SoundStreamWalksToTheEnd) {
 }
 
 TEST(ContainedName, TellsNamesThatStayInsideFromOthers) {
-    const char *inside[] = {"a", "a/b", "a\\b", "..a", "a..", "a/..b/c", ".", "./a", "ab:c"};
+    const char *inside[] = {"a",   "a/b",  "a\\b", "..a", "a..",  "a/..b/c", ".",
+                            "./a", "ab:c", ". ",   "a. ", "...a", ".a."};
     const char *outside[] = {"/a",   "\\a",  "C:a",          "z:\\a",  "..",
-                             "../a", "a/..", "a\\..\\..\\b", "a/../b", "a:b"};
+                             "../a", "a/..", "a\\..\\..\\b", "a/../b", "a:b",
+                             ".. ",  "...",  "a\\. .\\b",    " ..",    "a/.. /b"};
     for (const char *name : inside)
         EXPECT_TRUE(is_contained_name(name)) << name;
     for (const char *name : outside)
