@@ -49,15 +49,9 @@ void write_windows_setup(const std::string &folder, const std::vector<archive_me
     ASSERT_TRUE(write_sfx_file(path.c_str(), windows_stub_image(), members)) << path;
 }
 
-// The stub, filler, the raw `members` bytes and a sound trailer.
+// The Windows stub, filler, the raw `members` bytes and a sound trailer.
 void write_raw_windows_setup(const std::string &folder, const std::string &members) {
-    std::string image = windows_stub_image();
-    image.resize(ARCHIVE_START, static_cast<char>(FILLER_BYTE));
-    image += members;
-    unsigned char trailer[TRAILER_SIZE];
-    encode_le32(static_cast<uint32_t>(image.size() + TRAILER_SIZE), trailer);
-    image.append(reinterpret_cast<char *>(trailer), sizeof trailer);
-    write_file(folder + "/setup.exe", image);
+    write_raw_setup(folder, members, 0, "setup.exe", &windows_stub_image());
 }
 
 const std::string FILE_LINE = "File : SETUP.EXE\r\n";

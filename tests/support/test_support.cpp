@@ -187,8 +187,8 @@ std::string record_bytes(char kind, const std::string &name_field, int32_t size,
 }
 
 void write_raw_setup(const std::string &folder, const std::string &members, int64_t trailer_error,
-                     const std::string &name) {
-    std::string image = stub_image();
+                     const std::string &name, const std::string *stub) {
+    std::string image = stub != nullptr ? *stub : stub_image();
     image.resize(ARCHIVE_START, static_cast<char>(FILLER_BYTE));
     image += members;
     unsigned char trailer[TRAILER_SIZE];

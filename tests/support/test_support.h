@@ -60,10 +60,12 @@ std::string stub_program();
 std::string record_bytes(char kind, const std::string &name_field, int32_t size,
                          uint32_t magic = RECORD_MAGIC);
 
-// Writes `folder`/`name` as stub, filler, the raw `members` bytes and a
-// trailer of the file's true length plus `trailer_error`.
+// Writes `folder`/`name` as stub (the built one unless `stub` is given),
+// filler, the raw `members` bytes and a trailer of the file's true length plus
+// `trailer_error`.
 void write_raw_setup(const std::string &folder, const std::string &members,
-                     int64_t trailer_error = 0, const std::string &name = "setup.exe");
+                     int64_t trailer_error = 0, const std::string &name = "setup.exe",
+                     const std::string *stub = nullptr);
 
 // The console text of one progress figure, e.g. figure("40.0").
 std::string figure(const std::string &share);
