@@ -224,10 +224,7 @@ std::string find_wine_tool(const char *variable, const char *standard_path) {
 // The server and the background programs it starts live on after the tool
 // ends; they must not hold the pipes through which run_program reads a test.
 int run_quietly(const std::vector<std::string> &arguments) {
-    std::vector<char *> argv;
-    for (const std::string &argument : arguments)
-        argv.push_back(const_cast<char *>(argument.c_str()));
-    argv.push_back(nullptr);
+    std::vector<char *> argv = exec_arguments(arguments);
     pid_t child = fork();
     if (child == 0) {
         int null_fd = open("/dev/null", O_RDWR);

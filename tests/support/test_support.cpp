@@ -60,15 +60,20 @@ static void drain_pipes(int out_fd, int err_fd, std::string *out, std::string *e
     }
 }
 
+std::vector<char *> exec_arguments(const std::vector<std::string> &arguments) {
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    return argv;
+}
+
 program_run run_program(const std::string &program, const std::vector<std::string> &arguments,
                         const std::string &folder) {
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
         throw std::runtime_error("pipe failed");
-    std::vector<char *> argv;
-    for (const std::string &argument : arguments)
-        argv.push_back(const_cast<char *>(argument.c_str()));
-    argv.push_back(nullptr);
+    std::vector<char *> argv = exec_arguments(arguments);
     pid_t child = fork();
     if (child == 0) {
         int null_fd = open("/dev/null", O_RDONLY);

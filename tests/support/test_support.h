@@ -31,6 +31,9 @@ struct program_run {
 program_run run_program(const std::string &program, const std::vector<std::string> &arguments,
                         const std::string &folder);
 
+// The argument list for exec: pointers into `arguments`, then a null.
+std::vector<char *> exec_arguments(const std::vector<std::string> &arguments);
+
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &data);
 bool path_exists(const std::string &path); // without following a last symbolic link
