@@ -21,6 +21,10 @@ constexpr int NAME_FIELD_SIZE = 255;
 // Byte that pads the stub up to ARCHIVE_START; never read by the stub.
 constexpr unsigned char FILLER_BYTE = 0x78;
 
+// A file member of this name in the current directory is shown after a run
+// without error: the packer stores a notice under it, the stub looks for it.
+constexpr const char *NOTICE_FILE_NAME = "_setup_.txt";
+
 constexpr char KIND_DIRECTORY = 'd';
 constexpr char KIND_FILE = 'f';
 

@@ -1,6 +1,7 @@
 #include "closing_notice.h"
 
 #include "console.h"
+#include "member_record.h"
 #include "platform.h"
 
 void run_closing_notice() {

@@ -2,7 +2,4 @@
 // the current directory holds one.
 #pragma once
 
-// Name of the notice file looked for in the current directory.
-constexpr const char *NOTICE_FILE_NAME = "_setup_.txt";
-
 void run_closing_notice();

@@ -9,8 +9,6 @@
 #include <cstring>
 #include <map>
 
-const char *const NOTICE_NAME = "_setup_.txt";
-
 namespace {
 
 // A stored name split into its parts; the separator is added only on output.
@@ -215,26 +213,32 @@ bool add_path_argument(gatherer *g, const std::string &argument) {
 bool add_notice(gatherer *g) {
     const std::string &source = g->settings->notice;
     platform_entry entry;
-    if (!platform_entry_status(source.c_str(), true, &entry)) {
-        report_error("can't read the notice '%s': %s", source.c_str(),
-                     std::strerror(entry.error_number));
+    if (!status_of_regular_file(source, "notice", &entry))
         return false;
-    }
-    if (entry.kind != PLATFORM_ENTRY_FILE) {
-        report_error("the notice '%s' is not a regular file", source.c_str());
-        return false;
-    }
     if (!check_file_size(source, entry.size))
         return false;
-    if (g->members.count(NOTICE_NAME) != 0) {
-        report_error("both --notice and a PATH give '%s'", NOTICE_NAME);
+    if (g->members.count(NOTICE_FILE_NAME) != 0) {
+        report_error("both --notice and a PATH give '%s'", NOTICE_FILE_NAME);
         return false;
     }
-    g->members[NOTICE_NAME] = pack_member{KIND_FILE, NOTICE_NAME, source, entry.size};
+    g->members[NOTICE_FILE_NAME] = pack_member{KIND_FILE, NOTICE_FILE_NAME, source, entry.size};
     return true;
 }
 
 } // namespace
+
+bool status_of_regular_file(const std::string &path, const char *role, platform_entry *entry) {
+    if (!platform_entry_status(path.c_str(), true, entry)) {
+        report_error("can't read the %s '%s': %s", role, path.c_str(),
+                     std::strerror(entry->error_number));
+        return false;
+    }
+    if (entry->kind != PLATFORM_ENTRY_FILE) {
+        report_error("the %s '%s' is not a regular file", role, path.c_str());
+        return false;
+    }
+    return true;
+}
 
 bool gather_members(const gather_settings &settings, const std::vector<std::string> &paths,
                     std::vector<pack_member> *members) {

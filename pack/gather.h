@@ -16,7 +16,7 @@ struct pack_member {
 
 struct gather_settings {
     std::string directory; // PATHs are found relative to it; empty: the current one
-    std::string notice;    // stored as NOTICE_NAME when not empty
+    std::string notice;    // stored as NOTICE_FILE_NAME when not empty
     char separator;        // between the parts of a stored name
     bool follow_links;
     // The file being built, when it exists already: it is never packed into itself.
@@ -24,8 +24,10 @@ struct gather_settings {
     platform_entry output;
 };
 
-// The member a notice file is stored as; the stub shows it after extraction.
-extern const char *const NOTICE_NAME;
+// Reads the status of `path`, following links, and makes sure it is a regular
+// file; otherwise says so on standard error, naming the file by its `role`
+// ("stub", "notice"), and returns false.
+bool status_of_regular_file(const std::string &path, const char *role, platform_entry *entry);
 
 // Walks every PATH (directories with all they hold) and returns the members in
 // archive order: sorted part by part in byte order, so each directory comes

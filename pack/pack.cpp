@@ -53,15 +53,8 @@ void report_stub_too_large(const std::string &path, long long size) {
 
 bool read_stub(const std::string &path, std::string *image) {
     platform_entry entry;
-    if (!platform_entry_status(path.c_str(), true, &entry)) {
-        report_error("can't read the stub '%s': %s", path.c_str(),
-                     std::strerror(entry.error_number));
+    if (!status_of_regular_file(path, "stub", &entry))
         return false;
-    }
-    if (entry.kind != PLATFORM_ENTRY_FILE) {
-        report_error("the stub '%s' is not a regular file", path.c_str());
-        return false;
-    }
     if (entry.size > ARCHIVE_START) {
         report_stub_too_large(path, static_cast<long long>(entry.size));
         return false;
