@@ -1,4 +1,5 @@
 #include "command_line.h"
+#include "extract_files.h"
 #include "list.h"
 #include "pack.h"
 #include "pack_messages.h"
@@ -22,6 +23,8 @@ int main(int argc, char **argv) {
         return 0;
     case ACTION_LIST:
         return run_list(options.listed.c_str());
+    case ACTION_EXTRACT:
+        return run_extract(options);
     case ACTION_PACK:
         break;
     }
