@@ -131,7 +131,7 @@ bool is_the_archive(const extractor &x, const platform_entry &entry) {
            entry.volume == x.archive.volume && entry.index == x.archive.index;
 }
 
-// Checks what is at the member's own name before the file is made anew.
+// Checks what is at the member's own name before its data is written.
 bool may_create_file(const extractor &x, const std::string &path) {
     platform_entry entry;
     platform_entry_status(path.c_str(), false, &entry);
@@ -148,9 +148,36 @@ bool may_create_file(const extractor &x, const std::string &path) {
     return true;
 }
 
-// Writes one file member. False only when the archive's data could not be
-// read, which ends the walk; a member that could not be written leaves
-// all_whole cleared and the walk goes on.
+// The temporary file a member's data goes to, in the member's own folder so
+// that the rename stays on one volume. A short name of its own keeps it
+// within the length a folder entry may have, whatever the member's name.
+std::string temporary_near(const extractor &x, const name_parts &parts) {
+    size_t folder_parts = parts.empty() ? 0 : parts.size() - 1;
+    std::string folder = x.root + join_parts(parts, folder_parts);
+    if (folder_parts > 0)
+        folder += '/';
+    return folder + ".sfxpack-part";
+}
+
+// Copies the member's data into the open temporary file `out` and closes it.
+copy_result write_temporary(FILE *out, FILE *archive, int32_t size, std::vector<char> *buffer,
+                            int *write_error) {
+    std::setvbuf(out, nullptr, _IONBF, 0);
+    copy_result result = copy_member_data(archive, out, size, buffer);
+    *write_error = errno;
+    if (std::fclose(out) != 0 && result == COPY_DONE) {
+        result = COPY_NOT_WRITTEN;
+        *write_error = errno;
+    }
+    return result;
+}
+
+// Writes one file member. Its data goes to a fresh file beside it, renamed
+// onto the member's name only when whole, so a failure or an interruption
+// never leaves a partial file and a file already there keeps its bytes until
+// then. False only when the archive's data could not be read, which ends the
+// walk; a member that could not be written leaves all_whole cleared and the
+// walk goes on.
 bool extract_file(extractor *x, const name_parts &parts, const member_record *record,
                   FILE *archive) {
     std::string path = local_path(*x, parts, parts.size());
@@ -158,32 +185,32 @@ bool extract_file(extractor *x, const name_parts &parts, const member_record *re
         x->all_whole = false;
         return true;
     }
-    FILE *out = platform_create_fresh_file(path.c_str());
+    char temp_path[4096];
+    FILE *out =
+        platform_create_temp_file(temporary_near(*x, parts).c_str(), temp_path, sizeof temp_path);
     if (out == nullptr) {
         report_error("can't create '%s': %s", path.c_str(), std::strerror(errno));
         x->all_whole = false;
         return true;
     }
-    platform_remove_on_interrupt(path.c_str());
-    std::setvbuf(out, nullptr, _IONBF, 0);
-    copy_result result = copy_member_data(archive, out, record->size, &x->buffer);
-    int write_error = errno;
-    if (std::fclose(out) != 0 && result == COPY_DONE) {
-        result = COPY_NOT_WRITTEN;
+    platform_remove_on_interrupt(temp_path);
+    int write_error = 0;
+    copy_result result = write_temporary(out, archive, record->size, &x->buffer, &write_error);
+    bool placed = result == COPY_DONE && platform_make_ordinary(temp_path) &&
+                  platform_replace_file(temp_path, path.c_str());
+    if (result == COPY_DONE && !placed)
         write_error = errno;
-    }
-    // Never leave a file that looks extracted but holds less than its member.
-    if (result != COPY_DONE)
-        std::remove(path.c_str());
+    if (!placed)
+        std::remove(temp_path);
     platform_remove_on_interrupt(nullptr);
-    if (result == COPY_NOT_WRITTEN) {
-        report_error("can't write '%s': %s", path.c_str(), std::strerror(write_error));
-        x->all_whole = false;
-    } else if (result == COPY_ARCHIVE_SHORT) {
+    if (placed)
+        return true;
+    x->all_whole = false;
+    if (result == COPY_ARCHIVE_SHORT) {
         report_error("can't read the data of '%s'; nothing after it is read", path.c_str());
-        x->all_whole = false;
         return false;
     }
+    report_error("can't write '%s': %s", path.c_str(), std::strerror(write_error));
     return true;
 }
 

@@ -90,15 +90,13 @@ bool platform_is_terminal(FILE *stream);
 // While a path is set, SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break
 // and closing the console) remove that file and then end the program as the
 // signal would; a signal ignored when the program started stays ignored. Null
-// forgets the path. Files made by platform_create_temp_file and
-// platform_create_fresh_file can be removed while they are still open.
+// forgets the path. Files made by platform_create_temp_file can be removed
+// while they are still open.
 void platform_remove_on_interrupt(const char *path);
 
-// Creates `path` afresh and opens it for binary writing. A file or special
-// file already there is removed first, so other hard links to it keep their
-// bytes; a symbolic link there is neither followed nor removed (creation
-// fails with EEXIST). Null, with errno set, on failure.
-FILE *platform_create_fresh_file(const char *path);
+// Gives `path` the rights a newly created file gets (0666 less the umask
+// where modes exist); temporary files start out readable by their owner only.
+bool platform_make_ordinary(const char *path);
 
 // Creates one directory level. False, with errno set, when it can't; a
 // directory already there counts as made.

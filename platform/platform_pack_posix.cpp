@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -136,22 +135,10 @@ void platform_remove_on_interrupt(const char *path) {
     interrupt_path_set = 1;
 }
 
-FILE *platform_create_fresh_file(const char *path) {
-    struct stat status;
-    if (lstat(path, &status) == 0 && !S_ISDIR(status.st_mode) && !S_ISLNK(status.st_mode) &&
-        unlink(path) != 0)
-        return nullptr;
-    int descriptor = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (descriptor < 0)
-        return nullptr;
-    FILE *file = fdopen(descriptor, "wb");
-    if (file == nullptr) {
-        int open_error = errno;
-        close(descriptor);
-        unlink(path);
-        errno = open_error;
-    }
-    return file;
+bool platform_make_ordinary(const char *path) {
+    mode_t mask = umask(0);
+    umask(mask);
+    return chmod(path, 0666 & ~mask) == 0;
 }
 
 bool platform_create_directory(const char *path) {

@@ -161,7 +161,10 @@ FILE *platform_create_temp_file(const char *near_path, char *temp_path, size_t r
 }
 
 bool platform_replace_file(const char *from, const char *to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0)
+        return true;
+    errno = errno_from_last_error();
+    return false;
 }
 
 // Windows runs any file whose name ends in .exe; there is no mode to set.
@@ -197,15 +200,9 @@ void platform_remove_on_interrupt(const char *path) {
     InterlockedExchange(&interrupt_path_set, 1);
 }
 
-FILE *platform_create_fresh_file(const char *path) {
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
-        !DeleteFileA(path)) {
-        errno = errno_from_last_error();
-        return nullptr;
-    }
-    return open_removable_for_writing(path, CREATE_NEW);
+// Windows files carry no mode; a new file's rights come from its folder.
+bool platform_make_ordinary(const char *) {
+    return true;
 }
 
 bool platform_create_directory(const char *path) {

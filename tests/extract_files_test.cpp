@@ -92,10 +92,12 @@ TEST(ExtractFiles, RoundTripForPosixAndWindowsStubs) {
 
 // Without -C the members land in the current folder; without -v nothing is
 // printed. A member replaces an existing file as the stub's does, but as a
-// new file: another hard link to the old one keeps its bytes.
+// new file with the usual rights: another hard link to the old one keeps its
+// bytes and its mode.
 TEST(ExtractFiles, CurrentFolderAndReplacedFiles) {
     temp_folder folder;
     write_file(folder / "old.txt", "old bytes");
+    chmod((folder / "old.txt").c_str(), 0700);
     ASSERT_EQ(link((folder / "old.txt").c_str(), (folder / "other-link.txt").c_str()), 0);
     write_raw_setup(folder.path, record_bytes('f', "old.txt", 3) + "new");
 
@@ -106,6 +108,15 @@ TEST(ExtractFiles, CurrentFolderAndReplacedFiles) {
     EXPECT_EQ(extract.errors, "");
     EXPECT_EQ(read_file(folder / "old.txt"), "new");
     EXPECT_EQ(read_file(folder / "other-link.txt"), "old bytes");
+    mode_t mask = umask(0);
+    umask(mask);
+    struct stat status;
+    ASSERT_EQ(stat((folder / "old.txt").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0666 & ~mask);
+    ASSERT_EQ(stat((folder / "other-link.txt").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0700u);
+    EXPECT_EQ(list_tree(folder.path),
+              std::vector<std::string>({"old.txt", "other-link.txt", "setup.exe"}));
 }
 
 // A hostile file is judged like the stub judges it: the length first, then

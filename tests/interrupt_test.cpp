@@ -79,10 +79,10 @@ void make_sparse_file(const std::string &path, int64_t size) {
     ASSERT_EQ(truncate(path.c_str(), size), 0) << path;
 }
 
-// The temporary file sfxpack writes beside `setup.exe`, or "" while there is none.
-std::string temporary_output(const std::string &folder) {
+// The file in `folder` whose name starts with `prefix`, or "" while there is none.
+std::string file_starting(const std::string &folder, const std::string &prefix) {
     for (const std::string &entry : list_tree(folder))
-        if (entry.rfind("setup.exe.", 0) == 0)
+        if (entry.rfind(prefix, 0) == 0)
             return folder + "/" + entry;
     return "";
 }
@@ -97,7 +97,7 @@ TEST(Interrupt, PackingRemovesItsTemporaryFile) {
         interrupt_when(
             child,
             [&] {
-                std::string temporary = temporary_output(folder.path);
+                std::string temporary = file_starting(folder.path, "setup.exe.");
                 return !temporary.empty() && size_of(temporary) >= ARCHIVE_START;
             },
             signal_number);
@@ -106,12 +106,14 @@ TEST(Interrupt, PackingRemovesItsTemporaryFile) {
     }
 }
 
-// Members written whole before the signal stay; the one being written goes.
+// Members written whole before the signal stay; the one being written goes,
+// and a file it was to replace keeps its bytes.
 TEST(Interrupt, ExtractingRemovesThePartlyWrittenMember) {
     for (int signal_number : SIGNALS) {
         SCOPED_TRACE(strsignal(signal_number));
         temp_folder folder;
         ASSERT_EQ(mkdir((folder / "out").c_str(), 0755), 0);
+        write_file(folder / "out/big.bin", "old");
         std::string head = stub_image();
         head.resize(ARCHIVE_START, static_cast<char>(FILLER_BYTE));
         head += record_bytes('f', "keep.txt", 4) + "keep";
@@ -128,10 +130,17 @@ TEST(Interrupt, ExtractingRemovesThePartlyWrittenMember) {
         ASSERT_EQ(std::fclose(out), 0);
 
         pid_t child = start_pack({"-x", "setup.exe", "-C", "out"}, folder.path);
+        // The member's data goes to a temporary file beside it first.
         interrupt_when(
-            child, [&] { return size_of(folder / "out/big.bin") > 0; }, signal_number);
+            child,
+            [&] {
+                std::string temporary = file_starting(folder / "out", ".sfxpack-part.");
+                return !temporary.empty() && size_of(temporary) > 0;
+            },
+            signal_number);
 
-        EXPECT_EQ(list_tree(folder / "out"), std::vector<std::string>{"keep.txt"});
+        EXPECT_EQ(list_tree(folder / "out"), std::vector<std::string>({"big.bin", "keep.txt"}));
+        EXPECT_EQ(read_file(folder / "out/big.bin"), "old");
         EXPECT_EQ(read_file(folder / "out/keep.txt"), "keep");
     }
 }
