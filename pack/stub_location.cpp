@@ -43,10 +43,13 @@ bool locate_search_folders(search_folders *folders) {
         return false;
     }
     folders->own = parent_folder(own_path);
-    // Without its last "/", the own folder's parent is the tree above bin/.
-    std::string above = folders->own.size() > 1
-                            ? parent_folder(folders->own.substr(0, folders->own.size() - 1))
-                            : folders->own;
+    // Without its last "/", the own folder's parent is the tree above bin/; a
+    // program at the root of a volume has none, and never looks in the
+    // current directory instead.
+    std::string above =
+        folders->own.empty() ? "" : parent_folder(folders->own.substr(0, folders->own.size() - 1));
+    if (above.empty())
+        above = folders->own;
     folders->installed = above + TARGETS_FOLDER;
     folders->built = folders->own + TARGETS_FOLDER;
     return true;
