@@ -14,6 +14,8 @@ enum option_id {
     OPTION_FOLLOW_LINKS,
     OPTION_HELP,
     OPTION_VERSION,
+    OPTION_TARGET,
+    OPTION_TARGETS,
 };
 
 struct known_option {
@@ -33,6 +35,8 @@ const known_option OPTIONS[] = {
     {'L', "follow-links", false, OPTION_FOLLOW_LINKS},
     {'h', "help", false, OPTION_HELP},
     {0, "version", false, OPTION_VERSION},
+    {0, "target", true, OPTION_TARGET},
+    {0, "targets", false, OPTION_TARGETS},
 };
 
 // Where the command line stands while it is read.
@@ -89,6 +93,12 @@ bool apply_option(const known_option &option, const std::string &value, pack_opt
         break;
     case OPTION_VERSION:
         options->action = ACTION_VERSION;
+        break;
+    case OPTION_TARGET:
+        options->target = value;
+        break;
+    case OPTION_TARGETS:
+        options->action = ACTION_TARGETS;
         break;
     }
     return true;
@@ -153,8 +163,12 @@ bool read_short_options(const char *text, argument_cursor *cursor, pack_options 
 }
 
 bool check_combination(pack_options *options, std::string *problem) {
-    if (options->action == ACTION_HELP || options->action == ACTION_VERSION)
+    if (options->action != ACTION_PACK)
         return true;
+    if (!options->stub.empty() && !options->target.empty()) {
+        *problem = "-s STUB and --target NAME both choose the stub; give one";
+        return false;
+    }
     if (!options->listed.empty()) {
         options->action = ACTION_LIST;
         if (!options->output.empty() || !options->paths.empty() || !options->notice.empty()) {
@@ -177,7 +191,7 @@ bool check_combination(pack_options *options, std::string *problem) {
 } // namespace
 
 bool parse_command_line(int argc, char **argv, pack_options *options, std::string *problem) {
-    *options = pack_options{ACTION_PACK, "", "", "", "", "", 0, false, {}};
+    *options = pack_options{ACTION_PACK, "", "", "", "", "", "", 0, false, {}};
     argument_cursor cursor{argc, argv, 1};
     bool options_ended = false;
     while (cursor.next < argc) {
@@ -198,9 +212,10 @@ bool parse_command_line(int argc, char **argv, pack_options *options, std::strin
 }
 
 void print_usage(FILE *stream) {
-    std::fputs("Usage: sfxpack -o OUTPUT.exe [-s STUB] [-C DIR] [--notice FILE] [-L]\n"
-               "               [--separator=/|\\] PATH...\n"
+    std::fputs("Usage: sfxpack -o OUTPUT.exe [-s STUB | --target NAME] [-C DIR]\n"
+               "               [--notice FILE] [-L] [--separator=/|\\] PATH...\n"
                "       sfxpack -l FILE\n"
+               "       sfxpack --targets\n"
                "\n"
                "Builds a self-extracting file: the stub, then every PATH (a file, or a\n"
                "directory with all it holds), which the stub recreates in the folder it\n"
@@ -209,7 +224,9 @@ void print_usage(FILE *stream) {
                "\n"
                "  -o, --output FILE     the self-extracting file to write\n"
                "  -s, --stub FILE       the extractor to put in front (default: the\n"
-               "                        sfxstub next to sfxpack)\n"
+               "                        installed one for this system)\n"
+               "      --target NAME     use the installed extractor for NAME\n"
+               "                        (linux-x86_64, win32, win64)\n"
                "  -C, --directory DIR   find PATHs in DIR and name them relative to it\n"
                "                        (\".\" packs all DIR holds)\n"
                "      --notice FILE     store FILE as _setup_.txt, shown after extraction\n"
@@ -219,6 +236,7 @@ void print_usage(FILE *stream) {
                "                        Windows stub, '/' otherwise)\n"
                "  -l, --list FILE       list the members of FILE as the stub walks them\n"
                "                        and check it as the stub would\n"
+               "      --targets         list the installed extractors and where they are\n"
                "  -h, --help            show this text\n"
                "      --version         show the version\n"
                "\n"

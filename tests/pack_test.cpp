@@ -429,6 +429,8 @@ TEST(Pack, HelpVersionAndCommandLineMistakes) {
         {"-l", "setup.exe", "a.txt"},
         {"-o"},
         {"--follow-links=yes", "-o", "setup.exe", "a.txt"},
+        {"-s", "stub", "--target", "win32", "-o", "setup.exe", "a.txt"},
+        {"--target"},
     };
     for (const std::vector<std::string> &arguments : mistakes) {
         SCOPED_TRACE(testing::PrintToString(arguments));
