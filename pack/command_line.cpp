@@ -16,6 +16,8 @@ enum option_id {
     OPTION_FOLLOW_LINKS,
     OPTION_HELP,
     OPTION_VERSION,
+    OPTION_TARGET,
+    OPTION_TARGETS,
 };
 
 struct known_option {
@@ -37,6 +39,8 @@ const known_option OPTIONS[] = {
     {'L', "follow-links", false, OPTION_FOLLOW_LINKS},
     {'h', "help", false, OPTION_HELP},
     {0, "version", false, OPTION_VERSION},
+    {0, "target", true, OPTION_TARGET},
+    {0, "targets", false, OPTION_TARGETS},
 };
 
 // Where the command line stands while it is read.
@@ -106,6 +110,11 @@ bool apply_option(const known_option &option, const std::string &value, pack_opt
     case OPTION_VERSION:
         options->action = ACTION_VERSION;
         break;
+    case OPTION_TARGET:
+        return set_once(&options->target, option, value, problem);
+    case OPTION_TARGETS:
+        options->action = ACTION_TARGETS;
+        break;
     }
     return true;
 }
@@ -169,13 +178,13 @@ bool read_short_options(const char *text, argument_cursor *cursor, pack_options 
 }
 
 bool check_combination(pack_options *options, std::string *problem) {
-    if (options->action == ACTION_HELP || options->action == ACTION_VERSION)
+    if (options->action != ACTION_PACK)
         return true;
     if (!options->extracted.empty()) {
         options->action = ACTION_EXTRACT;
         if (!options->listed.empty() || !options->output.empty() || !options->stub.empty() ||
-            !options->notice.empty() || options->separator != 0 || options->follow_links ||
-            !options->paths.empty()) {
+            !options->target.empty() || !options->notice.empty() || options->separator != 0 ||
+            options->follow_links || !options->paths.empty()) {
             *problem = "-x extracts one file into DIR; it takes only -C DIR and -v";
             return false;
         }
@@ -183,6 +192,10 @@ bool check_combination(pack_options *options, std::string *problem) {
     }
     if (options->verbose) {
         *problem = "-v goes with -x only";
+        return false;
+    }
+    if (!options->stub.empty() && !options->target.empty()) {
+        *problem = "-s STUB and --target NAME both choose the stub; give one";
         return false;
     }
     if (!options->listed.empty()) {
@@ -228,9 +241,10 @@ bool parse_command_line(int argc, char **argv, pack_options *options, std::strin
 }
 
 void print_usage(FILE *stream) {
-    std::fputs("Usage: sfxpack -o OUTPUT.exe [-s STUB] [-C DIR] [--notice FILE] [-L]\n"
-               "               [--separator=/|\\] PATH...\n"
+    std::fputs("Usage: sfxpack -o OUTPUT.exe [-s STUB | --target NAME] [-C DIR]\n"
+               "               [--notice FILE] [-L] [--separator=/|\\] PATH...\n"
                "       sfxpack -l FILE\n"
+               "       sfxpack --targets\n"
                "       sfxpack -x FILE [-C DIR] [-v]\n"
                "\n"
                "Builds a self-extracting file: the stub, then every PATH (a file, or a\n"
@@ -240,7 +254,9 @@ void print_usage(FILE *stream) {
                "\n"
                "  -o, --output FILE     the self-extracting file to write\n"
                "  -s, --stub FILE       the extractor to put in front (default: the\n"
-               "                        sfxstub next to sfxpack)\n"
+               "                        installed one for this system)\n"
+               "      --target NAME     use the installed extractor for NAME\n"
+               "                        (linux-x86_64, win32, win64)\n"
                "  -C, --directory DIR   find PATHs in DIR and name them relative to it\n"
                "                        (\".\" packs all DIR holds)\n"
                "      --notice FILE     store FILE as _setup_.txt, shown after extraction\n"
@@ -250,6 +266,7 @@ void print_usage(FILE *stream) {
                "                        Windows stub, '/' otherwise)\n"
                "  -l, --list FILE       list the members of FILE as the stub walks them\n"
                "                        and check it as the stub would\n"
+               "      --targets         list the installed extractors and where they are\n"
                "  -x, --extract FILE    recreate the members of FILE in DIR (-C, default\n"
                "                        the current folder) without running it\n"
                "  -v, --verbose         with -x: name each member on standard output\n"

@@ -11,12 +11,14 @@ enum pack_action {
     ACTION_EXTRACT, // recreate the members of one without running it
     ACTION_HELP,
     ACTION_VERSION,
+    ACTION_TARGETS, // show the installed stubs
 };
 
 struct pack_options {
     pack_action action;
     std::string output;    // -o: the file to build
-    std::string stub;      // -s: empty means the stub next to sfxpack
+    std::string stub;      // -s: empty means the stub for `target`
+    std::string target;    // --target: empty means the system sfxpack runs on
     std::string directory; // -C: PATHs are found and named relative to it; -x extracts into it
     std::string notice;    // --notice: stored as _setup_.txt
     std::string listed;    // -l: the file to list

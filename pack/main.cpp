@@ -3,6 +3,7 @@
 #include "list.h"
 #include "pack.h"
 #include "pack_messages.h"
+#include "stub_location.h"
 
 #include <cstdio>
 
@@ -21,6 +22,8 @@ int main(int argc, char **argv) {
     case ACTION_VERSION:
         print_version(stdout);
         return 0;
+    case ACTION_TARGETS:
+        return run_list_targets();
     case ACTION_LIST:
         return run_list(options.listed.c_str());
     case ACTION_EXTRACT:

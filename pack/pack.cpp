@@ -5,6 +5,7 @@
 #include "gather.h"
 #include "pack_messages.h"
 #include "platform.h"
+#include "stub_location.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -15,36 +16,11 @@ namespace {
 // Below this much file data a progress figure would only flicker.
 constexpr int64_t PROGRESS_THRESHOLD = INT64_C(16) * 1024 * 1024;
 
-// Names the stub may have next to sfxpack: as built here, or for Windows.
-const char *const STUB_NAMES[] = {"sfxstub", "sfxstub.exe"};
-
 struct progress_state {
     int64_t total;
     int64_t done;
     int shown_percent; // -1 before the first figure
 };
-
-bool find_default_stub(std::string *stub) {
-    char own_path[4096];
-    if (!platform_own_program_file(own_path, sizeof own_path)) {
-        report_error("can't tell where sfxpack lives; give the stub with -s STUB");
-        return false;
-    }
-    std::string folder(own_path);
-    size_t cut = folder.find_last_of("/\\");
-    folder = cut == std::string::npos ? std::string() : folder.substr(0, cut + 1);
-    for (const char *name : STUB_NAMES) {
-        platform_entry entry;
-        if (platform_entry_status((folder + name).c_str(), true, &entry) &&
-            entry.kind == PLATFORM_ENTRY_FILE) {
-            *stub = folder + name;
-            return true;
-        }
-    }
-    report_error("no stub next to sfxpack (looked for %s%s); give one with -s STUB", folder.c_str(),
-                 STUB_NAMES[0]);
-    return false;
-}
 
 void report_stub_too_large(const std::string &path, long long size) {
     report_error("the stub '%s' is %lld bytes; it must fit in the first %ld bytes of the file",
@@ -233,7 +209,9 @@ bool gather_for(const pack_options &options, char separator, std::vector<pack_me
 
 int run_pack(const pack_options &options) {
     std::string stub_path = options.stub;
-    if (stub_path.empty() && !find_default_stub(&stub_path))
+    if (stub_path.empty() &&
+        !(options.target.empty() ? find_native_stub(&stub_path)
+                                 : find_target_stub(options.target, &stub_path)))
         return 1;
     std::string stub_image;
     if (!read_stub(stub_path, &stub_image))

@@ -130,10 +130,13 @@ TEST(Interrupt, ExtractingRemovesThePartlyWrittenMember) {
         ASSERT_EQ(std::fclose(out), 0);
 
         pid_t child = start_pack({"-x", "setup.exe", "-C", "out"}, folder.path);
-        // The member's data goes to a temporary file beside it first.
+        // Each member's data goes to a temporary file beside it first; once
+        // keep.txt has its name, the one that grows is big.bin's.
         interrupt_when(
             child,
             [&] {
+                if (!path_exists(folder / "out/keep.txt"))
+                    return false;
                 std::string temporary = file_starting(folder / "out", ".sfxpack-part.");
                 return !temporary.empty() && size_of(temporary) > 0;
             },

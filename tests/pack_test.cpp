@@ -495,6 +495,10 @@ TEST(Pack, HelpVersionAndCommandLineMistakes) {
         {"-x", "setup.exe", "a.txt"},
         {"-x", "setup.exe", "-l", "setup.exe"},
         {"-v", "-o", "setup.exe", "a.txt"},
+        {"-s", "stub", "--target", "win32", "-o", "setup.exe", "a.txt"},
+        {"--target"},
+        {"--target", "win32", "--target", "win64", "-o", "setup.exe", "a.txt"},
+        {"-x", "setup.exe", "--target", "win32"},
     };
     for (const std::vector<std::string> &arguments : mistakes) {
         SCOPED_TRACE(testing::PrintToString(arguments));

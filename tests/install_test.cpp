@@ -1,0 +1,248 @@
+// The install tree as a user gets it: `cmake --install` into a prefix that is
+// then moved elsewhere, the Debian package unpacked into a scratch root, and
+// the build folder itself. In each, sfxpack finds the stubs relative to its
+// own file, lists them and packs a file that runs.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace {
+
+struct installed_stub {
+    std::string target;
+    std::string relative_path; // below the tree's lib/sfx/
+};
+
+// Every stub the build installs, sorted by target name.
+std::vector<installed_stub> built_stubs() {
+    std::vector<installed_stub> stubs{{SFX_NATIVE_TARGET, SFX_NATIVE_TARGET "/sfxstub"}};
+    if (SFX_WINDOWS_STUBS) {
+        stubs.push_back({"win32", "win32/sfxstub.exe"});
+        stubs.push_back({"win64", "win64/sfxstub.exe"});
+    }
+    return stubs;
+}
+
+bool in_ci() {
+    const char *ci = std::getenv("CI");
+    return ci != nullptr && *ci != '\0' && std::string(ci) != "false" && std::string(ci) != "0";
+}
+
+bool tool_exists(const std::string &name) {
+    return run_program("/bin/sh", {"sh", "-c", "command -v " + name}, "/").exit_status == 0;
+}
+
+program_run run_sfxpack(const std::string &sfxpack, const std::vector<std::string> &arguments,
+                        const std::string &folder) {
+    std::vector<std::string> all{"sfxpack"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return run_program(sfxpack, all, folder);
+}
+
+// The --targets listing of a tree whose stubs are below `lib_sfx`.
+std::string targets_listing(const std::string &lib_sfx) {
+    std::string text;
+    for (const installed_stub &stub : built_stubs()) {
+        char line[4096];
+        std::snprintf(line, sizeof line, "%-14s %s\n", stub.target.c_str(),
+                      (lib_sfx + "/" + stub.relative_path).c_str());
+        text += line;
+    }
+    return text;
+}
+
+// Installs the build into `prefix`.
+void install_into(const std::string &prefix) {
+    program_run install =
+        run_program(CMAKE_COMMAND, {"cmake", "--install", BUILD_DIR, "--prefix", prefix}, "/");
+    ASSERT_EQ(install.exit_status, 0) << install.output << install.errors;
+}
+
+void move_tree(const std::string &from, const std::string &to) {
+    ASSERT_EQ(std::rename(from.c_str(), to.c_str()), 0) << from << " -> " << to;
+}
+
+// Packs a small tree with `sfxpack` and the stub-choosing `stub_arguments`,
+// runs the file in a fresh folder and checks what it prints and recreates.
+// `expected_stub` is the file that must stand in front.
+void check_pack_and_run(const std::string &sfxpack, const std::vector<std::string> &stub_arguments,
+                        const std::string &expected_stub) {
+    temp_folder folder;
+    ASSERT_EQ(mkdir((folder / "tree").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((folder / "tree/docs").c_str(), 0755), 0);
+    write_file(folder / "tree/docs/guide.txt", "read this\n");
+    std::vector<std::string> arguments = stub_arguments;
+    arguments.insert(arguments.end(), {"-o", "setup.exe", "-C", "tree", "docs"});
+    program_run pack = run_sfxpack(sfxpack, arguments, folder.path);
+    ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+    EXPECT_EQ(pack.errors, "");
+    std::string stub = read_file(expected_stub);
+    ASSERT_EQ(read_file(folder / "setup.exe").substr(0, stub.size()), stub);
+
+    ASSERT_EQ(mkdir((folder / "run").c_str(), 0755), 0);
+    ASSERT_EQ(std::rename((folder / "setup.exe").c_str(), (folder / "run/setup.exe").c_str()), 0);
+    program_run run = run_setup(folder / "run");
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output, "File : ./SETUP.EXE\n" + directory_line("docs") +
+                              file_line("docs/guide.txt", figure("0.0")) + SEPARATOR);
+    EXPECT_EQ(read_file(folder / "run/docs/guide.txt"), "read this\n");
+}
+
+TEST(InstallTree, MovedPrefixHoldsTheLayoutAndFindsEveryStub) {
+    temp_folder folder;
+    install_into(folder / "prefix");
+    move_tree(folder / "prefix", folder / "moved");
+    std::string moved = folder / "moved";
+
+    std::vector<std::string> expected{"bin/",
+                                      "bin/sfxpack",
+                                      "lib/",
+                                      "lib/sfx/",
+                                      "share/",
+                                      "share/man/",
+                                      "share/man/man1/",
+                                      "share/man/man1/sfxpack.1"};
+    for (const installed_stub &stub : built_stubs()) {
+        expected.push_back("lib/sfx/" + stub.target + "/");
+        expected.push_back("lib/sfx/" + stub.relative_path);
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(list_tree(moved), expected);
+    EXPECT_EQ(read_file(moved + "/share/man/man1/sfxpack.1"), read_file(MAN_PAGE_PATH));
+    EXPECT_EQ(read_file(moved + "/lib/sfx/" SFX_NATIVE_TARGET "/sfxstub"), stub_image());
+
+    program_run targets = run_sfxpack(moved + "/bin/sfxpack", {"--targets"}, folder.path);
+    EXPECT_EQ(targets.exit_status, 0) << targets.errors;
+    EXPECT_EQ(targets.output, targets_listing(moved + "/lib/sfx"));
+    EXPECT_EQ(targets.errors, "");
+}
+
+TEST(InstallTree, MovedPrefixPacksWithTheInstalledStubs) {
+    temp_folder folder;
+    install_into(folder / "prefix");
+    move_tree(folder / "prefix", folder / "moved");
+    std::string sfxpack = folder / "moved/bin/sfxpack";
+    std::string native = folder / "moved/lib/sfx/" SFX_NATIVE_TARGET "/sfxstub";
+    {
+        SCOPED_TRACE("default stub");
+        check_pack_and_run(sfxpack, {}, native);
+    }
+    {
+        SCOPED_TRACE("--target " SFX_NATIVE_TARGET);
+        check_pack_and_run(sfxpack, {"--target", SFX_NATIVE_TARGET}, native);
+    }
+
+    // A Windows stub's file can't run here; its stub and '\' names show that
+    // the right one was picked.
+    for (const installed_stub &stub : built_stubs()) {
+        if (stub.target == SFX_NATIVE_TARGET)
+            continue;
+        SCOPED_TRACE(stub.target);
+        program_run pack = run_sfxpack(
+            sfxpack, {"--target", stub.target, "-o", "win.exe", "-C", folder / "moved", "share"},
+            folder.path);
+        ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+        std::string image = read_file(folder / "moved/lib/sfx/" + stub.relative_path);
+        EXPECT_EQ(read_file(folder / "win.exe").substr(0, image.size()), image);
+        program_run list = run_sfxpack(sfxpack, {"-l", "win.exe"}, folder.path);
+        EXPECT_EQ(list.exit_status, 0) << list.errors;
+        EXPECT_NE(list.output.find("share\\man\\man1\\sfxpack.1\n"), std::string::npos)
+            << list.output;
+    }
+}
+
+TEST(InstallTree, MissingStubsAreNamedAndNothingIsWritten) {
+    temp_folder folder;
+    install_into(folder / "prefix");
+    std::string prefix = folder / "prefix";
+    std::string sfxpack = prefix + "/bin/sfxpack";
+    write_file(folder / "a.txt", "a");
+
+    struct missing_case {
+        const char *what;
+        std::vector<std::string> arguments;
+        const char *message;
+    };
+    const missing_case cases[] = {
+        {"unknown target", {"--target", "plan9-mips"}, "no stub for target 'plan9-mips'; found: "},
+        {"a path is no target", {"--target", "../bin"}, "'../bin' is not a target name"},
+    };
+    for (const missing_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> arguments = c.arguments;
+        arguments.insert(arguments.end(), {"-o", "setup.exe", "a.txt"});
+        program_run pack = run_sfxpack(sfxpack, arguments, folder.path);
+        EXPECT_EQ(pack.exit_status, 1);
+        EXPECT_NE(pack.errors.find(c.message), std::string::npos) << pack.errors;
+        EXPECT_FALSE(path_exists(folder / "setup.exe"));
+    }
+
+    // Without the native stub the default has nothing to pack with, and the
+    // message says where it looked.
+    std::string native = prefix + "/lib/sfx/" SFX_NATIVE_TARGET;
+    ASSERT_EQ(std::remove((native + "/sfxstub").c_str()), 0);
+    program_run pack = run_sfxpack(sfxpack, {"-o", "setup.exe", "a.txt"}, folder.path);
+    EXPECT_EQ(pack.exit_status, 1);
+    EXPECT_NE(pack.errors.find("no stub for this system (looked for " + native + "/sfxstub"),
+              std::string::npos)
+        << pack.errors;
+    EXPECT_FALSE(path_exists(folder / "setup.exe"));
+    program_run targets = run_sfxpack(sfxpack, {"--targets"}, folder.path);
+    if (SFX_WINDOWS_STUBS) {
+        EXPECT_EQ(targets.exit_status, 0);
+        EXPECT_EQ(targets.output.find(SFX_NATIVE_TARGET), std::string::npos) << targets.output;
+    } else {
+        EXPECT_EQ(targets.exit_status, 1);
+        EXPECT_EQ(targets.output, "");
+    }
+}
+
+TEST(InstallTree, BuildFolderFindsTheStubsWhereTheBuildPutsThem) {
+    program_run targets = run_sfxpack(SFXPACK_PATH, {"--targets"}, BUILD_DIR);
+    EXPECT_EQ(targets.exit_status, 0) << targets.errors;
+    std::string expected = targets_listing(BUILD_DIR "/lib/sfx");
+    // The native stub is built beside sfxpack.
+    std::string staged = BUILD_DIR "/lib/sfx/" SFX_NATIVE_TARGET "/sfxstub";
+    expected.replace(expected.find(staged), staged.size(), stub_program());
+    EXPECT_EQ(targets.output, expected);
+    check_pack_and_run(SFXPACK_PATH, {"--target", SFX_NATIVE_TARGET}, stub_program());
+}
+
+TEST(DebianPackage, UnpackedPackageHoldsTheLayoutAndPacksAFileThatRuns) {
+    if (!tool_exists("dpkg-deb")) {
+        if (in_ci())
+            FAIL() << "dpkg-deb is missing";
+        GTEST_SKIP() << "dpkg-deb is missing";
+    }
+    temp_folder folder;
+    program_run cpack = run_program(
+        CPACK_COMMAND,
+        {"cpack", "-G", "DEB", "--config", BUILD_DIR "/CPackConfig.cmake", "-B", folder / "out"},
+        folder.path);
+    ASSERT_EQ(cpack.exit_status, 0) << cpack.output << cpack.errors;
+    program_run find = run_program("/bin/sh", {"sh", "-c", "ls out/sfx_*.deb"}, folder.path);
+    ASSERT_EQ(find.exit_status, 0) << find.errors;
+    std::string deb = folder / find.output.substr(0, find.output.find('\n'));
+
+    program_run fields = run_program(
+        "/bin/sh", {"sh", "-c", "dpkg-deb -f \"$0\" Package Maintainer", deb}, folder.path);
+    EXPECT_EQ(fields.output, "Package: sfx\nMaintainer: sfx developers\n") << fields.errors;
+
+    program_run unpack =
+        run_program("/bin/sh", {"sh", "-c", "dpkg-deb -x \"$0\" root", deb}, folder.path);
+    ASSERT_EQ(unpack.exit_status, 0) << unpack.errors;
+    std::string usr = folder / "root/usr";
+    EXPECT_EQ(read_file(usr + "/share/man/man1/sfxpack.1"), read_file(MAN_PAGE_PATH));
+    EXPECT_FALSE(path_exists(usr + "/bin/sfxstub"));
+
+    program_run targets = run_sfxpack(usr + "/bin/sfxpack", {"--targets"}, folder.path);
+    EXPECT_EQ(targets.exit_status, 0) << targets.errors;
+    EXPECT_EQ(targets.output, targets_listing(usr + "/lib/sfx"));
+    check_pack_and_run(usr + "/bin/sfxpack", {}, usr + "/lib/sfx/" SFX_NATIVE_TARGET "/sfxstub");
+}
+
+} // namespace
