@@ -46,47 +46,60 @@ std::vector<std::string> under_out(const std::vector<std::string> &entries) {
     return prefixed;
 }
 
+// Packs a small tree with the stub chosen by `stub_options` (run from the
+// folder that holds stub.bin), checks how the inner name is stored, and
+// extracts it again with -x.
+void check_round_trip(const std::string &stub, const std::vector<std::string> &stub_options,
+                      const std::string &stored_inner) {
+    extract_place place;
+    const std::string src = place.outer / "src";
+    make_folder(src);
+    make_folder(src + "/docs");
+    make_folder(src + "/docs/guides");
+    make_folder(src + "/empty");
+    // More than one copy chunk, and not a whole number of them.
+    write_file(src + "/big.bin", patterned_data(600001, 4));
+    write_file(src + "/docs/guides/usage.txt", "use it\n");
+    write_file(src + "/zero.txt", "");
+    write_file(place.outer / "stub.bin", stub);
+    std::vector<std::string> pack_arguments = stub_options;
+    pack_arguments.insert(pack_arguments.end(), {"-o", "setup.exe", "-C", "src", "."});
+    program_run pack = run_pack(pack_arguments, place.outer.path);
+    ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+    program_run list = run_pack({"-l", "setup.exe"}, place.outer.path);
+    EXPECT_NE(list.output.find(" " + stored_inner + "\n"), std::string::npos) << list.output;
+
+    program_run extract = run_pack({"-x", "setup.exe", "-C", "out", "-v"}, place.outer.path);
+
+    EXPECT_EQ(extract.exit_status, 0) << extract.errors;
+    EXPECT_EQ(extract.errors, "");
+    // -v names each member as it comes, in archive order, folders with '/'.
+    EXPECT_EQ(extract.output,
+              "big.bin\ndocs/\ndocs/guides/\ndocs/guides/usage.txt\nempty/\nzero.txt\n");
+    EXPECT_EQ(list_tree(place.out), list_tree(src));
+    for (const char *file : {"big.bin", "docs/guides/usage.txt", "zero.txt"})
+        EXPECT_TRUE(read_file(place.out + "/" + file) == read_file(src + "/" + file)) << file;
+}
+
 TEST(ExtractFiles, RoundTripForPosixAndWindowsStubs) {
-    struct stub_case {
-        const char *what;
-        std::string stub;
-        std::string stored_inner; // how the packer stores docs/guides/usage.txt
-    };
-    const stub_case cases[] = {
-        {"the built POSIX stub", stub_image(), "docs/guides/usage.txt"},
+    {
+        SCOPED_TRACE("the built POSIX stub");
+        check_round_trip(stub_image(), {"-s", "stub.bin"}, "docs/guides/usage.txt");
+    }
+    {
         // Only the "MZ" start tells a Windows program; -x never runs the stub.
-        {"a Windows stub", "MZ" + patterned_data(4000, 2), "docs\\guides\\usage.txt"},
-    };
-    for (const stub_case &c : cases) {
-        SCOPED_TRACE(c.what);
-        extract_place place;
-        const std::string src = place.outer / "src";
-        make_folder(src);
-        make_folder(src + "/docs");
-        make_folder(src + "/docs/guides");
-        make_folder(src + "/empty");
-        // More than one copy chunk, and not a whole number of them.
-        write_file(src + "/big.bin", patterned_data(600001, 4));
-        write_file(src + "/docs/guides/usage.txt", "use it\n");
-        write_file(src + "/zero.txt", "");
-        write_file(place.outer / "stub.bin", c.stub);
-        ASSERT_EQ(
-            run_pack({"-s", "stub.bin", "-o", "setup.exe", "-C", "src", "."}, place.outer.path)
-                .exit_status,
-            0);
-        program_run list = run_pack({"-l", "setup.exe"}, place.outer.path);
-        EXPECT_NE(list.output.find(" " + c.stored_inner + "\n"), std::string::npos) << list.output;
+        SCOPED_TRACE("a stand-in for a Windows stub");
+        check_round_trip("MZ" + patterned_data(4000, 2), {"-s", "stub.bin"},
+                         "docs\\guides\\usage.txt");
+    }
+}
 
-        program_run extract = run_pack({"-x", "setup.exe", "-C", "out", "-v"}, place.outer.path);
-
-        EXPECT_EQ(extract.exit_status, 0) << extract.errors;
-        EXPECT_EQ(extract.errors, "");
-        // -v names each member as it comes, in archive order, folders with '/'.
-        EXPECT_EQ(extract.output,
-                  "big.bin\ndocs/\ndocs/guides/\ndocs/guides/usage.txt\nempty/\nzero.txt\n");
-        EXPECT_EQ(list_tree(place.out), list_tree(src));
-        for (const char *file : {"big.bin", "docs/guides/usage.txt", "zero.txt"})
-            EXPECT_TRUE(read_file(place.out + "/" + file) == read_file(src + "/" + file)) << file;
+TEST(ExtractFiles, RoundTripForTheCrossBuiltWindowsStubs) {
+    if (!SFX_WINDOWS_STUBS)
+        GTEST_SKIP() << "the Windows stubs are not built (SFX_WINDOWS_STUBS is OFF)";
+    for (const char *target : {"win32", "win64"}) {
+        SCOPED_TRACE(target);
+        check_round_trip("", {"--target", target}, "docs\\guides\\usage.txt");
     }
 }
 
