@@ -9,6 +9,8 @@ enum option_id {
     OPTION_STUB,
     OPTION_DIRECTORY,
     OPTION_LIST,
+    OPTION_EXTRACT,
+    OPTION_VERBOSE,
     OPTION_NOTICE,
     OPTION_SEPARATOR,
     OPTION_FOLLOW_LINKS,
@@ -30,6 +32,8 @@ const known_option OPTIONS[] = {
     {'s', "stub", true, OPTION_STUB},
     {'C', "directory", true, OPTION_DIRECTORY},
     {'l', "list", true, OPTION_LIST},
+    {'x', "extract", true, OPTION_EXTRACT},
+    {'v', "verbose", false, OPTION_VERBOSE},
     {0, "notice", true, OPTION_NOTICE},
     {0, "separator", true, OPTION_SEPARATOR},
     {'L', "follow-links", false, OPTION_FOLLOW_LINKS},
@@ -60,23 +64,35 @@ const known_option *find_long_option(const std::string &name) {
     return nullptr;
 }
 
+// A file or folder option names one: a second one is a mistake, never
+// silently the one that wins.
+bool set_once(std::string *field, const known_option &option, const std::string &value,
+              std::string *problem) {
+    if (!field->empty()) {
+        *problem = std::string("option --") + option.long_name + " given twice";
+        return false;
+    }
+    *field = value;
+    return true;
+}
+
 bool apply_option(const known_option &option, const std::string &value, pack_options *options,
                   std::string *problem) {
     switch (option.id) {
     case OPTION_OUTPUT:
-        options->output = value;
-        break;
+        return set_once(&options->output, option, value, problem);
     case OPTION_STUB:
-        options->stub = value;
-        break;
+        return set_once(&options->stub, option, value, problem);
     case OPTION_DIRECTORY:
-        options->directory = value;
-        break;
+        return set_once(&options->directory, option, value, problem);
     case OPTION_LIST:
-        options->listed = value;
-        break;
+        return set_once(&options->listed, option, value, problem);
+    case OPTION_EXTRACT:
+        return set_once(&options->extracted, option, value, problem);
     case OPTION_NOTICE:
-        options->notice = value;
+        return set_once(&options->notice, option, value, problem);
+    case OPTION_VERBOSE:
+        options->verbose = true;
         break;
     case OPTION_SEPARATOR:
         if (value != "/" && value != "\\") {
@@ -95,8 +111,7 @@ bool apply_option(const known_option &option, const std::string &value, pack_opt
         options->action = ACTION_VERSION;
         break;
     case OPTION_TARGET:
-        options->target = value;
-        break;
+        return set_once(&options->target, option, value, problem);
     case OPTION_TARGETS:
         options->action = ACTION_TARGETS;
         break;
@@ -165,6 +180,20 @@ bool read_short_options(const char *text, argument_cursor *cursor, pack_options 
 bool check_combination(pack_options *options, std::string *problem) {
     if (options->action != ACTION_PACK)
         return true;
+    if (!options->extracted.empty()) {
+        options->action = ACTION_EXTRACT;
+        if (!options->listed.empty() || !options->output.empty() || !options->stub.empty() ||
+            !options->target.empty() || !options->notice.empty() || options->separator != 0 ||
+            options->follow_links || !options->paths.empty()) {
+            *problem = "-x extracts one file into DIR; it takes only -C DIR and -v";
+            return false;
+        }
+        return true;
+    }
+    if (options->verbose) {
+        *problem = "-v goes with -x only";
+        return false;
+    }
     if (!options->stub.empty() && !options->target.empty()) {
         *problem = "-s STUB and --target NAME both choose the stub; give one";
         return false;
@@ -191,7 +220,7 @@ bool check_combination(pack_options *options, std::string *problem) {
 } // namespace
 
 bool parse_command_line(int argc, char **argv, pack_options *options, std::string *problem) {
-    *options = pack_options{ACTION_PACK, "", "", "", "", "", "", 0, false, {}};
+    *options = pack_options{};
     argument_cursor cursor{argc, argv, 1};
     bool options_ended = false;
     while (cursor.next < argc) {
@@ -216,6 +245,7 @@ void print_usage(FILE *stream) {
                "               [--notice FILE] [-L] [--separator=/|\\] PATH...\n"
                "       sfxpack -l FILE\n"
                "       sfxpack --targets\n"
+               "       sfxpack -x FILE [-C DIR] [-v]\n"
                "\n"
                "Builds a self-extracting file: the stub, then every PATH (a file, or a\n"
                "directory with all it holds), which the stub recreates in the folder it\n"
@@ -237,11 +267,14 @@ void print_usage(FILE *stream) {
                "  -l, --list FILE       list the members of FILE as the stub walks them\n"
                "                        and check it as the stub would\n"
                "      --targets         list the installed extractors and where they are\n"
+               "  -x, --extract FILE    recreate the members of FILE in DIR (-C, default\n"
+               "                        the current folder) without running it\n"
+               "  -v, --verbose         with -x: name each member on standard output\n"
                "  -h, --help            show this text\n"
                "      --version         show the version\n"
                "\n"
                "Exit status: 0 on success, 1 when a file is refused or can't be\n"
-               "built or checked, 2 for a mistake on the command line.\n",
+               "built, checked or extracted whole, 2 for a mistake on the command line.\n",
                stream);
 }
 

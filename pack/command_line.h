@@ -6,8 +6,9 @@
 #include <vector>
 
 enum pack_action {
-    ACTION_PACK, // build a self-extracting file
-    ACTION_LIST, // list and check an existing one
+    ACTION_PACK,    // build a self-extracting file
+    ACTION_LIST,    // list and check an existing one
+    ACTION_EXTRACT, // recreate the members of one without running it
     ACTION_HELP,
     ACTION_VERSION,
     ACTION_TARGETS, // show the installed stubs
@@ -18,11 +19,13 @@ struct pack_options {
     std::string output;    // -o: the file to build
     std::string stub;      // -s: empty means the stub for `target`
     std::string target;    // --target: empty means the system sfxpack runs on
-    std::string directory; // -C: PATHs are found and named relative to it
+    std::string directory; // -C: PATHs are found and named relative to it; -x extracts into it
     std::string notice;    // --notice: stored as _setup_.txt
     std::string listed;    // -l: the file to list
+    std::string extracted; // -x: the file to extract
     char separator;        // --separator: '/' or '\\'; 0 means chosen from the stub
     bool follow_links;     // -L: store what links point to instead of refusing them
+    bool verbose;          // -v: -x names each member on standard output
     std::vector<std::string> paths;
 };
 

@@ -25,6 +25,7 @@ struct gatherer {
     // can hold: "a" and everything in it come before "a.txt".
     std::map<std::string, pack_member> members;
     std::vector<open_directory> walked; // directories being walked, outermost first
+    bool links_refused; // set when a symbolic link was met without -L; the walk goes on
 };
 
 std::string join_parts(const name_parts &parts, size_t count, char separator) {
@@ -156,8 +157,10 @@ bool add_entry(gatherer *g, const name_parts &parts) {
         return check_file_size(source, entry.size) &&
                add_member(g, parts, KIND_FILE, source, entry.size);
     case PLATFORM_ENTRY_LINK:
+        // Reported and passed over, so one run names every link to fix.
         report_error("'%s' is a symbolic link; -L stores what links point to", source.c_str());
-        return false;
+        g->links_refused = true;
+        return true;
     case PLATFORM_ENTRY_OTHER:
     case PLATFORM_ENTRY_MISSING:
         break;
@@ -242,10 +245,12 @@ bool status_of_regular_file(const std::string &path, const char *role, platform_
 
 bool gather_members(const gather_settings &settings, const std::vector<std::string> &paths,
                     std::vector<pack_member> *members) {
-    gatherer g{&settings, {}, {}};
+    gatherer g{&settings, {}, {}, false};
     for (const std::string &path : paths)
         if (!add_path_argument(&g, path))
             return false;
+    if (g.links_refused)
+        return false;
     if (!settings.notice.empty() && !add_notice(&g))
         return false;
     members->clear();

@@ -3,5 +3,6 @@
 
 // Prints every member the stub would take up (kind, data size, name) on
 // standard output and any problem on standard error. Returns 0 only when the
-// stub would extract the file without an error.
+// length is right and every record passes the stub's judging; whether the
+// target's file system can take the members is not checked.
 int run_list(const char *path);

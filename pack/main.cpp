@@ -1,4 +1,5 @@
 #include "command_line.h"
+#include "extract_files.h"
 #include "list.h"
 #include "pack.h"
 #include "pack_messages.h"
@@ -25,6 +26,8 @@ int main(int argc, char **argv) {
         return run_list_targets();
     case ACTION_LIST:
         return run_list(options.listed.c_str());
+    case ACTION_EXTRACT:
+        return run_extract(options);
     case ACTION_PACK:
         break;
     }

@@ -68,6 +68,14 @@ char choose_separator(const pack_options &options, const std::string &stub_image
     return stub_image.compare(0, 2, "MZ") == 0 ? '\\' : '/';
 }
 
+// A POSIX stub takes a backslash as part of a name: for "a\b" it creates one
+// file of that name where the user expects a folder "a".
+void warn_about_separator(const pack_options &options, const std::string &stub_image) {
+    if (options.separator == '\\' && stub_image.compare(0, 2, "MZ") != 0)
+        report_warning("the stub is not a Windows program: with --separator=\\ it creates "
+                       "files whose names hold '\\' instead of folders");
+}
+
 bool check_total_size(const std::vector<pack_member> &members, int64_t *data_total) {
     int64_t total = ARCHIVE_START + TRAILER_SIZE;
     *data_total = 0;
@@ -152,6 +160,8 @@ bool write_output(const std::string &output, const std::string &stub_image,
         report_error("can't create a file beside '%s': %s", output.c_str(), std::strerror(errno));
         return false;
     }
+    // An interrupted run must not leave a partial file of any size behind.
+    platform_remove_on_interrupt(temp_path);
     bool ok = write_stub_and_filler(out, stub_image.data(), stub_image.size());
     if (!ok)
         report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
@@ -174,6 +184,7 @@ bool write_output(const std::string &output, const std::string &stub_image,
     }
     if (!ok)
         std::remove(temp_path);
+    platform_remove_on_interrupt(nullptr);
     return ok;
 }
 
@@ -205,6 +216,7 @@ int run_pack(const pack_options &options) {
     std::string stub_image;
     if (!read_stub(stub_path, &stub_image))
         return 1;
+    warn_about_separator(options, stub_image);
     std::vector<pack_member> members;
     int64_t data_total = 0;
     if (!gather_for(options, choose_separator(options, stub_image), &members) ||

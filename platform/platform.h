@@ -86,3 +86,18 @@ bool platform_make_executable(const char *path);
 
 // True when `stream` writes to a terminal.
 bool platform_is_terminal(FILE *stream);
+
+// While a path is set, SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break
+// and closing the console) remove that file and then end the program as the
+// signal would; a signal ignored when the program started stays ignored. Null
+// forgets the path. Files made by platform_create_temp_file can be removed
+// while they are still open.
+void platform_remove_on_interrupt(const char *path);
+
+// Gives `path` the rights a newly created file gets (0666 less the umask
+// where modes exist); temporary files start out readable by their owner only.
+bool platform_make_ordinary(const char *path);
+
+// Creates one directory level. False, with errno set, when it can't; a
+// directory already there counts as made.
+bool platform_create_directory(const char *path);

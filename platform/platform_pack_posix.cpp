@@ -6,6 +6,7 @@
 #include "platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,6 +92,64 @@ bool platform_make_executable(const char *path) {
 
 bool platform_is_terminal(FILE *stream) {
     return isatty(fileno(stream)) != 0;
+}
+
+static const int INTERRUPT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Read by the signal handler, so kept in static storage: the handler may only
+// make async-signal-safe calls and can't allocate.
+static char interrupt_path[4096];
+static volatile sig_atomic_t interrupt_path_set;
+
+static void remove_and_end(int signal_number) {
+    if (interrupt_path_set)
+        unlink(interrupt_path);
+    std::signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+static void catch_interrupts() {
+    static bool caught;
+    if (caught)
+        return;
+    caught = true;
+    for (int signal_number : INTERRUPT_SIGNALS) {
+        struct sigaction action;
+        if (sigaction(signal_number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN)
+            continue;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = remove_and_end;
+        sigemptyset(&action.sa_mask);
+        for (int other : INTERRUPT_SIGNALS)
+            sigaddset(&action.sa_mask, other);
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
+void platform_remove_on_interrupt(const char *path) {
+    interrupt_path_set = 0;
+    if (path == nullptr || std::strlen(path) >= sizeof interrupt_path)
+        return;
+    catch_interrupts();
+    std::memcpy(interrupt_path, path, std::strlen(path) + 1);
+    interrupt_path_set = 1;
+}
+
+bool platform_make_ordinary(const char *path) {
+    mode_t mask = umask(0);
+    umask(mask);
+    return chmod(path, 0666 & ~mask) == 0;
+}
+
+bool platform_create_directory(const char *path) {
+    if (mkdir(path, 0777) == 0)
+        return true;
+    int make_error = errno;
+    struct stat status;
+    if (make_error == EEXIST && lstat(path, &status) == 0 && S_ISDIR(status.st_mode))
+        return true;
+    errno = make_error;
+    return false;
 }
 
 #endif

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
@@ -89,6 +91,50 @@ bool platform_list_directory(const char *path, void (*visit)(const char *name, v
     return complete;
 }
 
+static int errno_from_last_error() {
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    default:
+        return EIO;
+    }
+}
+
+// Opened with FILE_SHARE_DELETE, so the Ctrl-C handler, which runs on its own
+// thread while the file is still open, can remove it.
+static FILE *open_removable_for_writing(const char *path, DWORD disposition) {
+    HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = errno_from_last_error();
+        return nullptr;
+    }
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        DeleteFileA(path);
+        errno = EMFILE;
+        return nullptr;
+    }
+    FILE *file = _fdopen(descriptor, "wb");
+    if (file == nullptr) {
+        _close(descriptor);
+        DeleteFileA(path);
+        errno = EMFILE;
+    }
+    return file;
+}
+
 FILE *platform_create_temp_file(const char *near_path, char *temp_path, size_t room) {
     char folder[MAX_PATH + 1];
     const char *cut = std::strrchr(near_path, '\\');
@@ -108,14 +154,17 @@ FILE *platform_create_temp_file(const char *near_path, char *temp_path, size_t r
         errno = EACCES;
         return nullptr;
     }
-    FILE *file = std::fopen(temp_path, "wb");
+    FILE *file = open_removable_for_writing(temp_path, TRUNCATE_EXISTING);
     if (file == nullptr)
         DeleteFileA(temp_path);
     return file;
 }
 
 bool platform_replace_file(const char *from, const char *to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0)
+        return true;
+    errno = errno_from_last_error();
+    return false;
 }
 
 // Windows runs any file whose name ends in .exe; there is no mode to set.
@@ -125,6 +174,48 @@ bool platform_make_executable(const char *) {
 
 bool platform_is_terminal(FILE *stream) {
     return _isatty(_fileno(stream)) != 0;
+}
+
+// Read by the console handler, which runs on a thread of its own.
+static char interrupt_path[MAX_PATH + 1];
+static volatile LONG interrupt_path_set;
+
+// Returning FALSE hands the event on to the default handler, which ends the
+// process as Ctrl-C would have.
+static BOOL WINAPI remove_on_console_event(DWORD event) {
+    if ((event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) &&
+        interrupt_path_set)
+        DeleteFileA(interrupt_path);
+    return FALSE;
+}
+
+void platform_remove_on_interrupt(const char *path) {
+    static bool caught;
+    InterlockedExchange(&interrupt_path_set, 0);
+    if (path == nullptr || std::strlen(path) >= sizeof interrupt_path)
+        return;
+    if (!caught)
+        caught = SetConsoleCtrlHandler(remove_on_console_event, TRUE) != 0;
+    std::memcpy(interrupt_path, path, std::strlen(path) + 1);
+    InterlockedExchange(&interrupt_path_set, 1);
+}
+
+// Windows files carry no mode; a new file's rights come from its folder.
+bool platform_make_ordinary(const char *) {
+    return true;
+}
+
+bool platform_create_directory(const char *path) {
+    if (_mkdir(path) == 0)
+        return true;
+    int make_error = errno;
+    DWORD attributes = GetFileAttributesA(path);
+    if (make_error == EEXIST && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            FILE_ATTRIBUTE_DIRECTORY)
+        return true;
+    errno = make_error;
+    return false;
 }
 
 #endif

@@ -307,6 +307,25 @@ TEST(Pack, UnreadableInputIsRefused) {
     chmod((folder / "locked").c_str(), 0755);
 }
 
+// One run names every link to fix, not only the first one met.
+TEST(Pack, EverySymbolicLinkIsReportedInOneRun) {
+    temp_folder folder;
+    make_tree(folder.path,
+              {{"src/", ""}, {"src/a.txt", "a"}, {"src/sub/", ""}, {"src/z.txt", "z"}});
+    ASSERT_EQ(symlink("a.txt", (folder / "src/link1").c_str()), 0);
+    ASSERT_EQ(symlink("../z.txt", (folder / "src/sub/link2").c_str()), 0);
+    ASSERT_EQ(symlink("sub", (folder / "src/link3").c_str()), 0);
+
+    program_run pack = run_pack({"-o", "setup.exe", "-C", "src", "."}, folder.path);
+
+    EXPECT_EQ(pack.exit_status, 1);
+    EXPECT_EQ(pack.errors,
+              "sfxpack: 'src/link1' is a symbolic link; -L stores what links point to\n"
+              "sfxpack: 'src/link3' is a symbolic link; -L stores what links point to\n"
+              "sfxpack: 'src/sub/link2' is a symbolic link; -L stores what links point to\n");
+    EXPECT_FALSE(path_exists(folder / "setup.exe"));
+}
+
 TEST(Pack, FollowedLinksAreStoredAsWhatTheyPointTo) {
     temp_folder folder;
     make_tree(folder.path, {{"real/", ""}, {"real/x.txt", "xx"}, {"top.txt", "top"}});
@@ -381,12 +400,52 @@ TEST(Pack, ListJudgesLikeTheStub) {
     }
 }
 
+TEST(Pack, ListOfAFolderSaysItIsOne) {
+    temp_folder folder;
+    make_folder(folder / "dist");
+    program_run list = run_pack({"-l", "dist"}, folder.path);
+    EXPECT_EQ(list.exit_status, 1);
+    EXPECT_EQ(list.errors, "sfxpack: 'dist' is a folder, not a self-extracting file\n");
+}
+
 TEST(Pack, ListRefusesAnArchiveWithoutMembers) {
     temp_folder folder;
     write_raw_setup(folder.path, "");
     program_run list = run_pack({"-l", "setup.exe"}, folder.path);
     EXPECT_EQ(list.exit_status, 1);
     EXPECT_NE(list.errors.find("holds no members"), std::string::npos) << list.errors;
+}
+
+// A POSIX stub creates one file named "d\\x.txt" instead of a folder "d".
+TEST(Pack, BackslashSeparatorWithAPosixStubGetsAWarning) {
+    struct separator_case {
+        const char *what;
+        std::string stub;
+        std::vector<std::string> options;
+        bool warned;
+    };
+    const separator_case cases[] = {
+        {"POSIX stub, '\\' given", "#!stub", {"--separator=\\"}, true},
+        {"POSIX stub, '/' given", "#!stub", {"--separator=/"}, false},
+        {"POSIX stub, chosen from the stub", "#!stub", {}, false},
+        {"Windows stub, '\\' given", "MZstub", {"--separator=\\"}, false},
+    };
+    for (const separator_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_folder folder;
+        write_file(folder / "stub.bin", c.stub);
+        make_tree(folder.path, {{"d/", ""}, {"d/x.txt", "x"}});
+        std::vector<std::string> arguments{"-s", "stub.bin", "-o", "setup.exe", "d"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+
+        program_run pack = run_pack(arguments, folder.path);
+
+        EXPECT_EQ(pack.exit_status, 0) << pack.errors;
+        EXPECT_EQ(pack.errors.find("sfxpack: warning: the stub is not a Windows program") !=
+                      std::string::npos,
+                  c.warned)
+            << pack.errors;
+    }
 }
 
 TEST(Pack, OutputNameWithoutExeGetsAWarning) {
@@ -429,8 +488,17 @@ TEST(Pack, HelpVersionAndCommandLineMistakes) {
         {"-l", "setup.exe", "a.txt"},
         {"-o"},
         {"--follow-links=yes", "-o", "setup.exe", "a.txt"},
+        {"-o", "one.exe", "-o", "two.exe", "a.txt"},
+        {"-o", "one.exe", "--output=two.exe", "a.txt"},
+        {"-x", "setup.exe", "-x", "other.exe"},
+        {"-x", "setup.exe", "-o", "out.exe"},
+        {"-x", "setup.exe", "a.txt"},
+        {"-x", "setup.exe", "-l", "setup.exe"},
+        {"-v", "-o", "setup.exe", "a.txt"},
         {"-s", "stub", "--target", "win32", "-o", "setup.exe", "a.txt"},
         {"--target"},
+        {"--target", "win32", "--target", "win64", "-o", "setup.exe", "a.txt"},
+        {"-x", "setup.exe", "--target", "win32"},
     };
     for (const std::vector<std::string> &arguments : mistakes) {
         SCOPED_TRACE(testing::PrintToString(arguments));

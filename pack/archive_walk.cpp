@@ -1,0 +1,97 @@
+#include "archive_walk.h"
+
+#include "archive_reader.h"
+#include "pack_messages.h"
+#include "platform.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Says why the length check failed, in the file's own figures.
+void report_wrong_length(FILE *archive, const char *path, int64_t file_size) {
+    long long size = static_cast<long long>(file_size);
+    if (file_size < TRAILER_SIZE) {
+        report_error("'%s' is %lld bytes, too short to hold a length trailer", path, size);
+        return;
+    }
+    if (file_size > LARGEST_ARCHIVE_FILE) {
+        report_error("'%s' is %lld bytes; the extractor refuses files of 2 GiB or more", path,
+                     size);
+        return;
+    }
+    unsigned char trailer[TRAILER_SIZE];
+    if (std::fseek(archive, static_cast<long>(file_size - TRAILER_SIZE), SEEK_SET) != 0 ||
+        std::fread(trailer, 1, sizeof trailer, archive) != sizeof trailer) {
+        report_error("can't read the length trailer of '%s'", path);
+        return;
+    }
+    report_error("'%s' is %lld bytes but its trailer says %lu: cut short, lengthened or not "
+                 "a self-extracting file; the extractor refuses it",
+                 path, size, static_cast<unsigned long>(decode_le32(trailer)));
+}
+
+} // namespace
+
+FILE *open_checked_archive(const char *path, int64_t *file_size) {
+    platform_entry entry;
+    if (!platform_entry_status(path, true, &entry)) {
+        report_error("can't read '%s': %s", path, std::strerror(entry.error_number));
+        return nullptr;
+    }
+    if (entry.kind == PLATFORM_ENTRY_DIRECTORY) {
+        report_error("'%s' is a folder, not a self-extracting file", path);
+        return nullptr;
+    }
+    FILE *archive = std::fopen(path, "rb");
+    if (archive == nullptr || !platform_file_size(path, file_size)) {
+        report_error("can't read '%s': %s", path, std::strerror(errno));
+        if (archive != nullptr)
+            std::fclose(archive);
+        return nullptr;
+    }
+    if (!check_length_trailer(archive, *file_size)) {
+        report_wrong_length(archive, path, *file_size);
+        std::fclose(archive);
+        return nullptr;
+    }
+    return archive;
+}
+
+bool walk_archive(FILE *archive, const char *path, int64_t file_size, record_visitor visit,
+                  void *context, int *members) {
+    *members = 0;
+    if (!seek_archive_start(archive)) {
+        report_error("can't reach the members of '%s'", path);
+        return false;
+    }
+    int64_t record_offset = ARCHIVE_START;
+    member_record record;
+    for (;;) {
+        record_read_result read = read_member_record(archive, &record);
+        if (read == RECORD_END)
+            return true;
+        if (read == RECORD_READ_FAILED) {
+            report_error("'%s': read error at offset %lld", path,
+                         static_cast<long long>(record_offset));
+            return false;
+        }
+        int64_t bytes_after_record = file_size - TRAILER_SIZE - (record_offset + RECORD_SIZE);
+        record_verdict verdict = judge_member_record(&record, bytes_after_record);
+        if (verdict != RECORD_GOOD) {
+            report_error("'%s': bad record at offset %lld (%s); the extractor stops there", path,
+                         static_cast<long long>(record_offset), describe_record_verdict(verdict));
+            return false;
+        }
+        ++*members;
+        if (!visit(&record, record_offset, archive, context))
+            return false;
+        record_offset += RECORD_SIZE + member_data_size(&record);
+        if (std::fseek(archive, static_cast<long>(record_offset), SEEK_SET) != 0) {
+            report_error("'%s': can't step to offset %lld", path,
+                         static_cast<long long>(record_offset));
+            return false;
+        }
+    }
+}

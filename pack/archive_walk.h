@@ -1,0 +1,26 @@
+// Opening a self-extracting file and walking its records the way the stub
+// does, for the packer's -l and -x.
+#pragma once
+
+#include "member_record.h"
+
+#include <cstdint>
+#include <cstdio>
+
+// Opens `path` for binary reading and checks its length trailer first, as the
+// stub does. Null, after saying why on standard error (a folder, unreadable,
+// cut short or lengthened), when the stub would refuse it.
+FILE *open_checked_archive(const char *path, int64_t *file_size);
+
+// Called for each record that passed the stub's judging, with the offset of
+// the record; `archive` stands at the member's data. Returns false to stop
+// the walk after it has reported why.
+typedef bool (*record_visitor)(const member_record *record, int64_t record_offset, FILE *archive,
+                               void *context);
+
+// Reads and judges every record from ARCHIVE_START on with the stub's own
+// rules and hands each good one to `visit`, then steps to the next record
+// whatever `visit` read. Stops at the first record the stub would refuse.
+// True when the walk reached the end; `members` counts the records visited.
+bool walk_archive(FILE *archive, const char *path, int64_t file_size, record_visitor visit,
+                  void *context, int *members);

@@ -1,0 +1,151 @@
+// sfxpack interrupted by SIGINT, SIGTERM or SIGHUP: packing leaves no
+// temporary file beside the output, extracting leaves no partly written
+// member, and the program ends as the signal would. Inputs are sparse files of
+// almost 2 GiB, so each run is surely still writing when the signal comes;
+// the signal is sent once the file being written has grown, which is after
+// its removal was arranged.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const int SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Large, but below the 2 GiB the format allows with room for records and trailer.
+constexpr int64_t SPARSE_SIZE = INT64_C(2000000000);
+
+// Starts sfxpack in `folder` with its standard streams on /dev/null and the
+// three signals at their default, whatever the test run inherited.
+pid_t start_pack(const std::vector<std::string> &arguments, const std::string &folder) {
+    std::vector<std::string> all{"sfxpack"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char *> argv = exec_arguments(all);
+    pid_t child = fork();
+    if (child == 0) {
+        int null_fd = open("/dev/null", O_RDWR);
+        for (int fd = 0; fd < 3; ++fd)
+            dup2(null_fd, fd);
+        for (int signal_number : SIGNALS)
+            std::signal(signal_number, SIG_DFL);
+        if (chdir(folder.c_str()) != 0)
+            _exit(126);
+        execv(SFXPACK_PATH, argv.data());
+        _exit(127);
+    }
+    return child;
+}
+
+int64_t size_of(const std::string &path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
+}
+
+// Polls until `ready` holds; false after 30 seconds.
+bool wait_until(const std::function<bool()> &ready) {
+    auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > give_up)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
+// Sends `signal_number` once `ready` holds and checks that the program ended
+// by that signal.
+void interrupt_when(pid_t child, const std::function<bool()> &ready, int signal_number) {
+    bool reached = wait_until(ready);
+    kill(child, reached ? signal_number : SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(reached) << "the run never reached the point to interrupt";
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), signal_number);
+}
+
+void make_sparse_file(const std::string &path, int64_t size) {
+    write_file(path, "");
+    ASSERT_EQ(truncate(path.c_str(), size), 0) << path;
+}
+
+// The file in `folder` whose name starts with `prefix`, or "" while there is none.
+std::string file_starting(const std::string &folder, const std::string &prefix) {
+    for (const std::string &entry : list_tree(folder))
+        if (entry.rfind(prefix, 0) == 0)
+            return folder + "/" + entry;
+    return "";
+}
+
+TEST(Interrupt, PackingRemovesItsTemporaryFile) {
+    for (int signal_number : SIGNALS) {
+        SCOPED_TRACE(strsignal(signal_number));
+        temp_folder folder;
+        make_sparse_file(folder / "big.bin", SPARSE_SIZE);
+
+        pid_t child = start_pack({"-o", "setup.exe", "big.bin"}, folder.path);
+        interrupt_when(
+            child,
+            [&] {
+                std::string temporary = file_starting(folder.path, "setup.exe.");
+                return !temporary.empty() && size_of(temporary) >= ARCHIVE_START;
+            },
+            signal_number);
+
+        EXPECT_EQ(list_tree(folder.path), std::vector<std::string>{"big.bin"});
+    }
+}
+
+// Members written whole before the signal stay; the one being written goes,
+// and a file it was to replace keeps its bytes.
+TEST(Interrupt, ExtractingRemovesThePartlyWrittenMember) {
+    for (int signal_number : SIGNALS) {
+        SCOPED_TRACE(strsignal(signal_number));
+        temp_folder folder;
+        ASSERT_EQ(mkdir((folder / "out").c_str(), 0755), 0);
+        write_file(folder / "out/big.bin", "old");
+        std::string head = stub_image();
+        head.resize(ARCHIVE_START, static_cast<char>(FILLER_BYTE));
+        head += record_bytes('f', "keep.txt", 4) + "keep";
+        head += record_bytes('f', "big.bin", static_cast<int32_t>(SPARSE_SIZE));
+        const std::string archive = folder / "setup.exe";
+        write_file(archive, head);
+        int64_t length = static_cast<int64_t>(head.size()) + SPARSE_SIZE + TRAILER_SIZE;
+        ASSERT_EQ(truncate(archive.c_str(), length - TRAILER_SIZE), 0);
+        unsigned char trailer[TRAILER_SIZE];
+        encode_le32(static_cast<uint32_t>(length), trailer);
+        FILE *out = std::fopen(archive.c_str(), "ab");
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(std::fwrite(trailer, 1, sizeof trailer, out), sizeof trailer);
+        ASSERT_EQ(std::fclose(out), 0);
+
+        pid_t child = start_pack({"-x", "setup.exe", "-C", "out"}, folder.path);
+        // Each member's data goes to a temporary file beside it first; once
+        // keep.txt has its name, the one that grows is big.bin's.
+        interrupt_when(
+            child,
+            [&] {
+                if (!path_exists(folder / "out/keep.txt"))
+                    return false;
+                std::string temporary = file_starting(folder / "out", ".sfxpack-part.");
+                return !temporary.empty() && size_of(temporary) > 0;
+            },
+            signal_number);
+
+        EXPECT_EQ(list_tree(folder / "out"), std::vector<std::string>({"big.bin", "keep.txt"}));
+        EXPECT_EQ(read_file(folder / "out/big.bin"), "old");
+        EXPECT_EQ(read_file(folder / "out/keep.txt"), "keep");
+    }
+}
+
+} // namespace
