@@ -8,8 +8,8 @@
 // runs against the stub, packer and helper cross-built for ARCH. The 64-bit
 // programs run under wine64; the 32-bit ones under Wine's 32-bit loader,
 // which this machine's kernel runs only through qemu's user-mode emulation.
-// Both use one 64-bit Wine prefix per program run (32-bit programs run in it
-// as on 64-bit Windows): creating one takes seconds.
+// Each run of this program creates one 64-bit Wine prefix for all its tests
+// (creating one takes seconds); 32-bit programs run in it as on 64-bit Windows.
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -218,6 +218,11 @@ size_t first_difference(const std::string &a, const std::string &b) {
     return at;
 }
 
+bool ends_with(const std::string &text, const std::string &end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 // The Windows packer, run under Wine, writes the very bytes the Linux packer
 // writes for the same tree, stub and notice; and the stub gives the tree back.
 TEST(WindowsPack, SameFileAsTheLinuxPackerAndExtractsTheTree) {
@@ -262,11 +267,7 @@ TEST(WindowsPack, SameFileAsTheLinuxPackerAndExtractsTheTree) {
     write_file(target / "setup.exe", windows_file);
     program_run run = run_in_cmd(target.path, "setup.exe");
 
-    std::string closing = WINDOWS_SEPARATOR + notice;
-    EXPECT_TRUE(run.output.size() > closing.size() &&
-                run.output.compare(run.output.size() - closing.size(), closing.size(), closing) ==
-                    0)
-        << run.output;
+    EXPECT_TRUE(ends_with(run.output, WINDOWS_SEPARATOR + notice)) << run.output;
     EXPECT_EQ(
         list_tree(target.path),
         (std::vector<std::string>{"_setup_.txt", "data/", "data/colors.csv", "docs/",
