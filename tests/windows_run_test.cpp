@@ -246,12 +246,14 @@ TEST(WindowsPack, SameFileAsTheLinuxPackerAndExtractsTheTree) {
                                                    "--notice", "notice.txt", "."};
     std::vector<std::string> windows_arguments = {wine_program, windows_program("sfxpack.exe"),
                                                   "-o", "windows.exe"};
-    std::vector<std::string> linux_arguments = {SFXPACK_PATH, "-o", "linux.exe"};
+    // Without the preload meant for Wine, which a sanitized packer refuses.
+    std::vector<std::string> linux_arguments = {"env",        "-u", "LD_PRELOAD",
+                                                SFXPACK_PATH, "-o", "linux.exe"};
     windows_arguments.insert(windows_arguments.end(), pack_options.begin(), pack_options.end());
     linux_arguments.insert(linux_arguments.end(), pack_options.begin(), pack_options.end());
 
     program_run windows_run = run_program(wine_program, windows_arguments, folder.path);
-    program_run linux_run = run_program(SFXPACK_PATH, linux_arguments, folder.path);
+    program_run linux_run = run_program("/usr/bin/env", linux_arguments, folder.path);
 
     ASSERT_EQ(windows_run.exit_status, 0) << windows_run.output << windows_run.errors;
     EXPECT_EQ(windows_run.output + windows_run.errors, "");
