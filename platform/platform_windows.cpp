@@ -60,7 +60,9 @@ static bool same_file(const BY_HANDLE_FILE_INFORMATION *a, const BY_HANDLE_FILE_
 }
 
 static bool running_program_information(BY_HANDLE_FILE_INFORMATION *information) {
-    static wchar_t own_path[32768];
+    // The longest path the system knows; on the stack, as a static array
+    // would be stored whole in the program file.
+    wchar_t own_path[32768];
     DWORD length = GetModuleFileNameW(nullptr, own_path, sizeof own_path / sizeof own_path[0]);
     if (length == 0 || length >= sizeof own_path / sizeof own_path[0])
         return false;
