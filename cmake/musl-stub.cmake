@@ -16,8 +16,13 @@ set(SFX_STUB_IS_STATIC OFF)
 if(SFX_STATIC_STUB AND NOT SFX_SANITIZE AND NOT SFX_FUZZ AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
   find_path(SFX_MUSL_INCLUDE_DIR stdio.h
             PATHS /usr/include/x86_64-linux-musl /usr/lib/musl/include NO_DEFAULT_PATH)
-  find_path(SFX_MUSL_LIBRARY_DIR libc.a crt1.o crti.o crtn.o
+  find_path(SFX_MUSL_LIBRARY_DIR libc.a
             PATHS /usr/lib/x86_64-linux-musl /usr/lib/musl/lib NO_DEFAULT_PATH)
+  foreach(start_file crt1.o crti.o crtn.o)
+    if(NOT EXISTS ${SFX_MUSL_LIBRARY_DIR}/${start_file})
+      set(SFX_MUSL_LIBRARY_DIR SFX_MUSL_LIBRARY_DIR-NOTFOUND)
+    endif()
+  endforeach()
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU" OR NOT CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
     message(WARNING "The static Linux stub needs g++ for x86-64; the stub uses the system's C library")
   elseif(NOT SFX_MUSL_INCLUDE_DIR OR NOT SFX_MUSL_LIBRARY_DIR)

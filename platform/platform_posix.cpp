@@ -135,40 +135,32 @@ static char *next_component(char *from, size_t *length) {
     }
 }
 
-// Writes into `part` (`length` bytes of `path`, the rest of the path after it)
-// the first entry of its directory, in byte order, that equals it without
-// regard to case, differs from its upper-cased form and comes after what
-// `part` holds now, or after nothing when `first`. False when there is none.
-static bool next_look_alike(char *path, char *part, size_t length, bool first) {
-    char current[256];
-    if (length >= sizeof current)
-        return false;
-    std::memcpy(current, part, length);
-    current[length] = '\0';
-    char exact[256];
-    std::memcpy(exact, part, length + 1);
-    exact[length] = '\0';
-    upper_case(exact, length);
+// Replaces the component at `part` (`length` bytes) with the entry of its
+// directory that follows it in byte order among the names equal to it without
+// regard to case; false when there is none. Upper-case letters sort before
+// lower-case ones, so starting from the upper-case spelling (the exact name)
+// this walks every look-alike in byte order.
+static bool next_look_alike(char *path, char *part, size_t length) {
     char saved = *part;
     *part = '\0';
     DIR *directory = opendir(part == path ? "." : path);
     *part = saved;
     if (directory == nullptr)
         return false;
-    char best[256] = "";
+    char best[256];
+    bool found = false;
     for (struct dirent *entry; (entry = readdir(directory)) != nullptr;) {
         const char *name = entry->d_name;
-        if (std::strlen(name) != length || !same_ignoring_ascii_case(name, exact, length) ||
-            std::strcmp(name, exact) == 0 || (!first && std::strcmp(name, current) <= 0))
+        if (std::strlen(name) != length || !same_ignoring_ascii_case(name, part, length) ||
+            std::memcmp(name, part, length) <= 0 || (found && std::memcmp(name, best, length) >= 0))
             continue;
-        if (best[0] == '\0' || std::strcmp(name, best) < 0)
-            std::memcpy(best, name, length + 1);
+        std::memcpy(best, name, length);
+        found = true;
     }
     closedir(directory);
-    if (best[0] == '\0')
-        return false;
-    std::memcpy(part, best, length);
-    return true;
+    if (found)
+        std::memcpy(part, best, length);
+    return found;
 }
 
 // The search for the spelling of a path that leads to the running program.
@@ -178,54 +170,41 @@ struct case_search {
     int scans_left; // bounds the work in folders full of look-alike names
 };
 
+static bool is_own_file(const case_search *search) {
+    struct stat status;
+    return stat(search->path, &status) == 0 && is_same_file(&status, &search->own);
+}
+
 static bool rest_leads_to_own_file(case_search *search, char *from);
 
-// True when the path as spelled now, up to `end` (the end of the component
-// just chosen), leads on to the running program's file.
-static bool spelling_leads_to_own_file(case_search *search, char *end) {
-    struct stat status;
-    if (*end == '\0')
-        return stat(search->path, &status) == 0 && is_same_file(&status, &search->own);
+// True when the path up to `end`, the '/' after a component, is a directory
+// from which the rest of the path leads to the running program's file.
+static bool directory_leads_to_own_file(case_search *search, char *end) {
     *end = '\0';
+    struct stat status;
     bool is_directory = stat(search->path, &status) == 0 && S_ISDIR(status.st_mode);
     *end = '/';
     return is_directory && rest_leads_to_own_file(search, end + 1);
 }
 
-// Tries, for the next component from `from` on, the exact name first, then
-// each look-alike in byte order, each with every spelling of what follows.
+// Tries, for the next component from `from` on, each spelling in byte order
+// (the exact name first), each with every spelling of what follows.
 static bool rest_leads_to_own_file(case_search *search, char *from) {
     size_t length = 0;
     char *part = next_component(from, &length);
-    if (part == nullptr) {
-        struct stat status;
-        return stat(search->path, &status) == 0 && is_same_file(&status, &search->own);
-    }
+    if (part == nullptr)
+        return is_own_file(search);
     upper_case(part, length);
-    if (spelling_leads_to_own_file(search, part + length))
-        return true;
-    for (bool first = true; search->scans_left > 0; first = false) {
-        --search->scans_left;
-        if (!next_look_alike(search->path, part, length, first))
-            return false;
-        if (spelling_leads_to_own_file(search, part + length))
+    char *end = part + length;
+    do {
+        if (*end == '\0' ? is_own_file(search) : directory_leads_to_own_file(search, end))
             return true;
-    }
+    } while (--search->scans_left > 0 && next_look_alike(search->path, part, length));
     return false;
 }
 
-// `path` holds the components up to and including the one at `part` (length
-// `length`), NUL-terminated there. When no entry has that exact name, the
-// directory's first case-insensitive match (in byte order) replaces it.
-static void match_component(char *path, char *part, size_t length) {
-    struct stat status;
-    if (lstat(path, &status) == 0)
-        return;
-    next_look_alike(path, part, length, true);
-}
-
 // The spelling without knowing the running program's file: per component,
-// the exact name when it exists, else the first look-alike.
+// the exact name when it exists, else the first look-alike in byte order.
 static void match_by_name_only(char *path) {
     size_t length = 0;
     for (char *part = path; (part = next_component(part, &length)) != nullptr; part += length) {
@@ -233,8 +212,11 @@ static void match_by_name_only(char *path) {
         char *end = part + length;
         char saved = *end;
         *end = '\0';
-        match_component(path, part, length);
+        struct stat status;
+        bool exists = lstat(path, &status) == 0;
         *end = saved;
+        if (!exists)
+            next_look_alike(path, part, length);
     }
 }
 
