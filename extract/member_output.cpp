@@ -32,7 +32,7 @@ static member_result copy_member_data(FILE *archive, FILE *out, int32_t total, c
 
 static member_result output_file(const member_record *record, FILE *archive, char *copy_buffer) {
     report_file_start(record->name);
-    FILE *out = std::fopen(record->name, "wb");
+    FILE *out = platform_open_member(record->name);
     if (out == nullptr) {
         report_file_failed();
         report_create_failed();
@@ -42,7 +42,7 @@ static member_result output_file(const member_record *record, FILE *archive, cha
     // add a copy and hide a full disk until the close.
     std::setvbuf(out, nullptr, _IONBF, 0);
     member_result result = copy_member_data(archive, out, record->size, copy_buffer);
-    if (std::fclose(out) != 0 && result == MEMBER_DONE)
+    if (!platform_close_member(out) && result == MEMBER_DONE)
         result = MEMBER_NOT_WRITTEN;
     if (result == MEMBER_DONE) {
         report_file_done();

@@ -64,12 +64,26 @@ static void extract_archive(FILE *archive, const char *path, char *copy_buffer, 
         report_no_files();
 }
 
+// Opens the program's own file. A name that leads to another file (a
+// look-alike in another letter case, a file of the same name in the current
+// directory when the program was found along the search path) is refused like
+// a missing one: its members are not the ones the user chose to run.
+static FILE *open_own_file(const char *path) {
+    FILE *archive = std::fopen(path, "rb");
+    if (archive != nullptr && !platform_is_running_program(archive)) {
+        std::fclose(archive);
+        return nullptr;
+    }
+    return archive;
+}
+
 // The copy buffer is held until the process ends, never freed. A global keeps
 // it reachable after the run returns, so leak checkers see a buffer held on
 // purpose, not one lost; volatile keeps the compiler from dropping the store.
 static char *volatile held_copy_buffer;
 
 int run_extractor(int argc, char **argv) {
+    platform_prepare_run();
     char *copy_buffer = static_cast<char *>(std::malloc(COPY_CHUNK));
     held_copy_buffer = copy_buffer;
     char *path = copy_buffer ? make_program_path(platform_program_name(argc, argv)) : nullptr;
@@ -81,7 +95,7 @@ int run_extractor(int argc, char **argv) {
     platform_match_letter_case(path);
 
     run_flags flags = {false, false};
-    FILE *archive = std::fopen(path, "rb");
+    FILE *archive = open_own_file(path);
     if (archive == nullptr) {
         report_open_failed();
         flags.error = true;

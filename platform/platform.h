@@ -13,11 +13,34 @@
 // path of the program file. Never null.
 const char *platform_program_name(int argc, char **argv);
 
-// Rewrites `path` in place so that it opens the file the system would open
-// without regard to letter case. Windows file systems ignore case already; on
-// POSIX each path component is matched against the directory's entries (an
-// exact match wins). The length never changes.
+// Readies the process for the run, before its first console text: a console
+// that went away (the reader of a pipe ended) must not end the run, and an
+// interruption (Ctrl-C, a termination or hang-up signal, a closed console
+// window) removes the member being written, then ends the program as the
+// interruption would have. Signals ignored when the program started stay ignored.
+void platform_prepare_run();
+
+// Rewrites `path`, which holds no lower-case ASCII letters, in place so that it
+// opens the file the system would open without regard to letter case. Windows
+// file systems ignore case already. On POSIX each path component is matched
+// against its directory's entries: among the names equal without regard to
+// case, those that lead to the running program's own file win, component by
+// component; when none does, the exact name wins, then the first in byte
+// order. The length never changes.
 void platform_match_letter_case(char *path);
+
+// True when `opened` is the running program's own file (the same file, not a
+// copy of it); also true when the system can't tell which file it runs.
+bool platform_is_running_program(FILE *opened);
+
+// Creates or empties the file `name` and opens it for binary writing as the
+// member being written: from now until platform_close_member, an interruption
+// removes it. `name` must stay valid until then. Null when it can't be opened.
+FILE *platform_open_member(const char *name);
+
+// Closes the stream of platform_open_member; false when the close failed.
+// An interruption from now on leaves the file where it is.
+bool platform_close_member(FILE *member);
 
 // The size of the file `path` from its status record; false when it can't be read.
 bool platform_file_size(const char *path, int64_t *size);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,85 @@ const char *platform_program_name(int argc, char **argv) {
     ssize_t length = readlink("/proc/self/exe", own_path, sizeof own_path - 1);
     own_path[length > 0 ? length : 0] = '\0';
     return own_path;
+}
+
+// Interruptions that end the program while a member may be half written.
+static const int INTERRUPTIONS[] = {SIGHUP, SIGINT, SIGTERM};
+
+// The member being written, for the signal handler: set before the file is
+// created, cleared once it is closed.
+static const char *volatile member_being_written;
+
+// Removes the member being written, then ends the program by the same signal
+// with its default action (reset on entry), so the caller sees what killed it.
+// Only async-signal-safe calls.
+static void end_interrupted(int signal_number) {
+    const char *name = member_being_written;
+    if (name != nullptr)
+        unlink(name);
+    member_being_written = nullptr;
+    raise(signal_number);
+}
+
+void platform_prepare_run() {
+    // Console writes are not examined: with the reader gone they simply fail.
+    signal(SIGPIPE, SIG_IGN);
+    struct sigaction interrupted;
+    std::memset(&interrupted, 0, sizeof interrupted);
+    interrupted.sa_handler = end_interrupted;
+    interrupted.sa_flags = SA_RESETHAND;
+    sigemptyset(&interrupted.sa_mask);
+    for (int signal_number : INTERRUPTIONS)
+        sigaddset(&interrupted.sa_mask, signal_number);
+    for (int signal_number : INTERRUPTIONS) {
+        struct sigaction previous;
+        // Whoever started us with a signal ignored (nohup, say) wants it ignored.
+        if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+            sigaction(signal_number, &interrupted, nullptr);
+    }
+}
+
+FILE *platform_open_member(const char *name) {
+    // Named before it exists: an interruption during the open removes what
+    // the open may already have created or emptied.
+    member_being_written = name;
+    FILE *member = std::fopen(name, "wb");
+    if (member == nullptr)
+        member_being_written = nullptr;
+    return member;
+}
+
+bool platform_close_member(FILE *member) {
+    bool closed = std::fclose(member) == 0;
+    member_being_written = nullptr;
+    return closed;
+}
+
+struct file_identity {
+    dev_t device;
+    ino_t inode;
+};
+
+// The running program's file; false without /proc (an empty root, say).
+static bool running_program_identity(file_identity *identity) {
+    struct stat status;
+    if (stat("/proc/self/exe", &status) != 0)
+        return false;
+    identity->device = status.st_dev;
+    identity->inode = status.st_ino;
+    return true;
+}
+
+static bool is_same_file(const struct stat *status, const file_identity *identity) {
+    return status->st_dev == identity->device && status->st_ino == identity->inode;
+}
+
+bool platform_is_running_program(FILE *opened) {
+    file_identity own;
+    struct stat status;
+    if (!running_program_identity(&own) || fstat(fileno(opened), &status) != 0)
+        return true;
+    return is_same_file(&status, &own);
 }
 
 static bool same_ignoring_ascii_case(const char *a, const char *b, size_t length) {
@@ -33,46 +113,118 @@ static bool same_ignoring_ascii_case(const char *a, const char *b, size_t length
     return true;
 }
 
-// `path` holds the components up to and including the one at `part` (length
-// `length`), NUL-terminated there. When no entry has that exact name, the
-// directory's first case-insensitive match (in byte order) replaces it.
-static void match_component(char *path, char *part, size_t length) {
-    struct stat status;
-    if (lstat(path, &status) == 0)
-        return;
+static void upper_case(char *text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] >= 'a' && text[i] <= 'z')
+            text[i] = static_cast<char>(text[i] - 'a' + 'A');
+}
+
+// The next component of `path` from `from` on, skipping separators and the
+// "." and ".." parts (they are resolved as they stand); null at the end.
+static char *next_component(char *from, size_t *length) {
+    for (;;) {
+        from += std::strspn(from, "/");
+        if (*from == '\0')
+            return nullptr;
+        *length = std::strcspn(from, "/");
+        bool is_dot =
+            (*length == 1 && from[0] == '.') || (*length == 2 && from[0] == '.' && from[1] == '.');
+        if (!is_dot)
+            return from;
+        from += *length;
+    }
+}
+
+// Replaces the component at `part` (`length` bytes) with the entry of its
+// directory that follows it in byte order among the names equal to it without
+// regard to case; false when there is none. Upper-case letters sort before
+// lower-case ones, so starting from the upper-case spelling (the exact name)
+// this walks every look-alike in byte order.
+static bool next_look_alike(char *path, char *part, size_t length) {
     char saved = *part;
     *part = '\0';
     DIR *directory = opendir(part == path ? "." : path);
     *part = saved;
     if (directory == nullptr)
-        return;
-    char best[256] = "";
+        return false;
+    char best[256];
+    bool found = false;
     for (struct dirent *entry; (entry = readdir(directory)) != nullptr;) {
-        if (std::strlen(entry->d_name) != length ||
-            !same_ignoring_ascii_case(entry->d_name, part, length))
+        const char *name = entry->d_name;
+        if (std::strlen(name) != length || !same_ignoring_ascii_case(name, part, length) ||
+            std::memcmp(name, part, length) <= 0 || (found && std::memcmp(name, best, length) >= 0))
             continue;
-        if (best[0] == '\0' || std::strcmp(entry->d_name, best) < 0)
-            std::memcpy(best, entry->d_name, length + 1);
+        std::memcpy(best, name, length);
+        found = true;
     }
     closedir(directory);
-    if (best[0] != '\0')
+    if (found)
         std::memcpy(part, best, length);
+    return found;
 }
 
-void platform_match_letter_case(char *path) {
-    char *part = path;
-    while (*part != '\0') {
-        size_t length = std::strcspn(part, "/");
+// The search for the spelling of a path that leads to the running program.
+struct case_search {
+    char *path;
+    file_identity own;
+    int scans_left; // bounds the work in folders full of look-alike names
+};
+
+static bool is_own_file(const case_search *search) {
+    struct stat status;
+    return stat(search->path, &status) == 0 && is_same_file(&status, &search->own);
+}
+
+static bool rest_leads_to_own_file(case_search *search, char *from);
+
+// True when the path up to `end`, the '/' after a component, is a directory
+// from which the rest of the path leads to the running program's file.
+static bool directory_leads_to_own_file(case_search *search, char *end) {
+    *end = '\0';
+    struct stat status;
+    bool is_directory = stat(search->path, &status) == 0 && S_ISDIR(status.st_mode);
+    *end = '/';
+    return is_directory && rest_leads_to_own_file(search, end + 1);
+}
+
+// Tries, for the next component from `from` on, each spelling in byte order
+// (the exact name first), each with every spelling of what follows.
+static bool rest_leads_to_own_file(case_search *search, char *from) {
+    size_t length = 0;
+    char *part = next_component(from, &length);
+    if (part == nullptr)
+        return is_own_file(search);
+    upper_case(part, length);
+    char *end = part + length;
+    do {
+        if (*end == '\0' ? is_own_file(search) : directory_leads_to_own_file(search, end))
+            return true;
+    } while (--search->scans_left > 0 && next_look_alike(search->path, part, length));
+    return false;
+}
+
+// The spelling without knowing the running program's file: per component,
+// the exact name when it exists, else the first look-alike in byte order.
+static void match_by_name_only(char *path) {
+    size_t length = 0;
+    for (char *part = path; (part = next_component(part, &length)) != nullptr; part += length) {
+        upper_case(part, length);
         char *end = part + length;
         char saved = *end;
         *end = '\0';
-        bool is_dot =
-            (length == 1 && part[0] == '.') || (length == 2 && part[0] == '.' && part[1] == '.');
-        if (length > 0 && !is_dot)
-            match_component(path, part, length);
+        struct stat status;
+        bool exists = lstat(path, &status) == 0;
         *end = saved;
-        part = saved == '\0' ? end : end + 1;
+        if (!exists)
+            next_look_alike(path, part, length);
     }
+}
+
+void platform_match_letter_case(char *path) {
+    case_search search = {path, {0, 0}, 4096};
+    if (running_program_identity(&search.own) && rest_leads_to_own_file(&search, path))
+        return;
+    match_by_name_only(path);
 }
 
 bool platform_file_size(const char *path, int64_t *size) {

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <direct.h>
+#include <fcntl.h>
+#include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
 
@@ -23,8 +25,99 @@ const char *platform_program_name(int argc, char **argv) {
     return own_path;
 }
 
+// The member being written and the guard that keeps the interruption handler,
+// which runs on a thread of its own, from deleting it while it is being
+// created or closed, and the main thread from creating one after the handler
+// took over.
+static CRITICAL_SECTION member_guard;
+static const char *member_being_written;
+
+// Ctrl-C, Ctrl-Break and closing the console window: the member being written
+// goes (its handle allows deleting, so it vanishes once the process ends),
+// then the program ends with the status Ctrl-C gives. The guard stays held,
+// so the main thread can't start another member meanwhile.
+static BOOL WINAPI end_interrupted(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    EnterCriticalSection(&member_guard);
+    if (member_being_written != nullptr)
+        DeleteFileA(member_being_written);
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+void platform_prepare_run() {
+    InitializeCriticalSection(&member_guard);
+    SetConsoleCtrlHandler(end_interrupted, TRUE);
+}
+
 // The file systems ignore letter case: the upper-cased name opens as it is.
 void platform_match_letter_case(char *) {}
+
+// Volume serial number and file index name one file on a running system.
+static bool same_file(const BY_HANDLE_FILE_INFORMATION *a, const BY_HANDLE_FILE_INFORMATION *b) {
+    return a->dwVolumeSerialNumber == b->dwVolumeSerialNumber &&
+           a->nFileIndexHigh == b->nFileIndexHigh && a->nFileIndexLow == b->nFileIndexLow;
+}
+
+static bool running_program_information(BY_HANDLE_FILE_INFORMATION *information) {
+    // The longest path the system knows; on the stack, as a static array
+    // would be stored whole in the program file.
+    wchar_t own_path[32768];
+    DWORD length = GetModuleFileNameW(nullptr, own_path, sizeof own_path / sizeof own_path[0]);
+    if (length == 0 || length >= sizeof own_path / sizeof own_path[0])
+        return false;
+    HANDLE own = CreateFileW(own_path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+    if (own == INVALID_HANDLE_VALUE)
+        return false;
+    bool known = GetFileInformationByHandle(own, information) != 0;
+    CloseHandle(own);
+    return known;
+}
+
+bool platform_is_running_program(FILE *opened) {
+    BY_HANDLE_FILE_INFORMATION own, other;
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(opened)));
+    if (!running_program_information(&own) || handle == INVALID_HANDLE_VALUE ||
+        !GetFileInformationByHandle(handle, &other))
+        return true;
+    return same_file(&own, &other);
+}
+
+// Like fopen(name, "wb"), but the handle lets the interruption handler delete
+// the file while it is open.
+static FILE *create_deletable_file(const char *name) {
+    HANDLE handle =
+        CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (descriptor == -1) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    FILE *member = _fdopen(descriptor, "wb");
+    if (member == nullptr)
+        _close(descriptor);
+    return member;
+}
+
+FILE *platform_open_member(const char *name) {
+    EnterCriticalSection(&member_guard);
+    FILE *member = create_deletable_file(name);
+    member_being_written = member != nullptr ? name : nullptr;
+    LeaveCriticalSection(&member_guard);
+    return member;
+}
+
+bool platform_close_member(FILE *member) {
+    EnterCriticalSection(&member_guard);
+    bool closed = std::fclose(member) == 0;
+    member_being_written = nullptr;
+    LeaveCriticalSection(&member_guard);
+    return closed;
+}
 
 bool platform_file_size(const char *path, int64_t *size) {
     struct _stati64 status;

@@ -96,6 +96,24 @@ TEST(RecordWalk, SoundStreamWalksToTheEnd) {
     EXPECT_EQ(read_file(folder / "d/f"), "ok");
 }
 
+// Files too short to hold a trailer fail the check whatever their bytes say.
+TEST(LengthTrailer, FilesShorterThanTheTrailerFail) {
+    struct short_case {
+        std::string bytes;
+        int64_t size;
+    };
+    const short_case cases[] = {{"", 0}, {std::string("\3\0\0", 3), 3}};
+    for (const short_case &c : cases) {
+        SCOPED_TRACE(c.size);
+        FILE *file = tmpfile();
+        ASSERT_NE(file, nullptr);
+        std::fwrite(c.bytes.data(), 1, c.bytes.size(), file);
+        std::fflush(file);
+        EXPECT_FALSE(check_length_trailer(file, c.size));
+        std::fclose(file);
+    }
+}
+
 TEST(ContainedName, TellsNamesThatStayInsideFromOthers) {
     const char *inside[] = {"a",   "a/b",  "a\\b", "..a", "a..",  "a/..b/c", ".",
                             "./a", "ab:c", ". ",   "a. ", "...a", ".a."};
