@@ -3,6 +3,7 @@
 #include "archive_reader.h"
 #include "archive_writer.h"
 #include "gather.h"
+#include "output_buffer.h"
 #include "pack_messages.h"
 #include "platform.h"
 
@@ -133,15 +134,15 @@ void advance_progress(int32_t bytes, void *context) {
     std::fflush(stderr);
 }
 
-bool copy_file_member(FILE *out, const std::string &output, const pack_member &member,
+bool copy_file_member(output_buffer *out, const std::string &output, const pack_member &member,
                       progress_state *progress) {
     FILE *in = std::fopen(member.source.c_str(), "rb");
     if (in == nullptr) {
         report_error("can't read '%s': %s", member.source.c_str(), std::strerror(errno));
         return false;
     }
-    data_copy_result result = write_member_data(out, in, static_cast<int32_t>(member.size),
-                                                progress ? advance_progress : nullptr, progress);
+    data_copy_result result = output_copy_from(out, in, static_cast<int32_t>(member.size),
+                                               progress ? advance_progress : nullptr, progress);
     int copy_error = errno;
     std::fclose(in);
     if (result == DATA_SHORT)
@@ -152,16 +153,43 @@ bool copy_file_member(FILE *out, const std::string &output, const pack_member &m
     return result == DATA_COPIED;
 }
 
-bool write_members(FILE *out, const std::string &output, const std::vector<pack_member> &members,
-                   progress_state *progress) {
+bool put_record(output_buffer *out, const pack_member &member) {
+    unsigned char bytes[RECORD_SIZE];
+    return encode_new_record(member.kind, member.name.c_str(), static_cast<int32_t>(member.size),
+                             bytes) &&
+           output_put(out, bytes, sizeof bytes);
+}
+
+bool put_stub_and_filler(output_buffer *out, const std::string &stub_image) {
+    return stub_image.size() <= static_cast<size_t>(ARCHIVE_START) &&
+           output_put(out, stub_image.data(), stub_image.size()) &&
+           output_repeat(out, FILLER_BYTE, static_cast<size_t>(ARCHIVE_START) - stub_image.size());
+}
+
+bool put_length_trailer(output_buffer *out) {
+    unsigned char trailer[TRAILER_SIZE];
+    return encode_length_trailer(output_position(out), trailer) &&
+           output_put(out, trailer, sizeof trailer);
+}
+
+// The whole file through `out`; false after a message on standard error.
+bool put_everything(output_buffer *out, const std::string &output, const std::string &stub_image,
+                    const std::vector<pack_member> &members, progress_state *progress) {
+    if (!put_stub_and_filler(out, stub_image)) {
+        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
+        return false;
+    }
     for (const pack_member &member : members) {
-        if (!write_member_record(out, member.kind, member.name.c_str(),
-                                 static_cast<int32_t>(member.size))) {
+        if (!put_record(out, member)) {
             report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
             return false;
         }
         if (member.kind == KIND_FILE && !copy_file_member(out, output, member, progress))
             return false;
+    }
+    if (!put_length_trailer(out) || !output_flush(out)) {
+        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
+        return false;
     }
     return true;
 }
@@ -171,20 +199,15 @@ bool write_members(FILE *out, const std::string &output, const std::vector<pack_
 bool write_output(const std::string &output, const std::string &stub_image,
                   const std::vector<pack_member> &members, progress_state *progress) {
     char temp_path[4096];
-    FILE *out = platform_create_temp_file(output.c_str(), temp_path, sizeof temp_path);
-    if (out == nullptr) {
+    FILE *file = platform_create_temp_file(output.c_str(), temp_path, sizeof temp_path);
+    if (file == nullptr) {
         report_error("can't create a file beside '%s': %s", output.c_str(), std::strerror(errno));
         return false;
     }
-    bool ok = write_stub_and_filler(out, stub_image.data(), stub_image.size());
-    if (!ok)
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
-    ok = ok && write_members(out, output, members, progress);
-    if (ok && !write_length_trailer(out)) {
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
-        ok = false;
-    }
-    if (std::fclose(out) != 0 && ok) {
+    output_buffer out;
+    output_start(&out, file);
+    bool ok = put_everything(&out, output, stub_image, members, progress);
+    if (std::fclose(file) != 0 && ok) {
         report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
         ok = false;
     }
