@@ -4,14 +4,24 @@
 #include "platform.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 struct pack_member {
-    char kind;          // KIND_DIRECTORY or KIND_FILE
-    std::string name;   // as stored: parts joined by the archive's separator
-    std::string source; // the file on disk whose bytes a file member carries
+    const char *name;   // as stored: parts joined by the archive's separator
+    const char *source; // the file on disk whose bytes a file member carries; null for a directory
     int64_t size;       // data bytes; 0 for a directory
+    char kind;          // KIND_DIRECTORY or KIND_FILE
+};
+
+// The members in archive order. Their names and sources are kept one after
+// the other in blocks that never move, not as a string each: a tree of many
+// small files then needs little memory per member.
+struct member_list {
+    std::vector<pack_member> members;
+    std::vector<std::unique_ptr<char[]>> text_blocks;
+    size_t block_used; // bytes taken in the last block
 };
 
 struct gather_settings {
@@ -34,4 +44,4 @@ bool status_of_regular_file(const std::string &path, const char *role, platform_
 // before what it holds and the order never depends on the file system. False,
 // after a message on standard error, when an input can't or mustn't be packed.
 bool gather_members(const gather_settings &settings, const std::vector<std::string> &paths,
-                    std::vector<pack_member> *members);
+                    member_list *list);

@@ -136,9 +136,9 @@ void advance_progress(int32_t bytes, void *context) {
 
 bool copy_file_member(output_buffer *out, const std::string &output, const pack_member &member,
                       progress_state *progress) {
-    FILE *in = std::fopen(member.source.c_str(), "rb");
+    FILE *in = std::fopen(member.source, "rb");
     if (in == nullptr) {
-        report_error("can't read '%s': %s", member.source.c_str(), std::strerror(errno));
+        report_error("can't read '%s': %s", member.source, std::strerror(errno));
         return false;
     }
     data_copy_result result = output_copy_from(out, in, static_cast<int32_t>(member.size),
@@ -147,7 +147,7 @@ bool copy_file_member(output_buffer *out, const std::string &output, const pack_
     std::fclose(in);
     if (result == DATA_SHORT)
         report_error("can't read '%s' whole: it failed or has shrunk below %lld bytes",
-                     member.source.c_str(), static_cast<long long>(member.size));
+                     member.source, static_cast<long long>(member.size));
     else if (result == DATA_NOT_WRITTEN)
         report_error("can't write '%s': %s", output.c_str(), std::strerror(copy_error));
     return result == DATA_COPIED;
@@ -155,8 +155,7 @@ bool copy_file_member(output_buffer *out, const std::string &output, const pack_
 
 bool put_record(output_buffer *out, const pack_member &member) {
     unsigned char bytes[RECORD_SIZE];
-    return encode_new_record(member.kind, member.name.c_str(), static_cast<int32_t>(member.size),
-                             bytes) &&
+    return encode_new_record(member.kind, member.name, static_cast<int32_t>(member.size), bytes) &&
            output_put(out, bytes, sizeof bytes);
 }
 
@@ -224,7 +223,7 @@ bool write_output(const std::string &output, const std::string &stub_image,
     return ok;
 }
 
-bool gather_for(const pack_options &options, char separator, std::vector<pack_member> *members) {
+bool gather_for(const pack_options &options, char separator, member_list *list) {
     gather_settings settings;
     settings.directory = options.directory;
     settings.notice = options.notice;
@@ -232,9 +231,9 @@ bool gather_for(const pack_options &options, char separator, std::vector<pack_me
     settings.follow_links = options.follow_links;
     settings.has_output = platform_entry_status(options.output.c_str(), true, &settings.output) &&
                           settings.output.kind == PLATFORM_ENTRY_FILE;
-    if (!gather_members(settings, options.paths, members))
+    if (!gather_members(settings, options.paths, list))
         return false;
-    if (members->empty()) {
+    if (list->members.empty()) {
         report_error("nothing to pack: the PATHs hold no files or directories");
         return false;
     }
@@ -250,10 +249,10 @@ int run_pack(const pack_options &options) {
     std::string stub_image;
     if (!read_stub(stub_path, &stub_image))
         return 1;
-    std::vector<pack_member> members;
+    member_list list;
     int64_t data_total = 0;
-    if (!gather_for(options, choose_separator(options, stub_image), &members) ||
-        !check_total_size(members, &data_total))
+    if (!gather_for(options, choose_separator(options, stub_image), &list) ||
+        !check_total_size(list.members, &data_total))
         return 1;
     if (!ends_with_exe(options.output))
         report_warning("'%s' does not end in .exe; the stub opens its own file under the name "
@@ -262,7 +261,7 @@ int run_pack(const pack_options &options) {
     progress_state progress = {data_total, 0, -1};
     bool show_progress = data_total >= PROGRESS_THRESHOLD && platform_is_terminal(stderr);
     bool written =
-        write_output(options.output, stub_image, members, show_progress ? &progress : nullptr);
+        write_output(options.output, stub_image, list.members, show_progress ? &progress : nullptr);
     if (show_progress && progress.shown_percent >= 0)
         std::fputc('\n', stderr);
     return written ? 0 : 1;
