@@ -100,24 +100,31 @@ bool add_member(gatherer *g, const name_parts &parts, char kind, const std::stri
     return true;
 }
 
-// Orders stored names part by part: the separator sorts below every byte a
-// part can hold, so "a" and everything in it come before "a.txt".
+// Where a stored name's byte sorts: the end first, then the separator, then
+// every byte a part can hold, so "a" and everything in it come before "a.txt".
+int name_byte_rank(char byte, char separator) {
+    if (byte == '\0')
+        return 0;
+    return byte == separator ? 1 : static_cast<unsigned char>(byte) + 2;
+}
+
 int compare_names(const char *a, const char *b, char separator) {
-    for (;; ++a, ++b) {
-        int rank_a = *a == separator ? 0 : static_cast<unsigned char>(*a) + 1;
-        int rank_b = *b == separator ? 0 : static_cast<unsigned char>(*b) + 1;
-        if (*a == '\0' || rank_a != rank_b)
-            return (*a == '\0' ? -1 : rank_a) - (*b == '\0' ? -1 : rank_b);
+    while (*a == *b && *a != '\0') {
+        ++a;
+        ++b;
     }
+    return name_byte_rank(*a, separator) - name_byte_rank(*b, separator);
 }
 
 // Sorts the members into archive order and keeps one of each name.
 bool sort_members(member_list *list, char separator) {
     std::vector<pack_member> &members = list->members;
-    std::sort(members.begin(), members.end(),
-              [separator](const pack_member &a, const pack_member &b) {
-                  return compare_names(a.name, b.name, separator) < 0;
-              });
+    auto before = [separator](const pack_member &a, const pack_member &b) {
+        return compare_names(a.name, b.name, separator) < 0;
+    };
+    // A walk finds each directory's entries in order already.
+    if (!std::is_sorted(members.begin(), members.end(), before))
+        std::sort(members.begin(), members.end(), before);
     size_t kept = 0;
     for (const pack_member &member : members) {
         if (kept > 0 && compare_names(members[kept - 1].name, member.name, separator) == 0) {
