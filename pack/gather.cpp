@@ -49,9 +49,8 @@ std::string join_parts(const name_parts &parts, size_t count, char separator) {
     return joined;
 }
 
-std::string source_path(const gather_settings &settings, const name_parts &parts) {
-    std::string relative = join_parts(parts, parts.size(), '/');
-    const std::string &base = settings.directory;
+// The path of `relative` in the folder `base`, as messages show it.
+std::string source_path(const std::string &base, const std::string &relative) {
     if (base.empty())
         return relative.empty() ? "." : relative;
     if (relative.empty())
@@ -88,15 +87,16 @@ bool check_name(const name_parts &parts, const std::string &name, char separator
     return true;
 }
 
-bool add_member(gatherer *g, const name_parts &parts, char kind, const std::string &source,
+// `relative`: the file in the input folder whose bytes a file member carries.
+bool add_member(gatherer *g, const name_parts &parts, char kind, const std::string &relative,
                 int64_t size) {
     std::string name = join_parts(parts, parts.size(), g->settings->separator);
     if (!check_name(parts, name, g->settings->separator))
         return false;
     bool is_file = kind == KIND_FILE;
     g->list->members.push_back(pack_member{keep_text(g->list, name),
-                                           is_file ? keep_text(g->list, source) : nullptr,
-                                           is_file ? size : 0, kind});
+                                           is_file ? keep_text(g->list, relative) : nullptr,
+                                           &g->list->inputs, is_file ? size : 0, kind});
     return true;
 }
 
@@ -153,8 +153,8 @@ void collect_name(const char *name, void *names) {
     static_cast<std::vector<std::string> *>(names)->push_back(name);
 }
 
-bool add_directory(gatherer *g, name_parts *parts, const std::string &source,
-                   const platform_entry &entry) {
+bool add_directory(gatherer *g, name_parts *parts, const std::string &relative,
+                   const std::string &source, const platform_entry &entry) {
     for (const open_directory &outer : g->walked) {
         if (same_entry(outer.entry, entry)) {
             report_error("'%s' leads back into '%s', which holds it (a loop through links)",
@@ -162,10 +162,10 @@ bool add_directory(gatherer *g, name_parts *parts, const std::string &source,
             return false;
         }
     }
-    if (!parts->empty() && !add_member(g, *parts, KIND_DIRECTORY, source, 0))
+    if (!parts->empty() && !add_member(g, *parts, KIND_DIRECTORY, relative, 0))
         return false;
     std::vector<std::string> names;
-    if (!platform_list_directory(source.c_str(), collect_name, &names)) {
+    if (!platform_list_directory_in(&g->list->inputs, relative.c_str(), collect_name, &names)) {
         report_error("can't read the directory '%s': %s", source.c_str(), std::strerror(errno));
         return false;
     }
@@ -183,15 +183,17 @@ bool add_directory(gatherer *g, name_parts *parts, const std::string &source,
 }
 
 bool add_entry(gatherer *g, name_parts *parts) {
-    std::string source = source_path(*g->settings, *parts);
+    std::string relative = join_parts(*parts, parts->size(), '/');
+    std::string source = source_path(g->settings->directory, relative);
     platform_entry entry;
-    if (!platform_entry_status(source.c_str(), g->settings->follow_links, &entry)) {
+    if (!platform_entry_status_in(&g->list->inputs, relative.c_str(), g->settings->follow_links,
+                                  &entry)) {
         report_error("can't read '%s': %s", source.c_str(), std::strerror(entry.error_number));
         return false;
     }
     switch (entry.kind) {
     case PLATFORM_ENTRY_DIRECTORY:
-        return add_directory(g, parts, source, entry);
+        return add_directory(g, parts, relative, source, entry);
     case PLATFORM_ENTRY_FILE:
         if (g->settings->has_output && same_entry(entry, g->settings->output))
             return true; // the file being rebuilt is never packed into itself
@@ -200,7 +202,7 @@ bool add_entry(gatherer *g, name_parts *parts) {
             return false;
         }
         return check_file_size(source, entry.size) &&
-               add_member(g, *parts, KIND_FILE, source, entry.size);
+               add_member(g, *parts, KIND_FILE, relative, entry.size);
     case PLATFORM_ENTRY_LINK:
         report_error("'%s' is a symbolic link; -L stores what links point to", source.c_str());
         return false;
@@ -250,7 +252,7 @@ bool add_path_argument(gatherer *g, const std::string &argument) {
     // extractor creates one level per record.
     for (size_t count = 1; count < parts.size(); ++count) {
         name_parts parent(parts.begin(), parts.begin() + static_cast<long>(count));
-        if (!add_member(g, parent, KIND_DIRECTORY, source_path(*g->settings, parent), 0))
+        if (!add_member(g, parent, KIND_DIRECTORY, std::string(), 0))
             return false;
     }
     return add_entry(g, &parts);
@@ -269,8 +271,8 @@ bool add_notice(gatherer *g) {
             return false;
         }
     }
-    g->list->members.push_back(
-        pack_member{NOTICE_FILE_NAME, keep_text(g->list, source), entry.size, KIND_FILE});
+    g->list->members.push_back(pack_member{NOTICE_FILE_NAME, keep_text(g->list, source),
+                                           &g->list->current, entry.size, KIND_FILE});
     return true;
 }
 
@@ -294,6 +296,13 @@ bool gather_members(const gather_settings &settings, const std::vector<std::stri
     list->members.clear();
     list->text_blocks.clear();
     list->block_used = 0;
+    platform_open_folder("", &list->current);
+    list->inputs_path = settings.directory;
+    if (!platform_open_folder(list->inputs_path.c_str(), &list->inputs)) {
+        report_error("can't read the folder '%s': %s", settings.directory.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
     gatherer g{&settings, list, {}};
     for (const std::string &path : paths)
         if (!add_path_argument(&g, path))
@@ -301,4 +310,12 @@ bool gather_members(const gather_settings &settings, const std::vector<std::stri
     if (!settings.notice.empty() && !add_notice(&g))
         return false;
     return sort_members(list, settings.separator);
+}
+
+void release_members(member_list *list) {
+    platform_close_folder(&list->inputs);
+}
+
+std::string member_source_path(const pack_member &member) {
+    return source_path(member.folder->path, member.source);
 }

@@ -1,5 +1,7 @@
 #include "output_buffer.h"
 
+#include "platform.h"
+
 #include <cstring>
 
 void output_start(output_buffer *out, FILE *file) {
@@ -60,16 +62,27 @@ bool output_repeat(output_buffer *out, unsigned char byte, size_t count) {
     return true;
 }
 
-data_copy_result output_copy_from(output_buffer *out, FILE *in, int32_t size,
+// Fills `size` bytes at `bytes` from `input`; false when it ends or fails first.
+static bool read_exactly(int input, char *bytes, size_t size) {
+    while (size > 0) {
+        long got = platform_read_input(input, bytes, size);
+        if (got <= 0)
+            return false;
+        bytes += got;
+        size -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+data_copy_result output_copy_from(output_buffer *out, int input, int32_t size,
                                   data_copy_progress progress, void *context) {
-    std::setvbuf(in, nullptr, _IONBF, 0);
     size_t remaining = static_cast<size_t>(size);
     while (remaining > 0) {
         size_t room;
         if (!make_room(out, &room))
             return DATA_NOT_WRITTEN;
         size_t piece = remaining < room ? remaining : room;
-        if (std::fread(&out->bytes[out->used], 1, piece, in) != piece)
+        if (!read_exactly(input, &out->bytes[out->used], piece))
             return DATA_SHORT;
         out->used += piece;
         remaining -= piece;

@@ -34,15 +34,15 @@ bool output_flush(output_buffer *out);
 
 enum data_copy_result {
     DATA_COPIED,
-    DATA_SHORT,       // `in` ended or failed before `size` bytes
+    DATA_SHORT,       // the input ended or failed before `size` bytes
     DATA_NOT_WRITTEN, // the output file refused a write
 };
 
 // Called after each piece of member data is taken in, with its byte count.
 typedef void (*data_copy_progress)(int32_t bytes, void *context);
 
-// Copies exactly `size` bytes from `in`, a stream not read from yet, into the
-// output, calling `progress` (may be null) after each piece. The stream's own
-// buffer is turned off: it would cost a status call and a copy per file.
-data_copy_result output_copy_from(output_buffer *out, FILE *in, int32_t size,
+// Copies exactly `size` bytes from the input file `input` (see
+// platform_open_input_in) into the output, calling `progress` (may be null)
+// after each piece.
+data_copy_result output_copy_from(output_buffer *out, int input, int32_t size,
                                   data_copy_progress progress, void *context);

@@ -136,18 +136,19 @@ void advance_progress(int32_t bytes, void *context) {
 
 bool copy_file_member(output_buffer *out, const std::string &output, const pack_member &member,
                       progress_state *progress) {
-    FILE *in = std::fopen(member.source, "rb");
-    if (in == nullptr) {
-        report_error("can't read '%s': %s", member.source, std::strerror(errno));
+    int input = platform_open_input_in(member.folder, member.source);
+    if (input < 0) {
+        report_error("can't read '%s': %s", member_source_path(member).c_str(),
+                     std::strerror(errno));
         return false;
     }
-    data_copy_result result = output_copy_from(out, in, static_cast<int32_t>(member.size),
+    data_copy_result result = output_copy_from(out, input, static_cast<int32_t>(member.size),
                                                progress ? advance_progress : nullptr, progress);
     int copy_error = errno;
-    std::fclose(in);
+    platform_close_input(input);
     if (result == DATA_SHORT)
         report_error("can't read '%s' whole: it failed or has shrunk below %lld bytes",
-                     member.source, static_cast<long long>(member.size));
+                     member_source_path(member).c_str(), static_cast<long long>(member.size));
     else if (result == DATA_NOT_WRITTEN)
         report_error("can't write '%s': %s", output.c_str(), std::strerror(copy_error));
     return result == DATA_COPIED;
@@ -252,8 +253,10 @@ int run_pack(const pack_options &options) {
     member_list list;
     int64_t data_total = 0;
     if (!gather_for(options, choose_separator(options, stub_image), &list) ||
-        !check_total_size(list.members, &data_total))
+        !check_total_size(list.members, &data_total)) {
+        release_members(&list);
         return 1;
+    }
     if (!ends_with_exe(options.output))
         report_warning("'%s' does not end in .exe; the stub opens its own file under the name "
                        "it was started by, with .EXE added",
@@ -262,6 +265,7 @@ int run_pack(const pack_options &options) {
     bool show_progress = data_total >= PROGRESS_THRESHOLD && platform_is_terminal(stderr);
     bool written =
         write_output(options.output, stub_image, list.members, show_progress ? &progress : nullptr);
+    release_members(&list);
     if (show_progress && progress.shown_percent >= 0)
         std::fputc('\n', stderr);
     return written ? 0 : 1;
