@@ -3,8 +3,6 @@
 // few large writes and no byte is copied twice.
 #pragma once
 
-#include "archive_writer.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
