@@ -13,7 +13,7 @@ bool write_stub_and_filler(FILE *out, const void *stub, size_t stub_size) {
     return true;
 }
 
-bool write_member_record(FILE *out, char kind, const char *name, int32_t size) {
+bool encode_new_record(char kind, const char *name, int32_t size, unsigned char *bytes) {
     size_t name_length = std::strlen(name);
     if (name_length > LONGEST_MEMBER_NAME || size < 0)
         return false;
@@ -23,18 +23,27 @@ bool write_member_record(FILE *out, char kind, const char *name, int32_t size) {
     std::memcpy(record.name, name, name_length);
     record.size = size;
     record.magic = RECORD_MAGIC;
-    unsigned char bytes[RECORD_SIZE];
     encode_member_record(&record, bytes);
-    return std::fwrite(bytes, 1, sizeof bytes, out) == sizeof bytes;
+    return true;
+}
+
+bool write_member_record(FILE *out, char kind, const char *name, int32_t size) {
+    unsigned char bytes[RECORD_SIZE];
+    return encode_new_record(kind, name, size, bytes) &&
+           std::fwrite(bytes, 1, sizeof bytes, out) == sizeof bytes;
+}
+
+bool encode_length_trailer(int64_t position, unsigned char *bytes) {
+    if (position < 0 || position + TRAILER_SIZE > INT64_C(0x7FFFFFFF))
+        return false;
+    encode_le32(static_cast<uint32_t>(position + TRAILER_SIZE), bytes);
+    return true;
 }
 
 bool write_length_trailer(FILE *out) {
-    long position = std::ftell(out);
-    if (position < 0 || static_cast<int64_t>(position) + TRAILER_SIZE > INT64_C(0x7FFFFFFF))
-        return false;
     unsigned char trailer[TRAILER_SIZE];
-    encode_le32(static_cast<uint32_t>(position + TRAILER_SIZE), trailer);
-    return std::fwrite(trailer, 1, sizeof trailer, out) == sizeof trailer;
+    return encode_length_trailer(std::ftell(out), trailer) &&
+           std::fwrite(trailer, 1, sizeof trailer, out) == sizeof trailer;
 }
 
 static bool write_members(FILE *out, const std::vector<archive_member> &members) {
@@ -58,23 +67,4 @@ bool write_sfx_file(const char *path, const std::string &stub,
     bool written = write_stub_and_filler(out, stub.data(), stub.size()) &&
                    write_members(out, members) && write_length_trailer(out);
     return std::fclose(out) == 0 && written;
-}
-
-data_copy_result write_member_data(FILE *out, FILE *in, int32_t size, data_copy_progress progress,
-                                   void *context) {
-    char buffer[65536];
-    int32_t remaining = size;
-    while (remaining > 0) {
-        size_t piece = remaining < static_cast<int32_t>(sizeof buffer)
-                           ? static_cast<size_t>(remaining)
-                           : sizeof buffer;
-        if (std::fread(buffer, 1, piece, in) != piece)
-            return DATA_SHORT;
-        if (std::fwrite(buffer, 1, piece, out) != piece)
-            return DATA_NOT_WRITTEN;
-        remaining -= static_cast<int32_t>(piece);
-        if (progress != nullptr)
-            progress(static_cast<int32_t>(piece), context);
-    }
-    return DATA_COPIED;
 }

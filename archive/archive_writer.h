@@ -16,12 +16,19 @@ constexpr size_t LONGEST_MEMBER_NAME = NAME_FIELD_SIZE - 1;
 // Fails when the stub does not fit before ARCHIVE_START.
 bool write_stub_and_filler(FILE *out, const void *stub, size_t stub_size);
 
-// Writes one record; the unused name bytes are zero. Fails for a name longer
-// than LONGEST_MEMBER_NAME or a negative size.
+// The RECORD_SIZE bytes of one record; the unused name bytes are zero. Fails
+// for a name longer than LONGEST_MEMBER_NAME or a negative size.
+bool encode_new_record(char kind, const char *name, int32_t size, unsigned char *bytes);
+
+// Writes one record, encoded as by encode_new_record.
 bool write_member_record(FILE *out, char kind, const char *name, int32_t size);
 
-// Writes the trailer: the stream's position plus the trailer's own four bytes.
-// Fails when that length does not fit a 32-bit signed count.
+// The trailer for a file whose members end at `position`: that position plus
+// the trailer's own four bytes. Fails when the length does not fit a 32-bit
+// signed count.
+bool encode_length_trailer(int64_t position, unsigned char *bytes);
+
+// Writes the trailer for the stream's position.
 bool write_length_trailer(FILE *out);
 
 // One member held in memory, for small archives built in one call.
@@ -43,18 +50,3 @@ inline archive_member file_member(const std::string &name, const std::string &da
 // members, in order.
 bool write_sfx_file(const char *path, const std::string &stub,
                     const std::vector<archive_member> &members);
-
-enum data_copy_result {
-    DATA_COPIED,
-    DATA_SHORT,       // `in` ended or failed before `size` bytes
-    DATA_NOT_WRITTEN, // `out` refused a write
-};
-
-// Called after each piece of member data is written, with its byte count.
-typedef void (*data_copy_progress)(int32_t bytes, void *context);
-
-// Copies exactly `size` bytes of a file member's data from `in` to `out`
-// piece by piece, so files of any size pass through a small buffer.
-// `progress` may be null.
-data_copy_result write_member_data(FILE *out, FILE *in, int32_t size, data_copy_progress progress,
-                                   void *context);

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <map>
 
 namespace {
 
@@ -21,12 +20,25 @@ struct open_directory {
 
 struct gatherer {
     const gather_settings *settings;
-    // Keyed by the parts joined with NUL, which sorts below every byte a part
-    // can hold: "a" and everything in it come before "a.txt".
-    std::map<std::string, pack_member> members;
+    member_list *list;                  // in the order found, repeats included, until sorted
     std::vector<open_directory> walked; // directories being walked, outermost first
     bool links_refused; // set when a symbolic link was met without -L; the walk goes on
 };
+
+constexpr size_t TEXT_BLOCK_SIZE = 64 * 1024;
+
+// A lasting copy of `text` in the list's blocks.
+const char *keep_text(member_list *list, const std::string &text) {
+    size_t need = text.size() + 1;
+    if (list->text_blocks.empty() || list->block_used + need > TEXT_BLOCK_SIZE) {
+        list->text_blocks.emplace_back(new char[std::max(need, TEXT_BLOCK_SIZE)]);
+        list->block_used = 0;
+    }
+    char *kept = list->text_blocks.back().get() + list->block_used;
+    std::memcpy(kept, text.c_str(), need);
+    list->block_used += need;
+    return kept;
+}
 
 std::string join_parts(const name_parts &parts, size_t count, char separator) {
     std::string joined;
@@ -38,9 +50,8 @@ std::string join_parts(const name_parts &parts, size_t count, char separator) {
     return joined;
 }
 
-std::string source_path(const gather_settings &settings, const name_parts &parts) {
-    std::string relative = join_parts(parts, parts.size(), '/');
-    const std::string &base = settings.directory;
+// The path of `relative` in the folder `base`, as messages show it.
+std::string source_path(const std::string &base, const std::string &relative) {
     if (base.empty())
         return relative.empty() ? "." : relative;
     if (relative.empty())
@@ -77,20 +88,55 @@ bool check_name(const name_parts &parts, const std::string &name, char separator
     return true;
 }
 
-bool add_member(gatherer *g, const name_parts &parts, char kind, const std::string &source,
+// `relative`: the file in the input folder whose bytes a file member carries.
+bool add_member(gatherer *g, const name_parts &parts, char kind, const std::string &relative,
                 int64_t size) {
     std::string name = join_parts(parts, parts.size(), g->settings->separator);
     if (!check_name(parts, name, g->settings->separator))
         return false;
-    std::string key = join_parts(parts, parts.size(), '\0');
-    auto found = g->members.find(key);
-    if (found != g->members.end()) {
-        if (found->second.kind == kind)
-            return true; // named twice, e.g. as a PATH and inside another PATH
-        report_error("'%s' is given both as a file and as a directory", name.c_str());
-        return false;
+    bool is_file = kind == KIND_FILE;
+    g->list->members.push_back(pack_member{keep_text(g->list, name),
+                                           is_file ? keep_text(g->list, relative) : nullptr,
+                                           &g->list->inputs, is_file ? size : 0, kind});
+    return true;
+}
+
+// Where a stored name's byte sorts: the end first, then the separator, then
+// every byte a part can hold, so "a" and everything in it come before "a.txt".
+int name_byte_rank(char byte, char separator) {
+    if (byte == '\0')
+        return 0;
+    return byte == separator ? 1 : static_cast<unsigned char>(byte) + 2;
+}
+
+int compare_names(const char *a, const char *b, char separator) {
+    while (*a == *b && *a != '\0') {
+        ++a;
+        ++b;
     }
-    g->members[key] = pack_member{kind, name, source, kind == KIND_FILE ? size : 0};
+    return name_byte_rank(*a, separator) - name_byte_rank(*b, separator);
+}
+
+// Sorts the members into archive order and keeps one of each name.
+bool sort_members(member_list *list, char separator) {
+    std::vector<pack_member> &members = list->members;
+    auto before = [separator](const pack_member &a, const pack_member &b) {
+        return compare_names(a.name, b.name, separator) < 0;
+    };
+    // A walk finds each directory's entries in order already.
+    if (!std::is_sorted(members.begin(), members.end(), before))
+        std::sort(members.begin(), members.end(), before);
+    size_t kept = 0;
+    for (const pack_member &member : members) {
+        if (kept > 0 && compare_names(members[kept - 1].name, member.name, separator) == 0) {
+            if (members[kept - 1].kind == member.kind)
+                continue; // named twice, e.g. as a PATH and inside another PATH
+            report_error("'%s' is given both as a file and as a directory", member.name);
+            return false;
+        }
+        members[kept++] = member;
+    }
+    members.resize(kept);
     return true;
 }
 
@@ -102,14 +148,14 @@ bool check_file_size(const std::string &source, int64_t size) {
     return false;
 }
 
-bool add_entry(gatherer *g, const name_parts &parts);
+bool add_entry(gatherer *g, name_parts *parts);
 
 void collect_name(const char *name, void *names) {
     static_cast<std::vector<std::string> *>(names)->push_back(name);
 }
 
-bool add_directory(gatherer *g, const name_parts &parts, const std::string &source,
-                   const platform_entry &entry) {
+bool add_directory(gatherer *g, name_parts *parts, const std::string &relative,
+                   const std::string &source, const platform_entry &entry) {
     for (const open_directory &outer : g->walked) {
         if (same_entry(outer.entry, entry)) {
             report_error("'%s' leads back into '%s', which holds it (a loop through links)",
@@ -117,10 +163,10 @@ bool add_directory(gatherer *g, const name_parts &parts, const std::string &sour
             return false;
         }
     }
-    if (!parts.empty() && !add_member(g, parts, KIND_DIRECTORY, source, 0))
+    if (!parts->empty() && !add_member(g, *parts, KIND_DIRECTORY, relative, 0))
         return false;
     std::vector<std::string> names;
-    if (!platform_list_directory(source.c_str(), collect_name, &names)) {
+    if (!platform_list_directory_in(&g->list->inputs, relative.c_str(), collect_name, &names)) {
         report_error("can't read the directory '%s': %s", source.c_str(), std::strerror(errno));
         return false;
     }
@@ -129,33 +175,35 @@ bool add_directory(gatherer *g, const name_parts &parts, const std::string &sour
     g->walked.push_back(open_directory{entry, source});
     bool ok = true;
     for (size_t i = 0; ok && i < names.size(); ++i) {
-        name_parts inner = parts;
-        inner.push_back(names[i]);
-        ok = add_entry(g, inner);
+        parts->push_back(names[i]);
+        ok = add_entry(g, parts);
+        parts->pop_back();
     }
     g->walked.pop_back();
     return ok;
 }
 
-bool add_entry(gatherer *g, const name_parts &parts) {
-    std::string source = source_path(*g->settings, parts);
+bool add_entry(gatherer *g, name_parts *parts) {
+    std::string relative = join_parts(*parts, parts->size(), '/');
+    std::string source = source_path(g->settings->directory, relative);
     platform_entry entry;
-    if (!platform_entry_status(source.c_str(), g->settings->follow_links, &entry)) {
+    if (!platform_entry_status_in(&g->list->inputs, relative.c_str(), g->settings->follow_links,
+                                  &entry)) {
         report_error("can't read '%s': %s", source.c_str(), std::strerror(entry.error_number));
         return false;
     }
     switch (entry.kind) {
     case PLATFORM_ENTRY_DIRECTORY:
-        return add_directory(g, parts, source, entry);
+        return add_directory(g, parts, relative, source, entry);
     case PLATFORM_ENTRY_FILE:
         if (g->settings->has_output && same_entry(entry, g->settings->output))
             return true; // the file being rebuilt is never packed into itself
-        if (parts.empty()) {
+        if (parts->empty()) {
             report_error("'%s' is not a directory, so '.' names nothing to pack", source.c_str());
             return false;
         }
         return check_file_size(source, entry.size) &&
-               add_member(g, parts, KIND_FILE, source, entry.size);
+               add_member(g, *parts, KIND_FILE, relative, entry.size);
     case PLATFORM_ENTRY_LINK:
         // Reported and passed over, so one run names every link to fix.
         report_error("'%s' is a symbolic link; -L stores what links point to", source.c_str());
@@ -207,10 +255,10 @@ bool add_path_argument(gatherer *g, const std::string &argument) {
     // extractor creates one level per record.
     for (size_t count = 1; count < parts.size(); ++count) {
         name_parts parent(parts.begin(), parts.begin() + static_cast<long>(count));
-        if (!add_member(g, parent, KIND_DIRECTORY, source_path(*g->settings, parent), 0))
+        if (!add_member(g, parent, KIND_DIRECTORY, std::string(), 0))
             return false;
     }
-    return add_entry(g, parts);
+    return add_entry(g, &parts);
 }
 
 bool add_notice(gatherer *g) {
@@ -220,11 +268,14 @@ bool add_notice(gatherer *g) {
         return false;
     if (!check_file_size(source, entry.size))
         return false;
-    if (g->members.count(NOTICE_FILE_NAME) != 0) {
-        report_error("both --notice and a PATH give '%s'", NOTICE_FILE_NAME);
-        return false;
+    for (const pack_member &member : g->list->members) {
+        if (std::strcmp(member.name, NOTICE_FILE_NAME) == 0) {
+            report_error("both --notice and a PATH give '%s'", NOTICE_FILE_NAME);
+            return false;
+        }
     }
-    g->members[NOTICE_FILE_NAME] = pack_member{KIND_FILE, NOTICE_FILE_NAME, source, entry.size};
+    g->list->members.push_back(pack_member{NOTICE_FILE_NAME, keep_text(g->list, source),
+                                           &g->list->current, entry.size, KIND_FILE});
     return true;
 }
 
@@ -244,8 +295,18 @@ bool status_of_regular_file(const std::string &path, const char *role, platform_
 }
 
 bool gather_members(const gather_settings &settings, const std::vector<std::string> &paths,
-                    std::vector<pack_member> *members) {
-    gatherer g{&settings, {}, {}, false};
+                    member_list *list) {
+    list->members.clear();
+    list->text_blocks.clear();
+    list->block_used = 0;
+    platform_open_folder("", &list->current);
+    list->inputs_path = settings.directory;
+    if (!platform_open_folder(list->inputs_path.c_str(), &list->inputs)) {
+        report_error("can't read the folder '%s': %s", settings.directory.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    gatherer g{&settings, list, {}, false};
     for (const std::string &path : paths)
         if (!add_path_argument(&g, path))
             return false;
@@ -253,8 +314,13 @@ bool gather_members(const gather_settings &settings, const std::vector<std::stri
         return false;
     if (!settings.notice.empty() && !add_notice(&g))
         return false;
-    members->clear();
-    for (const auto &keyed : g.members)
-        members->push_back(keyed.second);
-    return true;
+    return sort_members(list, settings.separator);
+}
+
+void release_members(member_list *list) {
+    platform_close_folder(&list->inputs);
+}
+
+std::string member_source_path(const pack_member &member) {
+    return source_path(member.folder->path, member.source);
 }

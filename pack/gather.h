@@ -4,14 +4,29 @@
 #include "platform.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 struct pack_member {
-    char kind;          // KIND_DIRECTORY or KIND_FILE
-    std::string name;   // as stored: parts joined by the archive's separator
-    std::string source; // the file on disk whose bytes a file member carries
-    int64_t size;       // data bytes; 0 for a directory
+    const char *name; // as stored: parts joined by the archive's separator
+    // The file whose bytes a file member carries, in `folder`; null for a directory.
+    const char *source;
+    const platform_folder *folder;
+    int64_t size; // data bytes; 0 for a directory
+    char kind;    // KIND_DIRECTORY or KIND_FILE
+};
+
+// The members in archive order. Their names and sources are kept one after
+// the other in blocks that never move, not as a string each: a tree of many
+// small files then needs little memory per member.
+struct member_list {
+    std::vector<pack_member> members;
+    std::vector<std::unique_ptr<char[]>> text_blocks;
+    size_t block_used;       // bytes taken in the last block
+    std::string inputs_path; // the folder the PATHs are found in
+    platform_folder inputs;  // that folder, open until released
+    platform_folder current; // the current directory, where the notice is found
 };
 
 struct gather_settings {
@@ -34,4 +49,10 @@ bool status_of_regular_file(const std::string &path, const char *role, platform_
 // before what it holds and the order never depends on the file system. False,
 // after a message on standard error, when an input can't or mustn't be packed.
 bool gather_members(const gather_settings &settings, const std::vector<std::string> &paths,
-                    std::vector<pack_member> *members);
+                    member_list *list);
+
+// Closes what gather_members left open for reading the members' files.
+void release_members(member_list *list);
+
+// The path of a member's file as messages show it.
+std::string member_source_path(const pack_member &member);

@@ -3,6 +3,7 @@
 #include "archive_reader.h"
 #include "archive_writer.h"
 #include "gather.h"
+#include "output_buffer.h"
 #include "pack_messages.h"
 #include "platform.h"
 #include "stub_location.h"
@@ -117,35 +118,62 @@ void advance_progress(int32_t bytes, void *context) {
     std::fflush(stderr);
 }
 
-bool copy_file_member(FILE *out, const std::string &output, const pack_member &member,
+bool copy_file_member(output_buffer *out, const std::string &output, const pack_member &member,
                       progress_state *progress) {
-    FILE *in = std::fopen(member.source.c_str(), "rb");
-    if (in == nullptr) {
-        report_error("can't read '%s': %s", member.source.c_str(), std::strerror(errno));
+    int input = platform_open_input_in(member.folder, member.source);
+    if (input < 0) {
+        report_error("can't read '%s': %s", member_source_path(member).c_str(),
+                     std::strerror(errno));
         return false;
     }
-    data_copy_result result = write_member_data(out, in, static_cast<int32_t>(member.size),
-                                                progress ? advance_progress : nullptr, progress);
+    data_copy_result result = output_copy_from(out, input, static_cast<int32_t>(member.size),
+                                               progress ? advance_progress : nullptr, progress);
     int copy_error = errno;
-    std::fclose(in);
+    platform_close_input(input);
     if (result == DATA_SHORT)
         report_error("can't read '%s' whole: it failed or has shrunk below %lld bytes",
-                     member.source.c_str(), static_cast<long long>(member.size));
+                     member_source_path(member).c_str(), static_cast<long long>(member.size));
     else if (result == DATA_NOT_WRITTEN)
         report_error("can't write '%s': %s", output.c_str(), std::strerror(copy_error));
     return result == DATA_COPIED;
 }
 
-bool write_members(FILE *out, const std::string &output, const std::vector<pack_member> &members,
-                   progress_state *progress) {
+bool put_record(output_buffer *out, const pack_member &member) {
+    unsigned char bytes[RECORD_SIZE];
+    return encode_new_record(member.kind, member.name, static_cast<int32_t>(member.size), bytes) &&
+           output_put(out, bytes, sizeof bytes);
+}
+
+bool put_stub_and_filler(output_buffer *out, const std::string &stub_image) {
+    return stub_image.size() <= static_cast<size_t>(ARCHIVE_START) &&
+           output_put(out, stub_image.data(), stub_image.size()) &&
+           output_repeat(out, FILLER_BYTE, static_cast<size_t>(ARCHIVE_START) - stub_image.size());
+}
+
+bool put_length_trailer(output_buffer *out) {
+    unsigned char trailer[TRAILER_SIZE];
+    return encode_length_trailer(output_position(out), trailer) &&
+           output_put(out, trailer, sizeof trailer);
+}
+
+// The whole file through `out`; false after a message on standard error.
+bool put_everything(output_buffer *out, const std::string &output, const std::string &stub_image,
+                    const std::vector<pack_member> &members, progress_state *progress) {
+    if (!put_stub_and_filler(out, stub_image)) {
+        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
+        return false;
+    }
     for (const pack_member &member : members) {
-        if (!write_member_record(out, member.kind, member.name.c_str(),
-                                 static_cast<int32_t>(member.size))) {
+        if (!put_record(out, member)) {
             report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
             return false;
         }
         if (member.kind == KIND_FILE && !copy_file_member(out, output, member, progress))
             return false;
+    }
+    if (!put_length_trailer(out) || !output_flush(out)) {
+        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
+        return false;
     }
     return true;
 }
@@ -155,22 +183,17 @@ bool write_members(FILE *out, const std::string &output, const std::vector<pack_
 bool write_output(const std::string &output, const std::string &stub_image,
                   const std::vector<pack_member> &members, progress_state *progress) {
     char temp_path[4096];
-    FILE *out = platform_create_temp_file(output.c_str(), temp_path, sizeof temp_path);
-    if (out == nullptr) {
+    FILE *file = platform_create_temp_file(output.c_str(), temp_path, sizeof temp_path);
+    if (file == nullptr) {
         report_error("can't create a file beside '%s': %s", output.c_str(), std::strerror(errno));
         return false;
     }
     // An interrupted run must not leave a partial file of any size behind.
     platform_remove_on_interrupt(temp_path);
-    bool ok = write_stub_and_filler(out, stub_image.data(), stub_image.size());
-    if (!ok)
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
-    ok = ok && write_members(out, output, members, progress);
-    if (ok && !write_length_trailer(out)) {
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
-        ok = false;
-    }
-    if (std::fclose(out) != 0 && ok) {
+    output_buffer out;
+    output_start(&out, file);
+    bool ok = put_everything(&out, output, stub_image, members, progress);
+    if (std::fclose(file) != 0 && ok) {
         report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
         ok = false;
     }
@@ -188,7 +211,7 @@ bool write_output(const std::string &output, const std::string &stub_image,
     return ok;
 }
 
-bool gather_for(const pack_options &options, char separator, std::vector<pack_member> *members) {
+bool gather_for(const pack_options &options, char separator, member_list *list) {
     gather_settings settings;
     settings.directory = options.directory;
     settings.notice = options.notice;
@@ -196,9 +219,9 @@ bool gather_for(const pack_options &options, char separator, std::vector<pack_me
     settings.follow_links = options.follow_links;
     settings.has_output = platform_entry_status(options.output.c_str(), true, &settings.output) &&
                           settings.output.kind == PLATFORM_ENTRY_FILE;
-    if (!gather_members(settings, options.paths, members))
+    if (!gather_members(settings, options.paths, list))
         return false;
-    if (members->empty()) {
+    if (list->members.empty()) {
         report_error("nothing to pack: the PATHs hold no files or directories");
         return false;
     }
@@ -217,11 +240,13 @@ int run_pack(const pack_options &options) {
     if (!read_stub(stub_path, &stub_image))
         return 1;
     warn_about_separator(options, stub_image);
-    std::vector<pack_member> members;
+    member_list list;
     int64_t data_total = 0;
-    if (!gather_for(options, choose_separator(options, stub_image), &members) ||
-        !check_total_size(members, &data_total))
+    if (!gather_for(options, choose_separator(options, stub_image), &list) ||
+        !check_total_size(list.members, &data_total)) {
+        release_members(&list);
         return 1;
+    }
     if (!ends_with_exe(options.output))
         report_warning("'%s' does not end in .exe; the stub opens its own file under the name "
                        "it was started by, with .EXE added",
@@ -229,7 +254,8 @@ int run_pack(const pack_options &options) {
     progress_state progress = {data_total, 0, -1};
     bool show_progress = data_total >= PROGRESS_THRESHOLD && platform_is_terminal(stderr);
     bool written =
-        write_output(options.output, stub_image, members, show_progress ? &progress : nullptr);
+        write_output(options.output, stub_image, list.members, show_progress ? &progress : nullptr);
+    release_members(&list);
     if (show_progress && progress.shown_percent >= 0)
         std::fputc('\n', stderr);
     return written ? 0 : 1;

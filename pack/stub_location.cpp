@@ -88,11 +88,20 @@ void add_target_name(const char *name, void *context) {
     static_cast<std::vector<std::string> *>(context)->push_back(name);
 }
 
+// Adds the names held by the folder `path`; a missing folder adds none.
+void add_names_in(const std::string &path, std::vector<std::string> *names) {
+    platform_folder folder;
+    if (!platform_open_folder(path.c_str(), &folder))
+        return;
+    platform_list_directory_in(&folder, "", add_target_name, names);
+    platform_close_folder(&folder);
+}
+
 // Every target with a stub, sorted by name, each with the stub that wins.
 std::vector<found_target> find_all_targets(const search_folders &folders) {
     std::vector<std::string> names{SFX_NATIVE_TARGET};
-    platform_list_directory(folders.installed.c_str(), add_target_name, &names);
-    platform_list_directory(folders.built.c_str(), add_target_name, &names);
+    add_names_in(folders.installed, &names);
+    add_names_in(folders.built, &names);
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
     std::vector<found_target> found;

@@ -90,10 +90,40 @@ struct platform_entry {
 // False (kind PLATFORM_ENTRY_MISSING) when it can't be read.
 bool platform_entry_status(const char *path, bool follow_links, platform_entry *entry);
 
-// Hands `visit` each name held by directory `path`, without "." and "..", in
-// no particular order. False, with errno set, when it can't be read whole.
-bool platform_list_directory(const char *path, void (*visit)(const char *name, void *context),
-                             void *context);
+// The folder the packer finds its inputs in. Where the system allows, it is
+// held open and each input is found from it by the path below it alone, so
+// the folder's own path is not walked again for each of many inputs.
+struct platform_folder {
+    const char *path; // as given, not copied; "" for the current directory
+    int descriptor;   // the open folder where the system has one
+};
+
+// Opens the folder `path` ("" for the current one). False, with errno set,
+// when it can't be opened as a folder.
+bool platform_open_folder(const char *path, platform_folder *folder);
+void platform_close_folder(platform_folder *folder);
+
+// The calls below take `relative`, a path below `folder` with '/' between its
+// parts; "" names the folder itself.
+
+// As platform_entry_status, for the entry `relative` in `folder`.
+bool platform_entry_status_in(const platform_folder *folder, const char *relative,
+                              bool follow_links, platform_entry *entry);
+
+// Hands `visit` each name held by the directory `relative` in `folder`,
+// without "." and "..", in no particular order. False, with errno set, when
+// it can't be read whole.
+bool platform_list_directory_in(const platform_folder *folder, const char *relative,
+                                void (*visit)(const char *name, void *context), void *context);
+
+// Opens the file `relative` in `folder` for reading, without a stream and its
+// buffer: the packer reads straight into its own. -1, with errno set, on failure.
+int platform_open_input_in(const platform_folder *folder, const char *relative);
+
+// Reads up to `size` bytes from `input`: the count read, 0 at its end, or -1
+// with errno set.
+long platform_read_input(int input, void *bytes, size_t size);
+void platform_close_input(int input);
 
 // Creates and opens, for binary writing, a new file with a fresh name in the
 // folder of `near_path`, so that a later rename onto `near_path` stays on one

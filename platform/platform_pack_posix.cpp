@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +35,13 @@ static platform_entry_kind entry_kind(mode_t mode) {
     return PLATFORM_ENTRY_OTHER;
 }
 
+static void fill_entry(const struct stat &status, platform_entry *entry) {
+    entry->kind = entry_kind(status.st_mode);
+    entry->size = static_cast<int64_t>(status.st_size);
+    entry->volume = static_cast<uint64_t>(status.st_dev);
+    entry->index = static_cast<uint64_t>(status.st_ino);
+}
+
 bool platform_entry_status(const char *path, bool follow_links, platform_entry *entry) {
     *entry = platform_entry{PLATFORM_ENTRY_MISSING, 0, 0, 0, 0};
     struct stat status;
@@ -41,18 +49,64 @@ bool platform_entry_status(const char *path, bool follow_links, platform_entry *
         entry->error_number = errno;
         return false;
     }
-    entry->kind = entry_kind(status.st_mode);
-    entry->size = static_cast<int64_t>(status.st_size);
-    entry->volume = static_cast<uint64_t>(status.st_dev);
-    entry->index = static_cast<uint64_t>(status.st_ino);
+    fill_entry(status, entry);
     return true;
 }
 
-bool platform_list_directory(const char *path, void (*visit)(const char *name, void *context),
-                             void *context) {
-    DIR *directory = opendir(path);
-    if (directory == nullptr)
+// Searching a folder needs only the right to pass through it; where the
+// system has O_PATH the folder is opened for that alone, as a path walk would.
+#if defined(O_PATH)
+static const int FOLDER_OPEN_MODE = O_PATH;
+#else
+static const int FOLDER_OPEN_MODE = O_RDONLY;
+#endif
+
+bool platform_open_folder(const char *path, platform_folder *folder) {
+    folder->path = path;
+    if (path[0] == '\0') {
+        folder->descriptor = AT_FDCWD;
+        return true;
+    }
+    folder->descriptor = open(path, FOLDER_OPEN_MODE | O_DIRECTORY | O_CLOEXEC);
+    return folder->descriptor >= 0;
+}
+
+void platform_close_folder(platform_folder *folder) {
+    if (folder->descriptor >= 0)
+        close(folder->descriptor);
+    folder->descriptor = -1;
+}
+
+static const char *path_below(const char *relative) {
+    return relative[0] == '\0' ? "." : relative;
+}
+
+bool platform_entry_status_in(const platform_folder *folder, const char *relative,
+                              bool follow_links, platform_entry *entry) {
+    *entry = platform_entry{PLATFORM_ENTRY_MISSING, 0, 0, 0, 0};
+    struct stat status;
+    if (fstatat(folder->descriptor, path_below(relative), &status,
+                follow_links ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+        entry->error_number = errno;
         return false;
+    }
+    fill_entry(status, entry);
+    return true;
+}
+
+bool platform_list_directory_in(const platform_folder *folder, const char *relative,
+                                void (*visit)(const char *name, void *context), void *context) {
+    int descriptor =
+        openat(folder->descriptor, path_below(relative), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    DIR *directory = fdopendir(descriptor);
+    if (directory == nullptr) {
+        int open_error = errno;
+        close(descriptor);
+        errno = open_error;
+        return false;
+    }
     errno = 0;
     for (struct dirent *entry; (entry = readdir(directory)) != nullptr; errno = 0) {
         if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
@@ -62,6 +116,22 @@ bool platform_list_directory(const char *path, void (*visit)(const char *name, v
     closedir(directory);
     errno = read_error;
     return read_error == 0;
+}
+
+int platform_open_input_in(const platform_folder *folder, const char *relative) {
+    return openat(folder->descriptor, path_below(relative), O_RDONLY | O_CLOEXEC);
+}
+
+long platform_read_input(int input, void *bytes, size_t size) {
+    ssize_t got;
+    do
+        got = read(input, bytes, size);
+    while (got < 0 && errno == EINTR);
+    return static_cast<long>(got);
+}
+
+void platform_close_input(int input) {
+    close(input);
 }
 
 FILE *platform_create_temp_file(const char *near_path, char *temp_path, size_t room) {

@@ -67,9 +67,59 @@ bool platform_entry_status(const char *path, bool follow_links, platform_entry *
     return true;
 }
 
-bool platform_list_directory(const char *path, void (*visit)(const char *name, void *context),
-                             void *context) {
+// The path of `relative` in `folder`, in `path` (`room` bytes); false when it
+// does not fit. Windows takes '/' between parts as well as backslashes.
+static bool path_in_folder(const platform_folder *folder, const char *relative, char *path,
+                           size_t room) {
+    const char *base = folder->path;
+    size_t length = std::strlen(base);
+    bool has_end = length > 0 && (base[length - 1] == '/' || base[length - 1] == '\\');
+    const char *between = length == 0 || has_end || relative[0] == '\0' ? "" : "\\";
+    if (length == 0 && relative[0] == '\0')
+        relative = ".";
+    if (std::snprintf(path, room, "%s%s%s", base, between, relative) >= static_cast<int>(room)) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    return true;
+}
+
+// Windows has no calls relative to an open folder: each call takes the whole path.
+bool platform_open_folder(const char *path, platform_folder *folder) {
+    folder->path = path;
+    folder->descriptor = -1;
+    if (path[0] == '\0')
+        return true;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        errno = ENOENT;
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
+}
+
+void platform_close_folder(platform_folder *) {}
+
+bool platform_entry_status_in(const platform_folder *folder, const char *relative,
+                              bool follow_links, platform_entry *entry) {
+    char path[MAX_PATH + 1];
+    if (!path_in_folder(folder, relative, path, sizeof path)) {
+        *entry = platform_entry{PLATFORM_ENTRY_MISSING, 0, 0, 0, ENAMETOOLONG};
+        return false;
+    }
+    return platform_entry_status(path, follow_links, entry);
+}
+
+bool platform_list_directory_in(const platform_folder *folder, const char *relative,
+                                void (*visit)(const char *name, void *context), void *context) {
+    char path[MAX_PATH + 1];
     char pattern[MAX_PATH + 1];
+    if (!path_in_folder(folder, relative, path, sizeof path))
+        return false;
     if (std::snprintf(pattern, sizeof pattern, "%s\\*", path) >= static_cast<int>(sizeof pattern)) {
         errno = ENAMETOOLONG;
         return false;
@@ -133,6 +183,22 @@ static FILE *open_removable_for_writing(const char *path, DWORD disposition) {
         errno = EMFILE;
     }
     return file;
+}
+
+int platform_open_input_in(const platform_folder *folder, const char *relative) {
+    char path[MAX_PATH + 1];
+    if (!path_in_folder(folder, relative, path, sizeof path))
+        return -1;
+    return _open(path, _O_RDONLY | _O_BINARY);
+}
+
+long platform_read_input(int input, void *bytes, size_t size) {
+    unsigned int piece = size > 0x40000000u ? 0x40000000u : static_cast<unsigned int>(size);
+    return _read(input, bytes, piece);
+}
+
+void platform_close_input(int input) {
+    _close(input);
 }
 
 FILE *platform_create_temp_file(const char *near_path, char *temp_path, size_t room) {

@@ -261,6 +261,10 @@ TEST(Pack, RefusalsLeaveNoOutputBehind) {
          },
          {"-L", "-C", "src", "."},
          "'src/in/up' leads back into 'src'"},
+        {"notice and a PATH of the same name",
+         [](const std::string &src) { write_file(src + "/_setup_.txt", "x"); },
+         {"--notice", "notice.txt", "-C", "src", "."},
+         "both --notice and a PATH give '_setup_.txt'"},
         {"nothing to pack",
          [](const std::string &src) { make_folder(src + "/emptydir"); },
          {"-C", "src/emptydir", "."},
@@ -340,6 +344,90 @@ TEST(Pack, FollowedLinksAreStoredAsWhatTheyPointTo) {
               "f          2 dirlink/x.txt\n"
               "f          3 link.txt\n"
               "3 members: 1 directory, 2 files, 5 data bytes\n");
+}
+
+// Bytes that sort below the separator ('-', '!') or, for '\', around it
+// ('[', ']') must not pull a name in between a directory and what it holds,
+// whatever order the PATHs come in.
+TEST(Pack, MembersSortPartByPartWhateverThePathOrder) {
+    struct order_case {
+        const char *separator;
+        std::vector<std::string> paths;
+    };
+    const order_case cases[] = {
+        {"/", {"a]", "a-b", "a!", "a", "a[", "0"}},
+        {"/", {"0", "a", "a!", "a-b", "a[", "a]"}},
+        {"\\", {"a]", "a[", "a-b", "a!", "a", "0"}},
+    };
+    for (const order_case &c : cases) {
+        SCOPED_TRACE(c.separator + std::string(" ") + c.paths.front());
+        temp_folder folder;
+        make_tree(folder.path, {{"a/", ""},
+                                {"a/x", "1"},
+                                {"a/y/", ""},
+                                {"a/y/z", "22"},
+                                {"a!", "3"},
+                                {"a-b", "4"},
+                                {"a[", "5"},
+                                {"a]", "6"},
+                                {"0", "7"}});
+        std::vector<std::string> arguments{"-o", "setup.exe", "--separator", c.separator};
+        arguments.insert(arguments.end(), c.paths.begin(), c.paths.end());
+        // Named again inside a PATH already given: still one record.
+        arguments.push_back("a/y/z");
+        ASSERT_EQ(run_pack(arguments, folder.path).exit_status, 0);
+
+        std::string s = c.separator;
+        program_run list = run_pack({"-l", "setup.exe"}, folder.path);
+        EXPECT_EQ(list.output, "f          1 0\n"
+                               "d          0 a\n"
+                               "f          1 a" +
+                                   s +
+                                   "x\n"
+                                   "d          0 a" +
+                                   s +
+                                   "y\n"
+                                   "f          2 a" +
+                                   s + "y" + s +
+                                   "z\n"
+                                   "f          1 a!\n"
+                                   "f          1 a-b\n"
+                                   "f          1 a[\n"
+                                   "f          1 a]\n"
+                                   "9 members: 2 directories, 7 files, 8 data bytes\n");
+    }
+}
+
+// Files of many sizes around a large one, so that records and file data
+// straddle the ends of the packer's write buffer.
+TEST(Pack, LargeOutputMatchesTheIndependentWriterByteForByte) {
+    temp_folder folder;
+    make_folder(folder / "src");
+    std::vector<archive_member> expected;
+    std::string big = patterned_data(3 * 1024 * 1024 + 12345, 9);
+    write_file(folder / "src/big.bin", big);
+    expected.push_back(file_member("big.bin", big));
+    make_folder(folder / "src/many");
+    expected.push_back(directory_member("many"));
+    for (int i = 0; i < 300; ++i) {
+        std::string name = "f" + std::to_string(1000 + i);
+        std::string data = patterned_data(static_cast<size_t>(i) * 97 % 20000, i);
+        write_file(folder / "src/many/" + name, data);
+        expected.push_back(file_member("many/" + name, data));
+    }
+    std::string stub = "#!stub" + patterned_data(777, 4);
+    write_file(folder / "stub.bin", stub);
+
+    program_run pack =
+        run_pack({"-s", "stub.bin", "-o", "setup.exe", "-C", "src", "."}, folder.path);
+    ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+    ASSERT_TRUE(write_sfx_file((folder / "expected.exe").c_str(), stub, expected));
+    std::string built = read_file(folder / "setup.exe");
+    std::string wanted = read_file(folder / "expected.exe");
+    ASSERT_EQ(built.size(), wanted.size());
+    EXPECT_TRUE(built == wanted)
+        << "first difference at byte "
+        << std::mismatch(built.begin(), built.end(), wanted.begin()).first - built.begin();
 }
 
 TEST(Pack, ListJudgesLikeTheStub) {
