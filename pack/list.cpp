@@ -3,6 +3,7 @@
 #include "archive_reader.h"
 #include "pack_messages.h"
 #include "platform.h"
+#include "stub_names.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -51,7 +52,8 @@ void print_member(const member_record *record, member_counts *counts) {
 
 // The same walk as the stub's: read, judge with the stub's own rules, then
 // step over the data, stopping at the first record it would refuse.
-bool walk_and_print(FILE *archive, const char *path, int64_t file_size, member_counts *counts) {
+bool walk_and_print(FILE *archive, const char *path, int64_t file_size, name_rules rules,
+                    member_counts *counts) {
     if (!seek_archive_start(archive)) {
         report_error("can't reach the members of '%s'", path);
         return false;
@@ -68,7 +70,7 @@ bool walk_and_print(FILE *archive, const char *path, int64_t file_size, member_c
             return false;
         }
         int64_t bytes_after_record = file_size - TRAILER_SIZE - (record_offset + RECORD_SIZE);
-        record_verdict verdict = judge_member_record(&record, bytes_after_record);
+        record_verdict verdict = judge_member_record(&record, bytes_after_record, rules);
         if (verdict != RECORD_GOOD) {
             report_error("'%s': bad record at offset %lld (%s); the extractor stops there", path,
                          static_cast<long long>(record_offset), describe_record_verdict(verdict));
@@ -84,13 +86,22 @@ bool walk_and_print(FILE *archive, const char *path, int64_t file_size, member_c
     }
 }
 
+// The rules of the stub at the front of the file: a Windows program starts
+// with "MZ".
+name_rules rules_of_front_stub(FILE *archive) {
+    char start[2] = {0, 0};
+    if (std::fseek(archive, 0, SEEK_SET) != 0 || std::fread(start, 1, 2, archive) != 2)
+        return NAME_RULES_POSIX;
+    return stub_name_rules(start, sizeof start);
+}
+
 int list_archive(FILE *archive, const char *path, int64_t file_size) {
     if (!check_length_trailer(archive, file_size)) {
         report_wrong_length(archive, path, file_size);
         return 1;
     }
     member_counts counts = {0, 0, 0};
-    if (!walk_and_print(archive, path, file_size, &counts))
+    if (!walk_and_print(archive, path, file_size, rules_of_front_stub(archive), &counts))
         return 1;
     if (counts.directories + counts.files == 0) {
         report_error("'%s' holds no members; the extractor would find no files to extract", path);

@@ -5,6 +5,7 @@
 #include "gather.h"
 #include "pack_messages.h"
 #include "platform.h"
+#include "stub_names.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -85,11 +86,11 @@ bool read_stub(const std::string &path, std::string *image) {
     return true;
 }
 
-// Windows programs start with "MZ" and take '\\' between name parts.
+// Windows programs take '\\' between name parts.
 char choose_separator(const pack_options &options, const std::string &stub_image) {
     if (options.separator != 0)
         return options.separator;
-    return stub_image.compare(0, 2, "MZ") == 0 ? '\\' : '/';
+    return stub_name_rules(stub_image.data(), stub_image.size()) == NAME_RULES_WINDOWS ? '\\' : '/';
 }
 
 bool check_total_size(const std::vector<pack_member> &members, int64_t *data_total) {

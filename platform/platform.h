@@ -28,8 +28,25 @@ bool platform_exists(const char *path);
 // Creates one directory level with the default rights; the outcome is not reported.
 void platform_make_directory(const char *path);
 
+// Which names a file system keeps for itself beyond the common rules: Windows
+// opens device names such as CON or AUX in every folder.
+enum name_rules {
+    NAME_RULES_POSIX,
+    NAME_RULES_WINDOWS,
+};
+
+// The name rules of the system this program runs on.
+name_rules platform_name_rules();
+
+// True when the file opened as `file` is a file on disk, not a device or a
+// pipe that its name reached. Always true on POSIX.
+bool platform_is_disk_file(FILE *file);
+
 // Shows the text file `path` on the console, below what was printed so far,
-// and returns when it is shown. Failures show nothing.
+// and returns when it is shown. Failures show nothing. On Windows the command
+// interpreter's type shows it: the one COMSPEC names when that is an absolute
+// path to an existing file, otherwise the system folder's cmd.exe, never one
+// found in the current folder.
 void platform_show_text_file(const char *path);
 
 // Formatted printing on standard output. On Windows it goes through the C

@@ -196,6 +196,81 @@ TEST(WindowsRun, FullPathAndEmptyCommandLine) {
     }
 }
 
+// The console text of every figure a member of `size` bytes shows.
+std::string figures_for(size_t size) {
+    std::string figures;
+    for (size_t done = 0; done < size; done += COPY_CHUNK) {
+        char share[16];
+        std::snprintf(share, sizeof share, "%03.1f", static_cast<double>(done) * 100.0 / size);
+        figures += figure(share);
+    }
+    return figures;
+}
+
+// A cmd.exe extracted into the folder is never the one that shows the notice,
+// however COMSPEC is set. The planted one is a copy of the stub: run, it would
+// print its "File :" line.
+TEST(WindowsRun, NoticeNeverRunsAnInterpreterFromTheFolder) {
+    struct comspec_case {
+        const char *what;
+        std::string setting; // cmd text before starting setup.exe
+    };
+    const comspec_case cases[] = {
+        {"as the system sets it", ""},
+        {"unset", "set COMSPEC=&& "},
+        {"relative", "set COMSPEC=cmd.exe&& "},
+        {"relative with a folder", "set COMSPEC=.\\cmd.exe&& "},
+        {"absolute but missing", "set COMSPEC=C:\\nowhere\\cmd.exe&& "},
+    };
+    const std::string planted = windows_stub_image();
+    const std::string notice = "the notice\r\n";
+    for (const comspec_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_folder folder;
+        write_windows_setup(folder.path,
+                            {file_member("cmd.exe", planted), file_member("_setup_.txt", notice)});
+
+        program_run run = run_in_cmd(folder.path, c.setting + "setup.exe");
+
+        EXPECT_EQ(run.output, FILE_LINE +
+                                  crlf(file_line("cmd.exe", figures_for(planted.size())) +
+                                       file_line("_setup_.txt", figure("0.0"))) +
+                                  WINDOWS_SEPARATOR + notice);
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(read_file(folder / "cmd.exe"), planted);
+    }
+}
+
+// Names Windows opens as devices, or as another drive, are bad records: the
+// run stops before the member is printed or anything is written, so no data
+// goes to a serial port, a printer or the console.
+TEST(WindowsRun, DeviceAndDriveNamesAreBadRecords) {
+    struct name_case {
+        std::string name;
+        char kind;
+    };
+    const name_case cases[] = {
+        {"AUX", 'f'},    {"com1", 'f'},      {"con.txt", 'f'},      {"sub\\nul", 'f'},
+        {"Aux .c", 'f'}, {"LPT1.log.", 'f'}, {"COM\xb9", 'f'},      {"CONOUT$", 'f'},
+        {"nul:s", 'f'},  {"prn  ", 'f'},     {"lpt\xb2", 'f'},      {"nul", 'd'},
+        {"1:x", 'f'},    {" :x", 'd'},       {"x\x1b[2Jname", 'f'}, {"cr\rx", 'f'},
+    };
+    for (const name_case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.name) + " " + c.kind);
+        temp_folder folder;
+        write_raw_windows_setup(folder.path, record_bytes('d', "sub", 0) +
+                                                 record_bytes(c.kind, c.name, 4) + "data" +
+                                                 record_bytes('f', "after.txt", 1) + "a");
+
+        program_run run = run_in_cmd(folder.path, "setup.exe");
+
+        EXPECT_EQ(run.output,
+                  FILE_LINE + crlf(directory_line("sub")) + "!!!Error, bad file record.\r\n");
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"setup.exe", "sub/"}));
+    }
+}
+
 bool under_ci() {
     const char *ci = std::getenv("CI");
     return ci != nullptr && *ci != '\0' && std::strcmp(ci, "false") != 0 &&
