@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include "codepage.h"
+
 #include <cstring>
 
 namespace {
@@ -12,6 +14,7 @@ enum option_id {
     OPTION_NOTICE,
     OPTION_SEPARATOR,
     OPTION_FOLLOW_LINKS,
+    OPTION_CODEPAGE,
     OPTION_HELP,
     OPTION_VERSION,
 };
@@ -31,6 +34,7 @@ const known_option OPTIONS[] = {
     {0, "notice", true, OPTION_NOTICE},
     {0, "separator", true, OPTION_SEPARATOR},
     {'L', "follow-links", false, OPTION_FOLLOW_LINKS},
+    {0, "codepage", true, OPTION_CODEPAGE},
     {'h', "help", false, OPTION_HELP},
     {0, "version", false, OPTION_VERSION},
 };
@@ -83,6 +87,12 @@ bool apply_option(const known_option &option, const std::string &value, pack_opt
         break;
     case OPTION_FOLLOW_LINKS:
         options->follow_links = true;
+        break;
+    case OPTION_CODEPAGE:
+        if (!parse_codepage(value, &options->codepage)) {
+            *problem = "--codepage takes one of " + known_codepages() + ", not '" + value + "'";
+            return false;
+        }
         break;
     case OPTION_HELP:
         options->action = ACTION_HELP;
@@ -177,7 +187,7 @@ bool check_combination(pack_options *options, std::string *problem) {
 } // namespace
 
 bool parse_command_line(int argc, char **argv, pack_options *options, std::string *problem) {
-    *options = pack_options{ACTION_PACK, "", "", "", "", "", 0, false, {}};
+    *options = pack_options{ACTION_PACK, "", "", "", "", "", 0, false, {}, 0};
     argument_cursor cursor{argc, argv, 1};
     bool options_ended = false;
     while (cursor.next < argc) {
@@ -199,8 +209,8 @@ bool parse_command_line(int argc, char **argv, pack_options *options, std::strin
 
 void print_usage(FILE *stream) {
     std::fputs("Usage: sfxpack -o OUTPUT.exe [-s STUB] [-C DIR] [--notice FILE] [-L]\n"
-               "               [--separator=/|\\] PATH...\n"
-               "       sfxpack -l FILE\n"
+               "               [--separator=/|\\] [--codepage CP] PATH...\n"
+               "       sfxpack -l FILE [--codepage CP]\n"
                "\n"
                "Builds a self-extracting file: the stub, then every PATH (a file, or a\n"
                "directory with all it holds), which the stub recreates in the folder it\n"
@@ -217,6 +227,10 @@ void print_usage(FILE *stream) {
                "                        otherwise)\n"
                "      --separator=SEP   '/' or '\\' between name parts (default: '\\' for a\n"
                "                        Windows stub, '/' otherwise)\n"
+               "      --codepage CP     for a Windows stub, store names in Windows code\n"
+               "                        page CP (default 1252; 437, 850, 866, 932, 936,\n"
+               "                        949, 950, 1250-1258 and others); names it can't\n"
+               "                        hold are refused. With -l: show names from CP\n"
                "  -l, --list FILE       list the members of FILE as the stub walks them\n"
                "                        and check it as the stub would\n"
                "  -h, --help            show this text\n"

@@ -22,6 +22,7 @@ struct pack_options {
     char separator;        // --separator: '/' or '\\'; 0 means chosen from the stub
     bool follow_links;     // -L: store what links point to instead of refusing them
     std::vector<std::string> paths;
+    int codepage; // --codepage: names for a Windows stub; 0 means the default
 };
 
 // Fills `options` from the arguments after the program name. On a mistake

@@ -51,8 +51,9 @@ bool same_entry(const platform_entry &a, const platform_entry &b) {
     return (a.volume != 0 || a.index != 0) && a.volume == b.volume && a.index == b.index;
 }
 
-// The extractor refuses names it can't keep inside its folder; refuse them
-// here, where the user can still fix them.
+// A part holding the separator would reach the extractor as two parts.
+// (make_stored_name refuses what else the extractor would refuse, here, where
+// the user can still fix it.)
 bool check_name(const name_parts &parts, const std::string &name, char separator) {
     for (const std::string &part : parts) {
         if (part.find(separator) != std::string::npos) {
@@ -62,24 +63,15 @@ bool check_name(const name_parts &parts, const std::string &name, char separator
             return false;
         }
     }
-    if (name.size() > LONGEST_MEMBER_NAME) {
-        report_error("'%s' is %zu bytes long; a stored name holds at most %zu bytes", name.c_str(),
-                     name.size(), LONGEST_MEMBER_NAME);
-        return false;
-    }
-    if (name.empty() || !is_contained_name(name.c_str())) {
-        report_error("'%s' would be refused by the extractor: the name must stay inside the "
-                     "folder it extracts into",
-                     name.c_str());
-        return false;
-    }
     return true;
 }
 
 bool add_member(gatherer *g, const name_parts &parts, char kind, const std::string &source,
                 int64_t size) {
     std::string name = join_parts(parts, parts.size(), g->settings->separator);
-    if (!check_name(parts, name, g->settings->separator))
+    std::string stored;
+    if (!check_name(parts, name, g->settings->separator) ||
+        !make_stored_name(g->settings->names, parts, name, source, &stored))
         return false;
     std::string key = join_parts(parts, parts.size(), '\0');
     auto found = g->members.find(key);
@@ -89,7 +81,7 @@ bool add_member(gatherer *g, const name_parts &parts, char kind, const std::stri
         report_error("'%s' is given both as a file and as a directory", name.c_str());
         return false;
     }
-    g->members[key] = pack_member{kind, name, source, kind == KIND_FILE ? size : 0};
+    g->members[key] = pack_member{kind, stored, source, kind == KIND_FILE ? size : 0};
     return true;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform.h"
+#include "stub_names.h"
 
 #include <cstdint>
 #include <string>
@@ -18,6 +19,7 @@ struct gather_settings {
     std::string directory; // PATHs are found relative to it; empty: the current one
     std::string notice;    // stored as NOTICE_FILE_NAME when not empty
     char separator;        // between the parts of a stored name
+    name_storing names;    // how the stub packed for takes names
     bool follow_links;
     // The file being built, when it exists already: it is never packed into itself.
     bool has_output;

@@ -1,6 +1,7 @@
 #include "list.h"
 
 #include "archive_reader.h"
+#include "codepage.h"
 #include "pack_messages.h"
 #include "platform.h"
 #include "stub_names.h"
@@ -40,9 +41,10 @@ void report_wrong_length(FILE *archive, const char *path, int64_t file_size) {
                  path, size, static_cast<unsigned long>(decode_le32(trailer)));
 }
 
-void print_member(const member_record *record, member_counts *counts) {
+void print_member(const member_record *record, const name_storing &names, member_counts *counts) {
     int32_t data_size = member_data_size(record);
-    std::printf("%c %10ld %s\n", record->kind, static_cast<long>(data_size), record->name);
+    std::printf("%c %10ld %s\n", record->kind, static_cast<long>(data_size),
+                shown_name(names, record->name).c_str());
     if (record->kind == KIND_DIRECTORY)
         ++counts->directories;
     else
@@ -52,7 +54,7 @@ void print_member(const member_record *record, member_counts *counts) {
 
 // The same walk as the stub's: read, judge with the stub's own rules, then
 // step over the data, stopping at the first record it would refuse.
-bool walk_and_print(FILE *archive, const char *path, int64_t file_size, name_rules rules,
+bool walk_and_print(FILE *archive, const char *path, int64_t file_size, const name_storing &names,
                     member_counts *counts) {
     if (!seek_archive_start(archive)) {
         report_error("can't reach the members of '%s'", path);
@@ -70,13 +72,13 @@ bool walk_and_print(FILE *archive, const char *path, int64_t file_size, name_rul
             return false;
         }
         int64_t bytes_after_record = file_size - TRAILER_SIZE - (record_offset + RECORD_SIZE);
-        record_verdict verdict = judge_member_record(&record, bytes_after_record, rules);
+        record_verdict verdict = judge_member_record(&record, bytes_after_record, names.rules);
         if (verdict != RECORD_GOOD) {
             report_error("'%s': bad record at offset %lld (%s); the extractor stops there", path,
                          static_cast<long long>(record_offset), describe_record_verdict(verdict));
             return false;
         }
-        print_member(&record, counts);
+        print_member(&record, names, counts);
         record_offset += RECORD_SIZE + member_data_size(&record);
         if (std::fseek(archive, static_cast<long>(record_offset), SEEK_SET) != 0) {
             report_error("'%s': can't step to offset %lld", path,
@@ -95,13 +97,19 @@ name_rules rules_of_front_stub(FILE *archive) {
     return stub_name_rules(start, sizeof start);
 }
 
-int list_archive(FILE *archive, const char *path, int64_t file_size) {
+int list_archive(FILE *archive, const char *path, int64_t file_size, int codepage) {
     if (!check_length_trailer(archive, file_size)) {
         report_wrong_length(archive, path, file_size);
         return 1;
     }
     member_counts counts = {0, 0, 0};
-    if (!walk_and_print(archive, path, file_size, rules_of_front_stub(archive), &counts))
+    name_storing names = {rules_of_front_stub(archive),
+                          codepage != 0 ? codepage : DEFAULT_CODEPAGE};
+    if (names.rules == NAME_RULES_POSIX && codepage != 0) {
+        report_error("--codepage is for a file with a Windows stub; '%s' has another", path);
+        return 1;
+    }
+    if (!walk_and_print(archive, path, file_size, names, &counts))
         return 1;
     if (counts.directories + counts.files == 0) {
         report_error("'%s' holds no members; the extractor would find no files to extract", path);
@@ -117,7 +125,7 @@ int list_archive(FILE *archive, const char *path, int64_t file_size) {
 
 } // namespace
 
-int run_list(const char *path) {
+int run_list(const char *path, int codepage) {
     int64_t file_size = 0;
     FILE *archive = std::fopen(path, "rb");
     if (archive == nullptr || !platform_file_size(path, &file_size)) {
@@ -126,7 +134,7 @@ int run_list(const char *path) {
             std::fclose(archive);
         return 1;
     }
-    int status = list_archive(archive, path, file_size);
+    int status = list_archive(archive, path, file_size, codepage);
     std::fclose(archive);
     return status;
 }

@@ -3,5 +3,6 @@
 
 // Prints every member the stub would take up (kind, data size, name) on
 // standard output and any problem on standard error. Returns 0 only when the
-// stub would extract the file without an error.
-int run_list(const char *path);
+// stub would extract the file without an error. Names behind a Windows stub
+// are shown converted from `codepage` (0: the default) to UTF-8.
+int run_list(const char *path, int codepage);

@@ -21,7 +21,7 @@ int main(int argc, char **argv) {
         print_version(stdout);
         return 0;
     case ACTION_LIST:
-        return run_list(options.listed.c_str());
+        return run_list(options.listed.c_str(), options.codepage);
     case ACTION_PACK:
         break;
     }

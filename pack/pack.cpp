@@ -2,6 +2,7 @@
 
 #include "archive_reader.h"
 #include "archive_writer.h"
+#include "codepage.h"
 #include "gather.h"
 #include "pack_messages.h"
 #include "platform.h"
@@ -202,11 +203,27 @@ bool write_output(const std::string &output, const std::string &stub_image,
     return ok;
 }
 
-bool gather_for(const pack_options &options, char separator, std::vector<pack_member> *members) {
+// Names are stored in a code page only for a Windows stub; for any other
+// they stay the bytes the file system gave.
+bool choose_name_storing(const pack_options &options, const std::string &stub_image,
+                         name_storing *names) {
+    names->rules = stub_name_rules(stub_image.data(), stub_image.size());
+    names->codepage = options.codepage != 0 ? options.codepage : DEFAULT_CODEPAGE;
+    if (names->rules == NAME_RULES_POSIX && options.codepage != 0) {
+        report_error("--codepage is for a Windows stub; names for this stub stay as they are");
+        return false;
+    }
+    return true;
+}
+
+bool gather_for(const pack_options &options, const std::string &stub_image,
+                std::vector<pack_member> *members) {
     gather_settings settings;
+    if (!choose_name_storing(options, stub_image, &settings.names))
+        return false;
     settings.directory = options.directory;
     settings.notice = options.notice;
-    settings.separator = separator;
+    settings.separator = choose_separator(options, stub_image);
     settings.follow_links = options.follow_links;
     settings.has_output = platform_entry_status(options.output.c_str(), true, &settings.output) &&
                           settings.output.kind == PLATFORM_ENTRY_FILE;
@@ -230,8 +247,7 @@ int run_pack(const pack_options &options) {
         return 1;
     std::vector<pack_member> members;
     int64_t data_total = 0;
-    if (!gather_for(options, choose_separator(options, stub_image), &members) ||
-        !check_total_size(members, &data_total))
+    if (!gather_for(options, stub_image, &members) || !check_total_size(members, &data_total))
         return 1;
     if (!ends_with_exe(options.output))
         report_warning("'%s' does not end in .exe; the stub opens its own file under the name "

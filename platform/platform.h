@@ -103,3 +103,11 @@ bool platform_make_executable(const char *path);
 
 // True when `stream` writes to a terminal.
 bool platform_is_terminal(FILE *stream);
+
+// Converts the NUL-terminated UTF-8 `text` into Windows code page `codepage`
+// (or a name in that code page back to UTF-8) into `out`, `room` bytes, NUL
+// included. False when `text` is not valid in its encoding, when a character
+// has no equivalent (nothing is replaced or approximated), or when the result
+// does not fit.
+bool platform_utf8_to_codepage(int codepage, const char *text, char *out, size_t room);
+bool platform_codepage_to_utf8(int codepage, const char *text, char *out, size_t room);

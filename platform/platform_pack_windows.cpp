@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <io.h>
+#include <string>
 #include <sys/stat.h>
 #include <windows.h>
 
@@ -125,6 +126,38 @@ bool platform_make_executable(const char *) {
 
 bool platform_is_terminal(FILE *stream) {
     return _isatty(_fileno(stream)) != 0;
+}
+
+// The UTF-16 form of `text` in code page `codepage`; empty on a byte that
+// means no character there.
+static std::wstring to_wide(UINT codepage, const char *text) {
+    int length = MultiByteToWideChar(codepage, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(codepage, MB_ERR_INVALID_CHARS, text, -1, &wide[0], length);
+    return wide;
+}
+
+bool platform_utf8_to_codepage(int codepage, const char *text, char *out, size_t room) {
+    std::wstring wide = to_wide(CP_UTF8, text);
+    if (wide.empty() || room == 0)
+        return false;
+    // No best fit: a character the code page lacks is refused, never turned
+    // into a look-alike such as 'a' for 'ā'.
+    BOOL used_default = FALSE;
+    int length =
+        WideCharToMultiByte(static_cast<UINT>(codepage), WC_NO_BEST_FIT_CHARS, wide.c_str(), -1,
+                            out, static_cast<int>(room), nullptr, &used_default);
+    return length > 0 && !used_default;
+}
+
+bool platform_codepage_to_utf8(int codepage, const char *text, char *out, size_t room) {
+    std::wstring wide = to_wide(static_cast<UINT>(codepage), text);
+    if (wide.empty() || room == 0)
+        return false;
+    return WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, out, static_cast<int>(room), nullptr,
+                               nullptr) > 0;
 }
 
 #endif
