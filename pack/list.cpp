@@ -126,15 +126,15 @@ int list_archive(FILE *archive, const char *path, int64_t file_size, int codepag
 } // namespace
 
 int run_list(const char *path, int codepage) {
-    int64_t file_size = 0;
-    FILE *archive = std::fopen(path, "rb");
-    if (archive == nullptr || !platform_file_size(path, &file_size)) {
+    FILE *archive = platform_open(path, "rb");
+    platform_entry entry;
+    if (archive == nullptr || !platform_entry_status(path, true, &entry)) {
         report_error("can't read '%s': %s", path, std::strerror(errno));
         if (archive != nullptr)
             std::fclose(archive);
         return 1;
     }
-    int status = list_archive(archive, path, file_size, codepage);
+    int status = list_archive(archive, path, entry.size, codepage);
     std::fclose(archive);
     return status;
 }

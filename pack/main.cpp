@@ -2,10 +2,12 @@
 #include "list.h"
 #include "pack.h"
 #include "pack_messages.h"
+#include "platform.h"
 
 #include <cstdio>
 
 int main(int argc, char **argv) {
+    platform_utf8_arguments(&argc, &argv);
     pack_options options;
     std::string problem;
     if (!parse_command_line(argc, argv, &options, &problem)) {

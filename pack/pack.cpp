@@ -61,7 +61,7 @@ bool read_stub(const std::string &path, std::string *image) {
         report_stub_too_large(path, static_cast<long long>(entry.size));
         return false;
     }
-    FILE *stub = std::fopen(path.c_str(), "rb");
+    FILE *stub = platform_open(path.c_str(), "rb");
     if (stub == nullptr) {
         report_error("can't read the stub '%s': %s", path.c_str(), std::strerror(errno));
         return false;
@@ -137,7 +137,7 @@ void advance_progress(int32_t bytes, void *context) {
 
 bool copy_file_member(FILE *out, const std::string &output, const pack_member &member,
                       progress_state *progress) {
-    FILE *in = std::fopen(member.source.c_str(), "rb");
+    FILE *in = platform_open(member.source.c_str(), "rb");
     if (in == nullptr) {
         report_error("can't read '%s': %s", member.source.c_str(), std::strerror(errno));
         return false;
@@ -199,7 +199,7 @@ bool write_output(const std::string &output, const std::string &stub_image,
         ok = false;
     }
     if (!ok)
-        std::remove(temp_path);
+        platform_remove(temp_path);
     return ok;
 }
 

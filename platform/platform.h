@@ -57,6 +57,16 @@ void platform_print(const char *format, va_list arguments);
 void platform_format(char *text, size_t size, const char *format, ...);
 
 // What the packer needs from the file system. The stub never calls these.
+// Paths and names are UTF-8 on Windows too, where they go through the
+// wide-character calls; on POSIX they are the bytes the system gives.
+
+// Replaces the arguments with their UTF-8 form where the runtime gives them
+// in another encoding (Windows); elsewhere leaves them as they are.
+void platform_utf8_arguments(int *argc, char ***argv);
+
+// fopen and remove for the packer's paths.
+FILE *platform_open(const char *path, const char *mode);
+bool platform_remove(const char *path);
 
 // The full path of the running program's file; false when the system can't
 // tell or it does not fit in `room` bytes.

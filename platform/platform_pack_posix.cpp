@@ -15,6 +15,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+void platform_utf8_arguments(int *, char ***) {}
+
+FILE *platform_open(const char *path, const char *mode) {
+    return std::fopen(path, mode);
+}
+
+bool platform_remove(const char *path) {
+    return std::remove(path) == 0;
+}
+
 bool platform_own_program_file(char *path, size_t room) {
     if (room == 0)
         return false;

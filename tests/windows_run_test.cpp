@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -194,6 +195,40 @@ TEST(WindowsRun, FullPathAndEmptyCommandLine) {
         EXPECT_EQ(run.exit_status, 0);
         EXPECT_EQ(read_file(folder / "out.txt"), "x");
     }
+}
+
+// Names packed by sfxpack for a Windows stub are stored in code page 1252 and
+// come out as they were on the packing machine. Wine reads 8-bit names in the
+// code page of its locale, 1252 under the C locales the tests run in.
+TEST(WindowsRun, NamesPackedInTheCodePageComeOutAsTheyWere) {
+    // UTF-8 on disk here, and as stored in code page 1252.
+    const std::string cafe = "caf\xc3\xa9.txt", cafe_stored = "caf\xe9.txt";
+    const std::string naive = "na\xc3\xafve", naive_stored = "na\xefve";
+    const std::string euro = "\xc3\x9c"
+                             "ber \xe2\x82\xac.txt",
+                      euro_stored = "\xdc"
+                                    "ber \x80.txt";
+    temp_folder folder;
+    ASSERT_EQ(mkdir((folder / "src").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((folder / ("src/" + naive)).c_str(), 0755), 0);
+    write_file(folder / ("src/" + cafe), "1");
+    write_file(folder / ("src/" + naive + "/" + euro), "2");
+    ASSERT_EQ(mkdir((folder / "run").c_str(), 0755), 0);
+    program_run pack = run_program(
+        SFXPACK_PATH,
+        {"sfxpack", "-s", WINDOWS_STUB_PATH, "-o", folder / "run/setup.exe", "-C", "src", "."},
+        folder.path);
+    ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+
+    program_run run = run_in_cmd(folder / "run", "setup.exe");
+
+    EXPECT_EQ(run.output,
+              FILE_LINE +
+                  crlf(file_line(cafe_stored, figure("0.0")) + directory_line(naive_stored) +
+                       file_line(naive_stored + "\\" + euro_stored, figure("0.0")) + SEPARATOR));
+    EXPECT_EQ(list_tree(folder / "run"),
+              (std::vector<std::string>{cafe, naive + "/", naive + "/" + euro, "setup.exe"}));
+    EXPECT_EQ(read_file(folder / ("run/" + naive + "/" + euro)), "2");
 }
 
 // The console text of every figure a member of `size` bytes shows.
