@@ -598,6 +598,10 @@ TEST(Pack, HelpVersionAndCommandLineMistakes) {
         {"-l", "setup.exe", "a.txt"},
         {"-o"},
         {"--follow-links=yes", "-o", "setup.exe", "a.txt"},
+        {"--codepage=65001", "-o", "setup.exe", "a.txt"},
+        {"--codepage", "cp", "-o", "setup.exe", "a.txt"},
+        {"--codepage=1252x", "-o", "setup.exe", "a.txt"},
+        {"--codepage"},
     };
     for (const std::vector<std::string> &arguments : mistakes) {
         SCOPED_TRACE(testing::PrintToString(arguments));
