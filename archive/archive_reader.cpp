@@ -32,8 +32,19 @@ static bool is_separator(char c) {
     return c == '/' || c == '\\';
 }
 
-static bool is_ascii_letter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+static char upper_ascii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// True when the `length` bytes at `text` spell `upper` (upper case, ASCII)
+// in any letter case.
+static bool same_ignoring_case(const char *text, size_t length, const char *upper) {
+    if (std::strlen(upper) != length)
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        if (upper_ascii(text[i]) != upper[i])
+            return false;
+    return true;
 }
 
 // Windows drops trailing dots and blanks from every path part, so ".. " and
@@ -52,10 +63,14 @@ static bool is_parent_part(const char *part, size_t length) {
 
 // IMPORTANT SECURITY NOTE: archive data can be altered by anyone who then
 // fixes the trailer, so no name may reach outside the folder the user runs in.
+// Windows takes any byte before a ':' as a drive, digits and blanks included.
+// Parts are split at every '/' and '\\' byte, also where a double-byte code
+// page reads one as the second half of a character: the judging can only be
+// stricter than the system, never miss a part it sees.
 bool is_contained_name(const char *name) {
     if (is_separator(name[0]))
         return false;
-    if (is_ascii_letter(name[0]) && name[1] == ':')
+    if (name[0] != '\0' && name[1] == ':')
         return false;
     const char *part = name;
     for (;;) {
@@ -68,15 +83,85 @@ bool is_contained_name(const char *name) {
     }
 }
 
-record_verdict judge_member_record(const member_record *record, int64_t bytes_after_record) {
+static bool is_superscript_digit(unsigned char c) {
+    return c == 0xB9 || c == 0xB2 || c == 0xB3;
+}
+
+// The digit of COM1 or LPT1: 0-9, or a superscript 1, 2, 3 as one byte of the
+// 8-bit set or as UTF-8 (the system may read names as either).
+static bool is_port_digit(const unsigned char *digit, size_t length) {
+    if (length == 1)
+        return (digit[0] >= '0' && digit[0] <= '9') || is_superscript_digit(digit[0]);
+    return length == 2 && digit[0] == 0xC2 && is_superscript_digit(digit[1]);
+}
+
+// IMPORTANT SECURITY NOTE: Windows opens these names as devices in every
+// folder: data written to AUX or COM1 goes out of the machine's serial port.
+// It reads only what comes before the first dot (or a ':' stream name),
+// without trailing blanks.
+static bool is_device_part(const char *part, size_t length) {
+    // One table each, not a string per name: the stub stays small also where
+    // every string gets its own guard data (sanitizer builds).
+    static const char DEVICES[][8] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    static const char PORTS[][4] = {"COM", "LPT"};
+    size_t base = 0;
+    while (base < length && part[base] != '.' && part[base] != ':')
+        ++base;
+    while (base > 0 && part[base - 1] == ' ')
+        --base;
+    for (const char *device : DEVICES)
+        if (same_ignoring_case(part, base, device))
+            return true;
+    if (base < 4 ||
+        !(same_ignoring_case(part, 3, PORTS[0]) || same_ignoring_case(part, 3, PORTS[1])))
+        return false;
+    return is_port_digit(reinterpret_cast<const unsigned char *>(part) + 3, base - 3);
+}
+
+bool holds_device_name(const char *name) {
+    const char *part = name;
+    for (;;) {
+        size_t length = std::strcspn(part, "/\\");
+        if (is_device_part(part, length))
+            return true;
+        if (part[length] == '\0')
+            return false;
+        part += length + 1;
+    }
+}
+
+// Control bytes could fake or hide console lines where the name is printed,
+// and Windows can't hold them in a name.
+bool holds_control_byte(const char *name) {
+    for (const char *at = name; *at != '\0'; ++at)
+        if (static_cast<unsigned char>(*at) < 0x20 || *at == 0x7F)
+            return true;
+    return false;
+}
+
+record_verdict judge_member_name(const char *name, name_rules rules) {
+    if (name[0] == '\0')
+        return RECORD_BAD_NAME;
+    if (holds_control_byte(name))
+        return RECORD_CONTROL_NAME;
+    if (!is_contained_name(name))
+        return RECORD_UNSAFE_NAME;
+    if (rules == NAME_RULES_WINDOWS && holds_device_name(name))
+        return RECORD_DEVICE_NAME;
+    return RECORD_GOOD;
+}
+
+record_verdict judge_member_record(const member_record *record, int64_t bytes_after_record,
+                                   name_rules rules) {
     if (record->magic != RECORD_MAGIC)
         return RECORD_BAD_MAGIC;
     if (record->kind != KIND_DIRECTORY && record->kind != KIND_FILE)
         return RECORD_BAD_KIND;
-    if (std::memchr(record->name, '\0', NAME_FIELD_SIZE) == nullptr || record->name[0] == '\0')
+    if (std::memchr(record->name, '\0', NAME_FIELD_SIZE) == nullptr)
         return RECORD_BAD_NAME;
-    if (!is_contained_name(record->name))
-        return RECORD_UNSAFE_NAME;
+    record_verdict name_verdict = judge_member_name(record->name, rules);
+    if (name_verdict != RECORD_GOOD)
+        return name_verdict;
     if (record->kind == KIND_FILE && (record->size < 0 || record->size > bytes_after_record))
         return RECORD_BAD_SIZE;
     return RECORD_GOOD;
@@ -84,22 +169,4 @@ record_verdict judge_member_record(const member_record *record, int64_t bytes_af
 
 int32_t member_data_size(const member_record *record) {
     return record->kind == KIND_FILE ? record->size : 0;
-}
-
-const char *describe_record_verdict(record_verdict verdict) {
-    switch (verdict) {
-    case RECORD_GOOD:
-        return "good";
-    case RECORD_BAD_MAGIC:
-        return "wrong check value";
-    case RECORD_BAD_KIND:
-        return "unknown member kind";
-    case RECORD_BAD_NAME:
-        return "name empty or not terminated";
-    case RECORD_UNSAFE_NAME:
-        return "name leaves the extraction folder";
-    case RECORD_BAD_SIZE:
-        return "size negative or past the end of the archive";
-    }
-    return "unknown";
 }

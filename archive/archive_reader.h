@@ -2,6 +2,7 @@
 #pragma once
 
 #include "member_record.h"
+#include "platform.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -31,19 +32,35 @@ enum record_verdict {
     RECORD_GOOD,
     RECORD_BAD_MAGIC,
     RECORD_BAD_KIND,
-    RECORD_BAD_NAME,    // no NUL inside the field, or empty
-    RECORD_UNSAFE_NAME, // would leave the current directory
-    RECORD_BAD_SIZE,    // negative, or more data than the file holds
+    RECORD_BAD_NAME,     // no NUL inside the field, or empty
+    RECORD_CONTROL_NAME, // holds a control byte (0x01-0x1F, 0x7F)
+    RECORD_UNSAFE_NAME,  // would leave the current directory
+    RECORD_DEVICE_NAME,  // a part names a Windows device (Windows rules only)
+    RECORD_BAD_SIZE,     // negative, or more data than the file holds
 };
 
 // Judges a record completely before anything touches the disk: magic, kind,
-// name, then (for a file member) its size against `bytes_after_record`, the
-// bytes between the record's end and the trailer.
-record_verdict judge_member_record(const member_record *record, int64_t bytes_after_record);
+// name under `rules`, then (for a file member) its size against
+// `bytes_after_record`, the bytes between the record's end and the trailer.
+record_verdict judge_member_record(const member_record *record, int64_t bytes_after_record,
+                                   name_rules rules);
+
+// Judges a NUL-terminated name alone, as judge_member_record does: RECORD_GOOD
+// or the verdict that refuses it.
+record_verdict judge_member_name(const char *name, name_rules rules);
 
 // True when `name` stays inside the current directory: not absolute, no drive
-// letter, no ".." part (both '/' and '\\' separate parts).
+// (any byte followed by ':'), no ".." part (both '/' and '\\' separate parts).
 bool is_contained_name(const char *name);
+
+// True when a part of `name` is a name Windows keeps for a device in every
+// folder: CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9 (also with the superscript
+// digits 1, 2, 3, bytes B9 B2 B3, or their UTF-8 forms), CONIN$ or CONOUT$,
+// in any letter case, with any extension and with trailing dots or blanks.
+bool holds_device_name(const char *name);
+
+// True when `name` holds a byte 0x01-0x1F or 0x7F.
+bool holds_control_byte(const char *name);
 
 // Bytes of data that follow a good record: `size` for a file, 0 for a directory.
 int32_t member_data_size(const member_record *record);

@@ -33,6 +33,11 @@ static member_result copy_member_data(FILE *archive, FILE *out, int32_t total, c
 static member_result output_file(const member_record *record, FILE *archive, char *copy_buffer) {
     report_file_start(record->name);
     FILE *out = platform_open_member(record->name);
+    // A name that reached a device or a pipe must not get the member's data.
+    if (out != nullptr && !platform_is_disk_file(out)) {
+        platform_close_member(out);
+        out = nullptr;
+    }
     if (out == nullptr) {
         report_file_failed();
         report_create_failed();

@@ -37,7 +37,8 @@ void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags
         flags->record_seen = true;
         int64_t bytes_after_record = file_size - TRAILER_SIZE - (record_offset + RECORD_SIZE);
         if (read == RECORD_READ_FAILED ||
-            judge_member_record(&record, bytes_after_record) != RECORD_GOOD) {
+            judge_member_record(&record, bytes_after_record, platform_name_rules()) !=
+                RECORD_GOOD) {
             report_bad_record();
             flags->error = true;
             return;

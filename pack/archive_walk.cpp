@@ -1,6 +1,7 @@
 #include "archive_walk.h"
 
 #include "archive_reader.h"
+#include "codepage.h"
 #include "pack_messages.h"
 #include "platform.h"
 
@@ -44,7 +45,7 @@ FILE *open_checked_archive(const char *path, int64_t *file_size) {
         report_error("'%s' is a folder, not a self-extracting file", path);
         return nullptr;
     }
-    FILE *archive = std::fopen(path, "rb");
+    FILE *archive = platform_open(path, "rb");
     if (archive == nullptr || !platform_file_size(path, file_size)) {
         report_error("can't read '%s': %s", path, std::strerror(errno));
         if (archive != nullptr)
@@ -59,8 +60,20 @@ FILE *open_checked_archive(const char *path, int64_t *file_size) {
     return archive;
 }
 
-bool walk_archive(FILE *archive, const char *path, int64_t file_size, record_visitor visit,
-                  void *context, int *members) {
+bool names_of_archive(FILE *archive, const char *path, int codepage, name_storing *names) {
+    char start[2] = {0, 0};
+    bool read = std::fseek(archive, 0, SEEK_SET) == 0 && std::fread(start, 1, 2, archive) == 2;
+    names->rules = read ? stub_name_rules(start, sizeof start) : NAME_RULES_POSIX;
+    names->codepage = codepage != 0 ? codepage : DEFAULT_CODEPAGE;
+    if (names->rules == NAME_RULES_POSIX && codepage != 0) {
+        report_error("--codepage is for a file with a Windows stub; '%s' has another", path);
+        return false;
+    }
+    return true;
+}
+
+bool walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules rules,
+                  record_visitor visit, void *context, int *members) {
     *members = 0;
     if (!seek_archive_start(archive)) {
         report_error("can't reach the members of '%s'", path);
@@ -78,7 +91,7 @@ bool walk_archive(FILE *archive, const char *path, int64_t file_size, record_vis
             return false;
         }
         int64_t bytes_after_record = file_size - TRAILER_SIZE - (record_offset + RECORD_SIZE);
-        record_verdict verdict = judge_member_record(&record, bytes_after_record);
+        record_verdict verdict = judge_member_record(&record, bytes_after_record, rules);
         if (verdict != RECORD_GOOD) {
             report_error("'%s': bad record at offset %lld (%s); the extractor stops there", path,
                          static_cast<long long>(record_offset), describe_record_verdict(verdict));

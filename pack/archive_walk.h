@@ -3,6 +3,7 @@
 #pragma once
 
 #include "member_record.h"
+#include "stub_names.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,12 @@
 // cut short or lengthened), when the stub would refuse it.
 FILE *open_checked_archive(const char *path, int64_t *file_size);
 
+// How the names of the open `archive` are read: by the rules of the stub at
+// its front and, for a Windows stub, in `codepage` (0: the default). False,
+// after saying why, when a code page is given for a file whose stub is not a
+// Windows program.
+bool names_of_archive(FILE *archive, const char *path, int codepage, name_storing *names);
+
 // Called for each record that passed the stub's judging, with the offset of
 // the record; `archive` stands at the member's data. Returns false to stop
 // the walk after it has reported why.
@@ -19,8 +26,8 @@ typedef bool (*record_visitor)(const member_record *record, int64_t record_offse
                                void *context);
 
 // Reads and judges every record from ARCHIVE_START on with the stub's own
-// rules and hands each good one to `visit`, then steps to the next record
+// judging under `rules` and hands each good one to `visit`, then steps to the next record
 // whatever `visit` read. Stops at the first record the stub would refuse.
 // True when the walk reached the end; `members` counts the records visited.
-bool walk_archive(FILE *archive, const char *path, int64_t file_size, record_visitor visit,
-                  void *context, int *members);
+bool walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules rules,
+                  record_visitor visit, void *context, int *members);

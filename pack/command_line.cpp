@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include "codepage.h"
+
 #include <cstring>
 
 namespace {
@@ -14,6 +16,7 @@ enum option_id {
     OPTION_NOTICE,
     OPTION_SEPARATOR,
     OPTION_FOLLOW_LINKS,
+    OPTION_CODEPAGE,
     OPTION_HELP,
     OPTION_VERSION,
     OPTION_TARGET,
@@ -37,6 +40,7 @@ const known_option OPTIONS[] = {
     {0, "notice", true, OPTION_NOTICE},
     {0, "separator", true, OPTION_SEPARATOR},
     {'L', "follow-links", false, OPTION_FOLLOW_LINKS},
+    {0, "codepage", true, OPTION_CODEPAGE},
     {'h', "help", false, OPTION_HELP},
     {0, "version", false, OPTION_VERSION},
     {0, "target", true, OPTION_TARGET},
@@ -103,6 +107,12 @@ bool apply_option(const known_option &option, const std::string &value, pack_opt
         break;
     case OPTION_FOLLOW_LINKS:
         options->follow_links = true;
+        break;
+    case OPTION_CODEPAGE:
+        if (!parse_codepage(value, &options->codepage)) {
+            *problem = "--codepage takes one of " + known_codepages() + ", not '" + value + "'";
+            return false;
+        }
         break;
     case OPTION_HELP:
         options->action = ACTION_HELP;
@@ -185,7 +195,7 @@ bool check_combination(pack_options *options, std::string *problem) {
         if (!options->listed.empty() || !options->output.empty() || !options->stub.empty() ||
             !options->target.empty() || !options->notice.empty() || options->separator != 0 ||
             options->follow_links || !options->paths.empty()) {
-            *problem = "-x extracts one file into DIR; it takes only -C DIR and -v";
+            *problem = "-x extracts one file into DIR; it takes only -C DIR, -v and --codepage";
             return false;
         }
         return true;
@@ -242,10 +252,10 @@ bool parse_command_line(int argc, char **argv, pack_options *options, std::strin
 
 void print_usage(FILE *stream) {
     std::fputs("Usage: sfxpack -o OUTPUT.exe [-s STUB | --target NAME] [-C DIR]\n"
-               "               [--notice FILE] [-L] [--separator=/|\\] PATH...\n"
-               "       sfxpack -l FILE\n"
+               "               [--notice FILE] [-L] [--separator=/|\\] [--codepage CP] PATH...\n"
+               "       sfxpack -l FILE [--codepage CP]\n"
                "       sfxpack --targets\n"
-               "       sfxpack -x FILE [-C DIR] [-v]\n"
+               "       sfxpack -x FILE [-C DIR] [-v] [--codepage CP]\n"
                "\n"
                "Builds a self-extracting file: the stub, then every PATH (a file, or a\n"
                "directory with all it holds), which the stub recreates in the folder it\n"
@@ -264,6 +274,10 @@ void print_usage(FILE *stream) {
                "                        otherwise)\n"
                "      --separator=SEP   '/' or '\\' between name parts (default: '\\' for a\n"
                "                        Windows stub, '/' otherwise)\n"
+               "      --codepage CP     for a Windows stub, store names in Windows code\n"
+               "                        page CP (default 1252; 437, 850, 866, 932, 936,\n"
+               "                        949, 950, 1250-1258 and others); names it can't\n"
+               "                        hold are refused. With -l or -x: read names in CP\n"
                "  -l, --list FILE       list the members of FILE as the stub walks them\n"
                "                        and check it as the stub would\n"
                "      --targets         list the installed extractors and where they are\n"

@@ -2,8 +2,10 @@
 
 #include "archive_reader.h"
 #include "archive_walk.h"
+#include "codepage.h"
 #include "pack_messages.h"
 #include "platform.h"
+#include "stub_names.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -21,6 +23,7 @@ typedef std::vector<std::string> name_parts;
 struct extractor {
     std::string root; // the extraction folder ending in '/', or empty for the current one
     bool verbose;
+    name_storing names;     // how the stub at the file's front reads the stored names
     platform_entry archive; // the file being read, never to be replaced by a member
     bool all_whole;         // cleared by the first member that did not come out whole
     std::vector<char> buffer;
@@ -33,18 +36,25 @@ enum copy_result {
 };
 
 // The stored name as the parts of a local name. Both separators split it, as
-// the stub's judge reads them; empty and "." parts drop out. Names are taken
-// byte for byte: no code page conversion is applied.
-name_parts local_name_parts(const char *stored) {
-    name_parts parts;
+// the stub's judge reads them; empty and "." parts drop out. Behind a Windows
+// stub the name is converted from its code page to UTF-8 first; false when it
+// holds bytes that mean no character there.
+bool local_name_parts(const name_storing &names, const char *stored, name_parts *parts) {
+    std::string converted;
+    if (names.rules == NAME_RULES_WINDOWS) {
+        if (!name_from_codepage(names.codepage, stored, &converted))
+            return false;
+        stored = converted.c_str();
+    }
+    parts->clear();
     const char *part = stored;
     for (;;) {
         size_t length = std::strcspn(part, "/\\");
         std::string text(part, length);
         if (!text.empty() && text != ".")
-            parts.push_back(text);
+            parts->push_back(text);
         if (part[length] == '\0')
-            return parts;
+            return true;
         part += length + 1;
     }
 }
@@ -201,7 +211,7 @@ bool extract_file(extractor *x, const name_parts &parts, const member_record *re
     if (result == COPY_DONE && !placed)
         write_error = errno;
     if (!placed)
-        std::remove(temp_path);
+        platform_remove(temp_path);
     platform_remove_on_interrupt(nullptr);
     if (placed)
         return true;
@@ -216,7 +226,13 @@ bool extract_file(extractor *x, const name_parts &parts, const member_record *re
 
 bool extract_member(const member_record *record, int64_t, FILE *archive, void *context) {
     extractor *x = static_cast<extractor *>(context);
-    name_parts parts = local_name_parts(record->name);
+    name_parts parts;
+    if (!local_name_parts(x->names, record->name, &parts)) {
+        report_error("'%s' is not a name in code page %d; it is passed over",
+                     shown_name(x->names, record->name).c_str(), x->names.codepage);
+        x->all_whole = false;
+        return true;
+    }
     if (x->verbose) {
         std::string shown = parts.empty() ? "." : join_parts(parts, parts.size());
         std::printf("%s%s\n", shown.c_str(), record->kind == KIND_DIRECTORY ? "/" : "");
@@ -268,8 +284,13 @@ int run_extract(const pack_options &options) {
         if (x.root.back() != '/' && x.root.back() != '\\')
             x.root += '/';
     }
+    if (!names_of_archive(archive, path, options.codepage, &x.names)) {
+        std::fclose(archive);
+        return 1;
+    }
     int members = 0;
-    bool whole = walk_archive(archive, path, file_size, extract_member, &x, &members);
+    bool whole =
+        walk_archive(archive, path, file_size, x.names.rules, extract_member, &x, &members);
     std::fclose(archive);
     if (whole && members == 0) {
         report_error("'%s' holds no members; there is nothing to extract", path);

@@ -63,8 +63,9 @@ bool same_entry(const platform_entry &a, const platform_entry &b) {
     return (a.volume != 0 || a.index != 0) && a.volume == b.volume && a.index == b.index;
 }
 
-// The extractor refuses names it can't keep inside its folder; refuse them
-// here, where the user can still fix them.
+// A part holding the separator would reach the extractor as two parts.
+// (make_stored_name refuses what else the extractor would refuse, here, where
+// the user can still fix it.)
 bool check_name(const name_parts &parts, const std::string &name, char separator) {
     for (const std::string &part : parts) {
         if (part.find(separator) != std::string::npos) {
@@ -74,17 +75,6 @@ bool check_name(const name_parts &parts, const std::string &name, char separator
             return false;
         }
     }
-    if (name.size() > LONGEST_MEMBER_NAME) {
-        report_error("'%s' is %zu bytes long; a stored name holds at most %zu bytes", name.c_str(),
-                     name.size(), LONGEST_MEMBER_NAME);
-        return false;
-    }
-    if (name.empty() || !is_contained_name(name.c_str())) {
-        report_error("'%s' would be refused by the extractor: the name must stay inside the "
-                     "folder it extracts into",
-                     name.c_str());
-        return false;
-    }
     return true;
 }
 
@@ -92,10 +82,15 @@ bool check_name(const name_parts &parts, const std::string &name, char separator
 bool add_member(gatherer *g, const name_parts &parts, char kind, const std::string &relative,
                 int64_t size) {
     std::string name = join_parts(parts, parts.size(), g->settings->separator);
-    if (!check_name(parts, name, g->settings->separator))
+    std::string stored;
+    if (!check_name(parts, name, g->settings->separator) ||
+        !make_stored_name(g->settings->names, parts, name,
+                          source_path(g->list->inputs_path, relative), &stored))
         return false;
     bool is_file = kind == KIND_FILE;
-    g->list->members.push_back(pack_member{keep_text(g->list, name),
+    const char *kept_name = keep_text(g->list, name);
+    const char *kept_stored = stored == name ? kept_name : keep_text(g->list, stored);
+    g->list->members.push_back(pack_member{kept_name, kept_stored,
                                            is_file ? keep_text(g->list, relative) : nullptr,
                                            &g->list->inputs, is_file ? size : 0, kind});
     return true;
@@ -274,8 +269,9 @@ bool add_notice(gatherer *g) {
             return false;
         }
     }
-    g->list->members.push_back(pack_member{NOTICE_FILE_NAME, keep_text(g->list, source),
-                                           &g->list->current, entry.size, KIND_FILE});
+    g->list->members.push_back(pack_member{NOTICE_FILE_NAME, NOTICE_FILE_NAME,
+                                           keep_text(g->list, source), &g->list->current,
+                                           entry.size, KIND_FILE});
     return true;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform.h"
+#include "stub_names.h"
 
 #include <cstdint>
 #include <memory>
@@ -9,7 +10,8 @@
 #include <vector>
 
 struct pack_member {
-    const char *name; // as stored: parts joined by the archive's separator
+    const char *name;   // parts joined by the archive's separator, as the packer reads them
+    const char *stored; // the bytes the record carries: `name` itself unless converted
     // The file whose bytes a file member carries, in `folder`; null for a directory.
     const char *source;
     const platform_folder *folder;
@@ -33,6 +35,7 @@ struct gather_settings {
     std::string directory; // PATHs are found relative to it; empty: the current one
     std::string notice;    // stored as NOTICE_FILE_NAME when not empty
     char separator;        // between the parts of a stored name
+    name_storing names;    // how the stub packed for takes names
     bool follow_links;
     // The file being built, when it exists already: it is never packed into itself.
     bool has_output;

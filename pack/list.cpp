@@ -3,6 +3,7 @@
 #include "archive_reader.h"
 #include "archive_walk.h"
 #include "pack_messages.h"
+#include "stub_names.h"
 
 #include <cstdio>
 
@@ -14,28 +15,38 @@ struct member_counts {
     int64_t data_bytes;
 };
 
+struct listing {
+    name_storing names;
+    member_counts counts;
+};
+
 bool print_member(const member_record *record, int64_t, FILE *, void *context) {
-    member_counts *counts = static_cast<member_counts *>(context);
+    listing *l = static_cast<listing *>(context);
     int32_t data_size = member_data_size(record);
-    std::printf("%c %10ld %s\n", record->kind, static_cast<long>(data_size), record->name);
+    std::printf("%c %10ld %s\n", record->kind, static_cast<long>(data_size),
+                shown_name(l->names, record->name).c_str());
     if (record->kind == KIND_DIRECTORY)
-        ++counts->directories;
+        ++l->counts.directories;
     else
-        ++counts->files;
-    counts->data_bytes += data_size;
+        ++l->counts.files;
+    l->counts.data_bytes += data_size;
     return true;
 }
 
 } // namespace
 
-int run_list(const char *path) {
+int run_list(const char *path, int codepage) {
     int64_t file_size = 0;
     FILE *archive = open_checked_archive(path, &file_size);
     if (archive == nullptr)
         return 1;
-    member_counts counts = {0, 0, 0};
+    listing l = {};
+    if (!names_of_archive(archive, path, codepage, &l.names)) {
+        std::fclose(archive);
+        return 1;
+    }
     int members = 0;
-    bool whole = walk_archive(archive, path, file_size, print_member, &counts, &members);
+    bool whole = walk_archive(archive, path, file_size, l.names.rules, print_member, &l, &members);
     std::fclose(archive);
     if (!whole)
         return 1;
@@ -43,6 +54,7 @@ int run_list(const char *path) {
         report_error("'%s' holds no members; the extractor would find no files to extract", path);
         return 1;
     }
+    const member_counts &counts = l.counts;
     std::printf("%d %s: %d %s, %d %s, %lld data bytes\n", members,
                 members == 1 ? "member" : "members", counts.directories,
                 counts.directories == 1 ? "directory" : "directories", counts.files,

@@ -3,11 +3,13 @@
 #include "list.h"
 #include "pack.h"
 #include "pack_messages.h"
+#include "platform.h"
 #include "stub_location.h"
 
 #include <cstdio>
 
 int main(int argc, char **argv) {
+    platform_utf8_arguments(&argc, &argv);
     pack_options options;
     std::string problem;
     if (!parse_command_line(argc, argv, &options, &problem)) {
@@ -25,7 +27,7 @@ int main(int argc, char **argv) {
     case ACTION_TARGETS:
         return run_list_targets();
     case ACTION_LIST:
-        return run_list(options.listed.c_str());
+        return run_list(options.listed.c_str(), options.codepage);
     case ACTION_EXTRACT:
         return run_extract(options);
     case ACTION_PACK:

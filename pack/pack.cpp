@@ -2,11 +2,13 @@
 
 #include "archive_reader.h"
 #include "archive_writer.h"
+#include "codepage.h"
 #include "gather.h"
 #include "output_buffer.h"
 #include "pack_messages.h"
 #include "platform.h"
 #include "stub_location.h"
+#include "stub_names.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -36,7 +38,7 @@ bool read_stub(const std::string &path, std::string *image) {
         report_stub_too_large(path, static_cast<long long>(entry.size));
         return false;
     }
-    FILE *stub = std::fopen(path.c_str(), "rb");
+    FILE *stub = platform_open(path.c_str(), "rb");
     if (stub == nullptr) {
         report_error("can't read the stub '%s': %s", path.c_str(), std::strerror(errno));
         return false;
@@ -62,11 +64,11 @@ bool read_stub(const std::string &path, std::string *image) {
     return true;
 }
 
-// Windows programs start with "MZ" and take '\\' between name parts.
+// Windows programs take '\\' between name parts.
 char choose_separator(const pack_options &options, const std::string &stub_image) {
     if (options.separator != 0)
         return options.separator;
-    return stub_image.compare(0, 2, "MZ") == 0 ? '\\' : '/';
+    return stub_name_rules(stub_image.data(), stub_image.size()) == NAME_RULES_WINDOWS ? '\\' : '/';
 }
 
 // A POSIX stub takes a backslash as part of a name: for "a\b" it creates one
@@ -140,7 +142,8 @@ bool copy_file_member(output_buffer *out, const std::string &output, const pack_
 
 bool put_record(output_buffer *out, const pack_member &member) {
     unsigned char bytes[RECORD_SIZE];
-    return encode_new_record(member.kind, member.name, static_cast<int32_t>(member.size), bytes) &&
+    return encode_new_record(member.kind, member.stored, static_cast<int32_t>(member.size),
+                             bytes) &&
            output_put(out, bytes, sizeof bytes);
 }
 
@@ -206,16 +209,33 @@ bool write_output(const std::string &output, const std::string &stub_image,
         ok = false;
     }
     if (!ok)
-        std::remove(temp_path);
+        platform_remove(temp_path);
     platform_remove_on_interrupt(nullptr);
     return ok;
 }
 
-bool gather_for(const pack_options &options, char separator, member_list *list) {
+// Names are stored in a code page only for a Windows stub; for any other
+// they stay the bytes the file system gave.
+bool choose_name_storing(const pack_options &options, const std::string &stub_image,
+                         name_storing *names) {
+    names->rules = stub_name_rules(stub_image.data(), stub_image.size());
+    names->codepage = options.codepage != 0 ? options.codepage : DEFAULT_CODEPAGE;
+    if (names->rules == NAME_RULES_POSIX && options.codepage != 0) {
+        report_error("--codepage is for a Windows stub; names for this stub stay as they are");
+        return false;
+    }
+    return true;
+}
+
+bool gather_for(const pack_options &options, const std::string &stub_image, member_list *list) {
+    // Nothing is open yet: release_members must find nothing to close.
+    list->inputs = platform_folder{"", -1};
     gather_settings settings;
+    if (!choose_name_storing(options, stub_image, &settings.names))
+        return false;
     settings.directory = options.directory;
     settings.notice = options.notice;
-    settings.separator = separator;
+    settings.separator = choose_separator(options, stub_image);
     settings.follow_links = options.follow_links;
     settings.has_output = platform_entry_status(options.output.c_str(), true, &settings.output) &&
                           settings.output.kind == PLATFORM_ENTRY_FILE;
@@ -242,8 +262,7 @@ int run_pack(const pack_options &options) {
     warn_about_separator(options, stub_image);
     member_list list;
     int64_t data_total = 0;
-    if (!gather_for(options, choose_separator(options, stub_image), &list) ||
-        !check_total_size(list.members, &data_total)) {
+    if (!gather_for(options, stub_image, &list) || !check_total_size(list.members, &data_total)) {
         release_members(&list);
         return 1;
     }

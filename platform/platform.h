@@ -51,8 +51,25 @@ bool platform_exists(const char *path);
 // Creates one directory level with the default rights; the outcome is not reported.
 void platform_make_directory(const char *path);
 
+// Which names a file system keeps for itself beyond the common rules: Windows
+// opens device names such as CON or AUX in every folder.
+enum name_rules {
+    NAME_RULES_POSIX,
+    NAME_RULES_WINDOWS,
+};
+
+// The name rules of the system this program runs on.
+name_rules platform_name_rules();
+
+// True when the file opened as `file` is a file on disk, not a device or a
+// pipe that its name reached. Always true on POSIX.
+bool platform_is_disk_file(FILE *file);
+
 // Shows the text file `path` on the console, below what was printed so far,
-// and returns when it is shown. Failures show nothing.
+// and returns when it is shown. Failures show nothing. On Windows the command
+// interpreter's type shows it: the one COMSPEC names when that is an absolute
+// path to an existing file, otherwise the system folder's cmd.exe, never one
+// found in the current folder.
 void platform_show_text_file(const char *path);
 
 // Formatted printing on standard output. On Windows it goes through the C
@@ -63,6 +80,16 @@ void platform_print(const char *format, va_list arguments);
 void platform_format(char *text, size_t size, const char *format, ...);
 
 // What the packer needs from the file system. The stub never calls these.
+// Paths and names are UTF-8 on Windows too, where they go through the
+// wide-character calls; on POSIX they are the bytes the system gives.
+
+// Replaces the arguments with their UTF-8 form where the runtime gives them
+// in another encoding (Windows); elsewhere leaves them as they are.
+void platform_utf8_arguments(int *argc, char ***argv);
+
+// fopen and remove for the packer's paths.
+FILE *platform_open(const char *path, const char *mode);
+bool platform_remove(const char *path);
 
 // The full path of the running program's file; false when the system can't
 // tell or it does not fit in `room` bytes.
@@ -154,3 +181,10 @@ bool platform_make_ordinary(const char *path);
 // Creates one directory level. False, with errno set, when it can't; a
 // directory already there counts as made.
 bool platform_create_directory(const char *path);
+// Converts the NUL-terminated UTF-8 `text` into Windows code page `codepage`
+// (or a name in that code page back to UTF-8) into `out`, `room` bytes, NUL
+// included. False when `text` is not valid in its encoding, when a character
+// has no equivalent (nothing is replaced or approximated), or when the result
+// does not fit.
+bool platform_utf8_to_codepage(int codepage, const char *text, char *out, size_t room);
+bool platform_codepage_to_utf8(int codepage, const char *text, char *out, size_t room);

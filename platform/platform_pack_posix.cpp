@@ -12,8 +12,20 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <iconv.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+
+void platform_utf8_arguments(int *, char ***) {}
+
+FILE *platform_open(const char *path, const char *mode) {
+    return std::fopen(path, mode);
+}
+
+bool platform_remove(const char *path) {
+    return std::remove(path) == 0;
+}
 
 bool platform_own_program_file(char *path, size_t room) {
     if (room == 0)
@@ -220,6 +232,51 @@ bool platform_create_directory(const char *path) {
         return true;
     errno = make_error;
     return false;
+}
+
+// One converter per direction, kept for the next name: most runs convert
+// every name into the same code page.
+struct codepage_converter {
+    iconv_t handle;
+    int codepage;
+};
+
+static iconv_t converter_for(codepage_converter *kept, int codepage, bool to_codepage) {
+    if (kept->handle != reinterpret_cast<iconv_t>(-1) && kept->codepage == codepage)
+        return kept->handle;
+    if (kept->handle != reinterpret_cast<iconv_t>(-1))
+        iconv_close(kept->handle);
+    std::string name = "CP" + std::to_string(codepage);
+    kept->handle =
+        to_codepage ? iconv_open(name.c_str(), "UTF-8") : iconv_open("UTF-8", name.c_str());
+    kept->codepage = codepage;
+    return kept->handle;
+}
+
+// Without //TRANSLIT, the C library's iconv refuses a character the target
+// lacks instead of approximating it.
+static bool convert(iconv_t converter, const char *text, char *out, size_t room) {
+    if (converter == reinterpret_cast<iconv_t>(-1) || room == 0)
+        return false;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    char *in = const_cast<char *>(text);
+    size_t in_left = std::strlen(text);
+    char *at = out;
+    size_t out_left = room - 1;
+    bool ok = iconv(converter, &in, &in_left, &at, &out_left) == 0 && in_left == 0 &&
+              iconv(converter, nullptr, nullptr, &at, &out_left) == 0;
+    *at = '\0';
+    return ok;
+}
+
+bool platform_utf8_to_codepage(int codepage, const char *text, char *out, size_t room) {
+    static codepage_converter kept = {reinterpret_cast<iconv_t>(-1), 0};
+    return convert(converter_for(&kept, codepage, true), text, out, room);
+}
+
+bool platform_codepage_to_utf8(int codepage, const char *text, char *out, size_t room) {
+    static codepage_converter kept = {reinterpret_cast<iconv_t>(-1), 0};
+    return convert(converter_for(&kept, codepage, false), text, out, room);
 }
 
 #endif

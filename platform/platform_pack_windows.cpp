@@ -11,23 +11,60 @@
 #include <direct.h>
 #include <fcntl.h>
 #include <io.h>
+#include <string>
 #include <sys/stat.h>
+#include <vector>
 #include <windows.h>
 
-bool platform_own_program_file(char *path, size_t room) {
-    if (room == 0)
+// After windows.h, which it builds on.
+#include <shellapi.h>
+
+// The UTF-16 form of `text` in code page `codepage`; empty on a byte that
+// means no character there.
+static std::wstring to_wide(UINT codepage, const char *text) {
+    int length = MultiByteToWideChar(codepage, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(codepage, MB_ERR_INVALID_CHARS, text, -1, &wide[0], length);
+    return wide;
+}
+
+// The UTF-8 form of the wide `text`; false on a lone surrogate, which no
+// UTF-8 name can carry.
+static bool to_utf8(const wchar_t *text, std::string *out) {
+    int length =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 0)
         return false;
-    DWORD length = GetModuleFileNameA(nullptr, path, static_cast<DWORD>(room));
-    if (length == 0 || length >= room)
-        return false;
-    path[length] = '\0';
+    out->assign(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, &(*out)[0], length, nullptr,
+                        nullptr);
+    out->resize(static_cast<size_t>(length - 1));
     return true;
+}
+
+// Copies `text` into `out` (`room` bytes) when it fits with its NUL.
+static bool copy_fitting(const std::string &text, char *out, size_t room) {
+    if (text.size() >= room)
+        return false;
+    std::memcpy(out, text.c_str(), text.size() + 1);
+    return true;
+}
+
+bool platform_own_program_file(char *path, size_t room) {
+    wchar_t wide[MAX_PATH + 1];
+    DWORD length = GetModuleFileNameW(nullptr, wide, MAX_PATH + 1);
+    std::string own;
+    if (length == 0 || length >= MAX_PATH + 1 || !to_utf8(wide, &own))
+        return false;
+    return copy_fitting(own, path, room);
 }
 
 // Volume serial and file index name one file or directory, whatever path
 // reached it.
-static void read_file_identity(const char *path, platform_entry *entry) {
-    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+static void read_file_identity(const wchar_t *path, platform_entry *entry) {
+    HANDLE handle = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return;
@@ -42,7 +79,8 @@ static void read_file_identity(const char *path, platform_entry *entry) {
 
 bool platform_entry_status(const char *path, bool follow_links, platform_entry *entry) {
     *entry = platform_entry{PLATFORM_ENTRY_MISSING, 0, 0, 0, 0};
-    DWORD attributes = GetFileAttributesA(path);
+    std::wstring wide = to_wide(CP_UTF8, path);
+    DWORD attributes = wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         entry->error_number = ENOENT;
         return false;
@@ -52,7 +90,7 @@ bool platform_entry_status(const char *path, bool follow_links, platform_entry *
         return true;
     }
     struct _stati64 status;
-    if (_stati64(path, &status) != 0) {
+    if (_wstati64(wide.c_str(), &status) != 0) {
         entry->error_number = errno;
         return false;
     }
@@ -63,7 +101,7 @@ bool platform_entry_status(const char *path, bool follow_links, platform_entry *
     else
         entry->kind = PLATFORM_ENTRY_OTHER;
     entry->size = static_cast<int64_t>(status.st_size);
-    read_file_identity(path, entry);
+    read_file_identity(wide.c_str(), entry);
     return true;
 }
 
@@ -90,7 +128,8 @@ bool platform_open_folder(const char *path, platform_folder *folder) {
     folder->descriptor = -1;
     if (path[0] == '\0')
         return true;
-    DWORD attributes = GetFileAttributesA(path);
+    std::wstring wide = to_wide(CP_UTF8, path);
+    DWORD attributes = wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         errno = ENOENT;
         return false;
@@ -106,7 +145,7 @@ void platform_close_folder(platform_folder *) {}
 
 bool platform_entry_status_in(const platform_folder *folder, const char *relative,
                               bool follow_links, platform_entry *entry) {
-    char path[MAX_PATH + 1];
+    char path[MAX_PATH * 3 + 1];
     if (!path_in_folder(folder, relative, path, sizeof path)) {
         *entry = platform_entry{PLATFORM_ENTRY_MISSING, 0, 0, 0, ENAMETOOLONG};
         return false;
@@ -114,31 +153,43 @@ bool platform_entry_status_in(const platform_folder *folder, const char *relativ
     return platform_entry_status(path, follow_links, entry);
 }
 
-bool platform_list_directory_in(const platform_folder *folder, const char *relative,
-                                void (*visit)(const char *name, void *context), void *context) {
-    char path[MAX_PATH + 1];
-    char pattern[MAX_PATH + 1];
-    if (!path_in_folder(folder, relative, path, sizeof path))
-        return false;
-    if (std::snprintf(pattern, sizeof pattern, "%s\\*", path) >= static_cast<int>(sizeof pattern)) {
-        errno = ENAMETOOLONG;
+// Names come through the wide-character calls, whatever the system's 8-bit
+// code page, and go on as UTF-8.
+static bool list_directory(const char *path, void (*visit)(const char *name, void *context),
+                           void *context) {
+    std::wstring pattern = to_wide(CP_UTF8, path);
+    if (pattern.empty()) {
+        errno = EILSEQ;
         return false;
     }
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
+    pattern.resize(pattern.size() - 1);
+    pattern += L"\\*";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         errno = EACCES;
         return false;
     }
+    bool names_whole = true;
     do {
-        if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0)
-            visit(found.cFileName, context);
-    } while (FindNextFileA(search, &found));
-    bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+        std::string name;
+        if (!to_utf8(found.cFileName, &name))
+            names_whole = false;
+        else if (name != "." && name != "..")
+            visit(name.c_str(), context);
+    } while (names_whole && FindNextFileW(search, &found));
+    bool complete = names_whole && GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(search);
     if (!complete)
-        errno = EIO;
+        errno = names_whole ? EIO : EILSEQ;
     return complete;
+}
+
+bool platform_list_directory_in(const platform_folder *folder, const char *relative,
+                                void (*visit)(const char *name, void *context), void *context) {
+    char path[MAX_PATH * 3 + 1];
+    return path_in_folder(folder, relative, path, sizeof path) &&
+           list_directory(path, visit, context);
 }
 
 static int errno_from_last_error() {
@@ -163,8 +214,13 @@ static int errno_from_last_error() {
 // Opened with FILE_SHARE_DELETE, so the Ctrl-C handler, which runs on its own
 // thread while the file is still open, can remove it.
 static FILE *open_removable_for_writing(const char *path, DWORD disposition) {
-    HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::wstring wide = to_wide(CP_UTF8, path);
+    if (wide.empty()) {
+        errno = EILSEQ;
+        return nullptr;
+    }
+    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         errno = errno_from_last_error();
         return nullptr;
@@ -172,24 +228,29 @@ static FILE *open_removable_for_writing(const char *path, DWORD disposition) {
     int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
     if (descriptor < 0) {
         CloseHandle(handle);
-        DeleteFileA(path);
+        DeleteFileW(wide.c_str());
         errno = EMFILE;
         return nullptr;
     }
     FILE *file = _fdopen(descriptor, "wb");
     if (file == nullptr) {
         _close(descriptor);
-        DeleteFileA(path);
+        DeleteFileW(wide.c_str());
         errno = EMFILE;
     }
     return file;
 }
 
 int platform_open_input_in(const platform_folder *folder, const char *relative) {
-    char path[MAX_PATH + 1];
+    char path[MAX_PATH * 3 + 1];
     if (!path_in_folder(folder, relative, path, sizeof path))
         return -1;
-    return _open(path, _O_RDONLY | _O_BINARY);
+    std::wstring wide = to_wide(CP_UTF8, path);
+    if (wide.empty()) {
+        errno = EILSEQ;
+        return -1;
+    }
+    return _wopen(wide.c_str(), _O_RDONLY | _O_BINARY);
 }
 
 long platform_read_input(int input, void *bytes, size_t size) {
@@ -202,35 +263,79 @@ void platform_close_input(int input) {
 }
 
 FILE *platform_create_temp_file(const char *near_path, char *temp_path, size_t room) {
-    char folder[MAX_PATH + 1];
-    const char *cut = std::strrchr(near_path, '\\');
-    const char *slash = std::strrchr(near_path, '/');
-    if (slash != nullptr && (cut == nullptr || slash > cut))
-        cut = slash;
-    int length = cut == nullptr ? 0 : static_cast<int>(cut - near_path + 1);
-    if (length > MAX_PATH || room < MAX_PATH + 1) {
+    std::string folder(near_path);
+    size_t cut = folder.find_last_of("\\/");
+    folder = cut == std::string::npos ? std::string(".") : folder.substr(0, cut + 1);
+    std::wstring wide_folder = to_wide(CP_UTF8, folder.c_str());
+    wchar_t wide_temp[MAX_PATH + 1];
+    if (wide_folder.empty() || wide_folder.size() > MAX_PATH - 14) {
         errno = ENAMETOOLONG;
         return nullptr;
     }
-    if (length == 0)
-        std::strcpy(folder, ".");
-    else
-        std::snprintf(folder, sizeof folder, "%.*s", length, near_path);
-    if (GetTempFileNameA(folder, "sfx", 0, temp_path) == 0) {
+    std::string temp;
+    if (GetTempFileNameW(wide_folder.c_str(), L"sfx", 0, wide_temp) == 0) {
         errno = EACCES;
+        return nullptr;
+    }
+    if (!to_utf8(wide_temp, &temp) || !copy_fitting(temp, temp_path, room)) {
+        DeleteFileW(wide_temp);
+        errno = ENAMETOOLONG;
         return nullptr;
     }
     FILE *file = open_removable_for_writing(temp_path, TRUNCATE_EXISTING);
     if (file == nullptr)
-        DeleteFileA(temp_path);
+        DeleteFileW(wide_temp);
     return file;
 }
 
 bool platform_replace_file(const char *from, const char *to) {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0)
+    std::wstring wide_from = to_wide(CP_UTF8, from), wide_to = to_wide(CP_UTF8, to);
+    if (wide_from.empty() || wide_to.empty()) {
+        errno = EILSEQ;
+        return false;
+    }
+    if (MoveFileExW(wide_from.c_str(), wide_to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0)
         return true;
     errno = errno_from_last_error();
     return false;
+}
+
+FILE *platform_open(const char *path, const char *mode) {
+    std::wstring wide_path = to_wide(CP_UTF8, path), wide_mode = to_wide(CP_UTF8, mode);
+    if (wide_path.empty() || wide_mode.empty()) {
+        errno = EILSEQ;
+        return nullptr;
+    }
+    return _wfopen(wide_path.c_str(), wide_mode.c_str());
+}
+
+bool platform_remove(const char *path) {
+    std::wstring wide = to_wide(CP_UTF8, path);
+    return !wide.empty() && _wremove(wide.c_str()) == 0;
+}
+
+// The runtime's own arguments are in the 8-bit code page, which can't hold
+// every name; the wide command line can.
+void platform_utf8_arguments(int *argc, char ***argv) {
+    static std::vector<std::string> arguments;
+    static std::vector<char *> pointers;
+    int count = 0;
+    wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr)
+        return;
+    arguments.assign(static_cast<size_t>(count), std::string());
+    bool whole = true;
+    for (int i = 0; i < count; ++i)
+        whole = whole && to_utf8(wide[i], &arguments[static_cast<size_t>(i)]);
+    LocalFree(wide);
+    if (!whole)
+        return;
+    pointers.clear();
+    for (std::string &argument : arguments)
+        pointers.push_back(&argument[0]);
+    pointers.push_back(nullptr);
+    *argc = count;
+    *argv = pointers.data();
 }
 
 // Windows runs any file whose name ends in .exe; there is no mode to set.
@@ -243,7 +348,7 @@ bool platform_is_terminal(FILE *stream) {
 }
 
 // Read by the console handler, which runs on a thread of its own.
-static char interrupt_path[MAX_PATH + 1];
+static wchar_t interrupt_path[MAX_PATH + 1];
 static volatile LONG interrupt_path_set;
 
 // Returning FALSE hands the event on to the default handler, which ends the
@@ -251,18 +356,18 @@ static volatile LONG interrupt_path_set;
 static BOOL WINAPI remove_on_console_event(DWORD event) {
     if ((event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) &&
         interrupt_path_set)
-        DeleteFileA(interrupt_path);
+        DeleteFileW(interrupt_path);
     return FALSE;
 }
 
 void platform_remove_on_interrupt(const char *path) {
     static bool caught;
     InterlockedExchange(&interrupt_path_set, 0);
-    if (path == nullptr || std::strlen(path) >= sizeof interrupt_path)
+    if (path == nullptr || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1,
+                                               interrupt_path, MAX_PATH + 1) <= 0)
         return;
     if (!caught)
         caught = SetConsoleCtrlHandler(remove_on_console_event, TRUE) != 0;
-    std::memcpy(interrupt_path, path, std::strlen(path) + 1);
     InterlockedExchange(&interrupt_path_set, 1);
 }
 
@@ -272,16 +377,42 @@ bool platform_make_ordinary(const char *) {
 }
 
 bool platform_create_directory(const char *path) {
-    if (_mkdir(path) == 0)
+    std::wstring wide = to_wide(CP_UTF8, path);
+    if (wide.empty()) {
+        errno = EILSEQ;
+        return false;
+    }
+    if (_wmkdir(wide.c_str()) == 0)
         return true;
     int make_error = errno;
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesW(wide.c_str());
     if (make_error == EEXIST && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
             FILE_ATTRIBUTE_DIRECTORY)
         return true;
     errno = make_error;
     return false;
+}
+
+bool platform_utf8_to_codepage(int codepage, const char *text, char *out, size_t room) {
+    std::wstring wide = to_wide(CP_UTF8, text);
+    if (wide.empty() || room == 0)
+        return false;
+    // No best fit: a character the code page lacks is refused, never turned
+    // into a look-alike such as 'a' for 'ā'.
+    BOOL used_default = FALSE;
+    int length =
+        WideCharToMultiByte(static_cast<UINT>(codepage), WC_NO_BEST_FIT_CHARS, wide.c_str(), -1,
+                            out, static_cast<int>(room), nullptr, &used_default);
+    return length > 0 && !used_default;
+}
+
+bool platform_codepage_to_utf8(int codepage, const char *text, char *out, size_t room) {
+    std::wstring wide = to_wide(static_cast<UINT>(codepage), text);
+    if (wide.empty() || room == 0)
+        return false;
+    return WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, out, static_cast<int>(room), nullptr,
+                               nullptr) > 0;
 }
 
 #endif

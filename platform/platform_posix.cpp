@@ -244,6 +244,16 @@ void platform_make_directory(const char *path) {
     mkdir(path, 0777);
 }
 
+name_rules platform_name_rules() {
+    return NAME_RULES_POSIX;
+}
+
+// A name that stays in the folder reaches a device or a pipe only where the
+// user put one, like any other file of theirs.
+bool platform_is_disk_file(FILE *) {
+    return true;
+}
+
 // POSIX has no interpreter with a type command: copy the bytes ourselves,
 // unchanged, so no shell ever sees a command line.
 void platform_show_text_file(const char *path) {

@@ -136,18 +136,79 @@ void platform_make_directory(const char *path) {
     _mkdir(path);
 }
 
+name_rules platform_name_rules() {
+    return NAME_RULES_WINDOWS;
+}
+
+// A second line behind the device names the record judging refuses: whatever
+// name reached something other than a disk file, it is not written to.
+bool platform_is_disk_file(FILE *file) {
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
+}
+
+static bool is_existing_file(const char *path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// A drive letter with its root ("C:\\"), or a network path ("\\\\server").
+static bool is_absolute_path(const char *path) {
+    bool letter = (path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z');
+    if (letter && path[1] == ':' && (path[2] == '\\' || path[2] == '/'))
+        return true;
+    return (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
+}
+
+// IMPORTANT SECURITY NOTE: the current folder holds what the archive just
+// extracted, so a cmd.exe there must never run. A relative COMSPEC, or none,
+// would have the runtime look there first.
+static bool find_interpreter(char *path, size_t room) {
+    const char *named = std::getenv("COMSPEC");
+    if (named != nullptr && is_absolute_path(named) && std::strlen(named) < room &&
+        is_existing_file(named)) {
+        std::strcpy(path, named);
+        return true;
+    }
+    static const char CMD_NAME[] = "\\cmd.exe";
+    UINT length = GetSystemDirectoryA(path, static_cast<UINT>(room));
+    if (length == 0 || length + sizeof CMD_NAME > room)
+        return false;
+    std::strcat(path, CMD_NAME);
+    return true;
+}
+
 // The command interpreter's own type command shows the text, so it appears
-// exactly as the user's console shows any text file.
+// exactly as the user's console shows any text file. It writes to the same
+// console or pipe as the stub and is waited for; its result is not looked at.
 void platform_show_text_file(const char *path) {
-    static const char TYPE_COMMAND[] = "type ";
-    char command[sizeof TYPE_COMMAND + MAX_PATH];
+    char interpreter[MAX_PATH + 1];
+    if (!find_interpreter(interpreter, sizeof interpreter))
+        return;
+    static const char TYPE_ARGUMENTS[] = "\" /c type ";
+    char command[1 + sizeof interpreter + sizeof TYPE_ARGUMENTS + MAX_PATH];
     if (std::strlen(path) >= MAX_PATH)
         return;
-    std::strcpy(command, TYPE_COMMAND);
+    std::strcpy(command, "\"");
+    std::strcat(command, interpreter);
+    std::strcat(command, TYPE_ARGUMENTS);
     std::strcat(command, path);
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process;
     // What the interpreter writes must come after everything printed so far.
     std::fflush(stdout);
-    std::system(command);
+    if (!CreateProcessA(interpreter, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
 }
 
 // __ms_vfprintf is the runtime DLL's vfprintf; the plain name would pull in

@@ -117,13 +117,95 @@ TEST(LengthTrailer, FilesShorterThanTheTrailerFail) {
 TEST(ContainedName, TellsNamesThatStayInsideFromOthers) {
     const char *inside[] = {"a",   "a/b",  "a\\b", "..a", "a..",  "a/..b/c", ".",
                             "./a", "ab:c", ". ",   "a. ", "...a", ".a."};
-    const char *outside[] = {"/a",   "\\a",  "C:a",          "z:\\a",  "..",
-                             "../a", "a/..", "a\\..\\..\\b", "a/../b", "a:b",
-                             ".. ",  "...",  "a\\. .\\b",    " ..",    "a/.. /b"};
+    const char *outside[] = {"/a",        "\\a",          "C:a",     "z:\\a", "..",  "../a",
+                             "a/..",      "a\\..\\..\\b", "a/../b",  "a:b",   ".. ", "...",
+                             "a\\. .\\b", " ..",          "a/.. /b", "1:x",   " :x", "\xe9:x"};
     for (const char *name : inside)
         EXPECT_TRUE(is_contained_name(name)) << name;
     for (const char *name : outside)
         EXPECT_FALSE(is_contained_name(name)) << name;
+}
+
+// The name rules of both platforms side by side: what every stub refuses,
+// and what only the Windows one refuses because Windows opens a device there.
+TEST(JudgeName, VerdictsUnderPosixAndWindowsRules) {
+    struct name_case {
+        const char *name;
+        record_verdict posix;
+        record_verdict windows;
+    };
+    const record_verdict G = RECORD_GOOD, DEVICE = RECORD_DEVICE_NAME;
+    const name_case cases[] = {
+        {"readme.txt", G, G},
+        {"", RECORD_BAD_NAME, RECORD_BAD_NAME},
+        // Devices in any part, letter case, extension, trailing dots or blanks.
+        {"CON", G, DEVICE},
+        {"con.txt", G, DEVICE},
+        {"sub\\nul", G, DEVICE},
+        {"sub/Nul/x", G, DEVICE},
+        {"Aux .c", G, DEVICE},
+        {"aux.c", G, DEVICE},
+        {"prn...", G, DEVICE},
+        {"nul  ", G, DEVICE},
+        {"NUL.tar.gz", G, DEVICE},
+        {"con:stream", G, DEVICE},
+        {"COM0", G, DEVICE},
+        {"com9.log", G, DEVICE},
+        {"LPT1", G, DEVICE},
+        {"lpt0", G, DEVICE},
+        {"COM\xb9", G, DEVICE},
+        {"lpt\xb2.txt", G, DEVICE},
+        {"COM\xb3", G, DEVICE},
+        {"COM\xc2\xb9", G, DEVICE},
+        {"CONIN$", G, DEVICE},
+        {"conout$.x", G, DEVICE},
+        // Near misses are plain names.
+        {"console", G, G},
+        {"nul_", G, G},
+        {" con", G, G},
+        {"acon", G, G},
+        {"COM", G, G},
+        {"COM10", G, G},
+        {"LPT\xb4", G, G},
+        {"COM\xb9\xb9", G, G},
+        {"CONIN", G, G},
+        {"CONOUT$$", G, G},
+        {"xcom1.txt", G, G},
+        {"a.con", G, G},
+        // A second byte ':' is a drive, whatever the first byte.
+        {"1:x", RECORD_UNSAFE_NAME, RECORD_UNSAFE_NAME},
+        {" :x", RECORD_UNSAFE_NAME, RECORD_UNSAFE_NAME},
+        {"c:", RECORD_UNSAFE_NAME, RECORD_UNSAFE_NAME},
+        {"ab:c", G, G},
+        // Control bytes anywhere, before any other rule.
+        {"a\x01", RECORD_CONTROL_NAME, RECORD_CONTROL_NAME},
+        {"line\nfake", RECORD_CONTROL_NAME, RECORD_CONTROL_NAME},
+        {"x\x1b]0;title\x07", RECORD_CONTROL_NAME, RECORD_CONTROL_NAME},
+        {"tab\tname", RECORD_CONTROL_NAME, RECORD_CONTROL_NAME},
+        {"sub/\x1f", RECORD_CONTROL_NAME, RECORD_CONTROL_NAME},
+        {"del\x7f", RECORD_CONTROL_NAME, RECORD_CONTROL_NAME},
+        {"../\r", RECORD_CONTROL_NAME, RECORD_CONTROL_NAME},
+        {"caf\xe9 \xa0\xff", G, G},
+    };
+    for (const name_case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(c.name)));
+        EXPECT_EQ(judge_member_name(c.name, NAME_RULES_POSIX), c.posix);
+        EXPECT_EQ(judge_member_name(c.name, NAME_RULES_WINDOWS), c.windows);
+    }
+}
+
+// The whole record goes through the same name rules, after the check value
+// and the kind and before the size.
+TEST(JudgeName, RecordVerdictsFollowTheNameRules) {
+    member_record record = {KIND_FILE, "aux.c", 10, RECORD_MAGIC};
+    EXPECT_EQ(judge_member_record(&record, 10, NAME_RULES_POSIX), RECORD_GOOD);
+    EXPECT_EQ(judge_member_record(&record, 10, NAME_RULES_WINDOWS), RECORD_DEVICE_NAME);
+    EXPECT_EQ(judge_member_record(&record, 9, NAME_RULES_POSIX), RECORD_BAD_SIZE);
+    record.kind = KIND_DIRECTORY;
+    std::strcpy(record.name, "dir\x1b[2J");
+    EXPECT_EQ(judge_member_record(&record, 0, NAME_RULES_POSIX), RECORD_CONTROL_NAME);
+    record.magic = RECORD_MAGIC + 1;
+    EXPECT_EQ(judge_member_record(&record, 0, NAME_RULES_WINDOWS), RECORD_BAD_MAGIC);
 }
 
 } // namespace

@@ -158,4 +158,49 @@ TEST(HostileArchive, MembersCannotCreateLinks) {
     }
 }
 
+// Names that would fake console lines, hide text or retitle the terminal when
+// printed, and names whose second byte is ':' (a drive on Windows, whatever
+// the first byte), are bad records before anything is printed or created.
+// Names that are devices only on Windows stay plain files here.
+TEST(HostileArchive, ControlBytesAndDrivesAreBadDeviceNamesAreFiles) {
+    struct name_case {
+        std::string name;
+        bool refused;
+    };
+    const name_case cases[] = {
+        {"fake\nFile : OTHER.EXE", true},
+        {"back\b\b\b\bspace", true},
+        {"x\x1b]0;title\x07", true},
+        {"clear\x1b[2J", true},
+        {"cr\rx", true},
+        {"sub/tab\tx", true},
+        {"del\x7f", true},
+        {"\x01", true},
+        {"1:x", true},
+        {" :x", true},
+        {".:x", true},
+        {"aux.c", false},
+        {"CON", false},
+        {"com1", false},
+        {"nul.txt", false},
+    };
+    for (const name_case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.name));
+        run_place place;
+        write_raw_setup(place.run, record_bytes('f', "first.txt", 1) + "1" +
+                                       record_bytes('f', c.name, 4) + "data");
+
+        program_run run = run_setup(place.run);
+
+        std::string first = file_line("first.txt", figure("0.0"));
+        if (c.refused) {
+            EXPECT_EQ(run.output, FILE_LINE + first + BAD_RECORD);
+            EXPECT_EQ(list_tree(place.outer.path), with_run_prefix({"first.txt", "setup.exe"}));
+        } else {
+            EXPECT_EQ(run.output, FILE_LINE + first + file_line(c.name, figure("0.0")) + SEPARATOR);
+            EXPECT_EQ(read_file(place.run + "/" + c.name), "data");
+        }
+    }
+}
+
 } // namespace

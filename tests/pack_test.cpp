@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -132,6 +133,112 @@ TEST(Pack, LayoutMatchesTheIndependentWriterByteForByte) {
         struct stat status;
         ASSERT_EQ(stat((folder / "setup.exe").c_str(), &status), 0);
         EXPECT_EQ(status.st_mode & 07777, 0755u);
+    }
+}
+
+// For a Windows stub names are stored in its code page, the way its system's
+// 8-bit calls read them; -l shows them converted back. For any other stub the
+// bytes stay as the file system gave them.
+TEST(Pack, NamesAreStoredInTheCodePageOfAWindowsStub) {
+    struct codepage_case {
+        std::string stub;
+        std::vector<std::string> options;
+        std::string name;   // as on disk, UTF-8
+        std::string stored; // the record's name bytes
+    };
+    const std::string windows = "MZ" + patterned_data(300, 6);
+    const std::string plain = "#!stub" + patterned_data(100, 5);
+    const codepage_case cases[] = {
+        {windows, {}, "caf\xc3\xa9.txt", "caf\xe9.txt"},
+        {windows, {"--codepage", "1252"}, "\xe2\x82\xac", "\x80"},
+        {windows, {"--codepage=850"}, "caf\xc3\xa9.txt", "caf\x82.txt"},
+        {windows, {"--codepage=CP1251"}, "\xd0\x9c\xd0\xb8\xd1\x80", "\xcc\xe8\xf0"},
+        {windows, {"--codepage=1253"}, "\xce\xb1", "\xe1"},
+        {windows, {"--codepage=866"}, "\xd0\x9c", "\x8c"},
+        {windows, {"--codepage=932"}, "\xe8\xa1\xa8.txt", "\x95\x5c.txt"},
+        {windows, {"--codepage=936"}, "\xe4\xb8\xad", "\xd6\xd0"},
+        {windows, {"--codepage=949"}, "\xed\x95\x9c", "\xc7\xd1"},
+        {windows, {"--codepage=950"}, "\xe4\xb8\xad", "\xa4\xa4"},
+        {plain, {}, "caf\xc3\xa9.txt", "caf\xc3\xa9.txt"},
+        {plain, {}, "caf\xe9.txt", "caf\xe9.txt"},
+    };
+    for (const codepage_case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.name) + " " + testing::PrintToString(c.options));
+        temp_folder folder;
+        write_file(folder / "stub.bin", c.stub);
+        make_folder(folder / "src");
+        write_file(folder / ("src/" + c.name), "data");
+        std::vector<std::string> arguments{"-s", "stub.bin", "-o", "setup.exe", "-C", "src"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        arguments.push_back(".");
+
+        program_run pack = run_pack(arguments, folder.path);
+
+        ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+        std::string image = read_file(folder / "setup.exe");
+        ASSERT_EQ(image.size(), ARCHIVE_START + RECORD_SIZE + 4 + TRAILER_SIZE);
+        EXPECT_EQ(image.substr(ARCHIVE_START + RECORD_NAME_OFFSET, c.stored.size() + 1),
+                  c.stored + '\0');
+
+        std::vector<std::string> listing{"-l", "setup.exe"};
+        listing.insert(listing.end(), c.options.begin(), c.options.end());
+        program_run list = run_pack(listing, folder.path);
+        EXPECT_EQ(list.output, "f          4 " + c.name +
+                                   "\n1 member: 0 directories, 1 file, "
+                                   "4 data bytes\n");
+        EXPECT_EQ(list.exit_status, 0) << list.errors;
+    }
+
+    // The stored name must fit the record, not the UTF-8 one: 376 bytes of
+    // Japanese in UTF-8 are 251 in code page 932.
+    temp_folder folder;
+    write_file(folder / "stub.bin", windows);
+    std::string outer, inner;
+    for (int i = 0; i < 80; ++i)
+        outer += "\xe3\x81\x82";
+    for (int i = 0; i < 45; ++i)
+        inner += "\xe3\x81\x82";
+    make_tree(folder.path,
+              {{"src/", ""}, {"src/" + outer + "/", ""}, {"src/" + outer + "/" + inner, "x"}});
+    program_run pack = run_pack(
+        {"-s", "stub.bin", "-o", "setup.exe", "--codepage=932", "-C", "src", "."}, folder.path);
+    ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+    std::string stored = read_file(folder / "setup.exe").substr(ARCHIVE_START + RECORD_SIZE + 1);
+    EXPECT_EQ(std::strlen(stored.c_str()), 251u);
+}
+
+// -l judges a file by the rules of the stub in front of it: a device name is
+// a bad record behind a Windows stub, a plain name behind any other; bytes
+// the code page gives no meaning are shown as escapes.
+TEST(Pack, ListJudgesByTheRulesOfTheStubInFront) {
+    struct list_case {
+        std::string stub;
+        std::string name;
+        std::string output;
+        std::string message;
+    };
+    const std::string windows = "MZ" + patterned_data(300, 6);
+    const list_case cases[] = {
+        {windows, "aux.c", "", "(name holds a device name)"},
+        {"#!stub", "aux.c", "f          0 aux.c\n", ""},
+        {windows, "a\x81\xe9", "f          0 a\\x81\\xE9\n", ""},
+        {"#!stub", "x\x1b[2J", "", "(name holds a control byte)"},
+    };
+    for (const list_case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.name));
+        temp_folder folder;
+        write_raw_setup(folder.path, record_bytes('f', c.name, 0), 0, "setup.exe", &c.stub);
+
+        program_run list = run_pack({"-l", "setup.exe"}, folder.path);
+
+        if (c.message.empty()) {
+            EXPECT_EQ(list.output, c.output + "1 member: 0 directories, 1 file, 0 data bytes\n");
+            EXPECT_EQ(list.exit_status, 0) << list.errors;
+        } else {
+            EXPECT_EQ(list.output, "");
+            EXPECT_NE(list.errors.find(c.message), std::string::npos) << list.errors;
+            EXPECT_EQ(list.exit_status, 1);
+        }
     }
 }
 
@@ -269,6 +376,67 @@ TEST(Pack, RefusalsLeaveNoOutputBehind) {
          [](const std::string &src) { make_folder(src + "/emptydir"); },
          {"-C", "src/emptydir", "."},
          "nothing to pack"},
+        {"control byte for a POSIX stub",
+         [](const std::string &src) { write_file(src + "/bell\x07", "x"); },
+         {"-C", "src", "."},
+         "'bell\x07' would be refused by the extractor: name holds a control byte"},
+        {"code page for a POSIX stub",
+         nullptr,
+         {"--codepage", "1252", "-C", "src", "."},
+         "--codepage is for a Windows stub"},
+        // For a Windows stub: names Windows can't create, or the code page can't hold.
+        {"character the default code page lacks",
+         [](const std::string &src) { write_file(src + "/\xc4\x81.txt", "x"); },
+         {"-s", "win.stub", "-C", "src", "."},
+         "'src/\xc4\x81.txt' holds '\xc4\x81' (U+0101), which code page 1252 can't hold"},
+        {"character the chosen code page lacks",
+         [](const std::string &src) { write_file(src + "/caf\xc3\xa9.txt", "x"); },
+         {"-s", "win.stub", "--codepage=cp1251", "-C", "src", "."},
+         "'src/caf\xc3\xa9.txt' holds '\xc3\xa9' (U+00E9), which code page 1251 can't hold"},
+        {"name that is not UTF-8",
+         [](const std::string &src) { write_file(src + "/caf\xe9.txt", "x"); },
+         {"-s", "win.stub", "-C", "src", "."},
+         "'src/caf\xe9.txt' is not valid UTF-8"},
+        {"device name",
+         [](const std::string &src) { write_file(src + "/con.txt", "x"); },
+         {"-s", "win.stub", "-C", "src", "."},
+         "'src/con.txt': 'con.txt' is a device name on Windows"},
+        {"device name as a folder",
+         [](const std::string &src) {
+             make_tree(src, {{"Aux /", ""}, {"Aux /a", "x"}});
+         },
+         {"-s", "win.stub", "-C", "src", "."},
+         "'src/Aux ': 'Aux ' is a device name on Windows"},
+        {"device name with a superscript digit",
+         [](const std::string &src) { write_file(src + "/com\xc2\xb9", "x"); },
+         {"-s", "win.stub", "-C", "src", "."},
+         "'com\xc2\xb9' is a device name on Windows"},
+        {"reserved character",
+         [](const std::string &src) { write_file(src + "/what?", "x"); },
+         {"-s", "win.stub", "-C", "src", "."},
+         "'src/what?' holds '?', which Windows does not take in names"},
+        {"colon",
+         [](const std::string &src) { write_file(src + "/a:b", "x"); },
+         {"-s", "win.stub", "-C", "src", "."},
+         "'src/a:b' holds ':'"},
+        {"control character",
+         [](const std::string &src) { write_file(src + "/tab\tx", "x"); },
+         {"-s", "win.stub", "-C", "src", "."},
+         "'src/tab\tx' holds a control character"},
+        {"C1 control character",
+         [](const std::string &src) { write_file(src + "/c1\xc2\x81", "x"); },
+         {"-s", "win.stub", "-C", "src", "."},
+         "holds a control character"},
+        {"part ending in a dot",
+         [](const std::string &src) {
+             make_tree(src, {{"dir./", ""}, {"dir./a", "x"}});
+         },
+         {"-s", "win.stub", "-C", "src", "."},
+         "'src/dir.': the part 'dir.' ends in a dot or a blank"},
+        {"part ending in a blank",
+         [](const std::string &src) { write_file(src + "/name ", "x"); },
+         {"-s", "win.stub", "-C", "src", "."},
+         "the part 'name ' ends in a dot or a blank"},
     };
     for (const refusal &c : cases) {
         SCOPED_TRACE(c.what);
@@ -276,6 +444,7 @@ TEST(Pack, RefusalsLeaveNoOutputBehind) {
         make_folder(folder / "src");
         make_tree(folder / "src", {{"top.txt", "top"}});
         write_file(folder / "notice.txt", "n");
+        write_file(folder / "win.stub", "MZ" + patterned_data(200));
         make_folder(folder / "out");
         write_file(folder / "out/setup.exe", "old");
         if (c.prepare)
@@ -587,6 +756,10 @@ TEST(Pack, HelpVersionAndCommandLineMistakes) {
         {"--target"},
         {"--target", "win32", "--target", "win64", "-o", "setup.exe", "a.txt"},
         {"-x", "setup.exe", "--target", "win32"},
+        {"--codepage=65001", "-o", "setup.exe", "a.txt"},
+        {"--codepage", "cp", "-o", "setup.exe", "a.txt"},
+        {"--codepage=1252x", "-o", "setup.exe", "a.txt"},
+        {"--codepage"},
     };
     for (const std::vector<std::string> &arguments : mistakes) {
         SCOPED_TRACE(testing::PrintToString(arguments));

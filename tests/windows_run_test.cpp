@@ -279,6 +279,117 @@ TEST(WindowsPack, SameFileAsTheLinuxPackerAndExtractsTheTree) {
         EXPECT_TRUE(read_file(target / file.first) == file.second) << file.first;
 }
 
+// Names packed by sfxpack for a Windows stub are stored in code page 1252 and
+// come out as they were on the packing machine. Wine reads 8-bit names in the
+// code page of its locale, 1252 under the C locales the tests run in.
+TEST(WindowsRun, NamesPackedInTheCodePageComeOutAsTheyWere) {
+    // UTF-8 on disk here, and as stored in code page 1252.
+    const std::string cafe = "caf\xc3\xa9.txt", cafe_stored = "caf\xe9.txt";
+    const std::string naive = "na\xc3\xafve", naive_stored = "na\xefve";
+    const std::string euro = "\xc3\x9c"
+                             "ber \xe2\x82\xac.txt",
+                      euro_stored = "\xdc"
+                                    "ber \x80.txt";
+    temp_folder folder;
+    ASSERT_EQ(mkdir((folder / "src").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((folder / ("src/" + naive)).c_str(), 0755), 0);
+    write_file(folder / ("src/" + cafe), "1");
+    write_file(folder / ("src/" + naive + "/" + euro), "2");
+    ASSERT_EQ(mkdir((folder / "run").c_str(), 0755), 0);
+    // Without the preload meant for Wine, which a sanitized packer refuses.
+    program_run pack =
+        run_program("/usr/bin/env",
+                    {"env", "-u", "LD_PRELOAD", SFXPACK_PATH, "-s", windows_program("sfxstub.exe"),
+                     "-o", folder / "run/setup.exe", "-C", "src", "."},
+                    folder.path);
+    ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+
+    program_run run = run_in_cmd(folder / "run", "setup.exe");
+
+    EXPECT_EQ(run.output,
+              FILE_LINE +
+                  crlf(file_line(cafe_stored, figure("0.0")) + directory_line(naive_stored) +
+                       file_line(naive_stored + "\\" + euro_stored, figure("0.0")) + SEPARATOR));
+    EXPECT_EQ(list_tree(folder / "run"),
+              (std::vector<std::string>{cafe, naive + "/", naive + "/" + euro, "setup.exe"}));
+    EXPECT_EQ(read_file(folder / ("run/" + naive + "/" + euro)), "2");
+}
+
+// The console text of every figure a member of `size` bytes shows.
+std::string figures_for(size_t size) {
+    std::string figures;
+    for (size_t done = 0; done < size; done += COPY_CHUNK) {
+        char share[16];
+        std::snprintf(share, sizeof share, "%03.1f", static_cast<double>(done) * 100.0 / size);
+        figures += figure(share);
+    }
+    return figures;
+}
+
+// A cmd.exe extracted into the folder is never the one that shows the notice,
+// however COMSPEC is set. The planted one is a copy of the stub: run, it would
+// print its "File :" line.
+TEST(WindowsRun, NoticeNeverRunsAnInterpreterFromTheFolder) {
+    struct comspec_case {
+        const char *what;
+        std::string setting; // cmd text before starting setup.exe
+    };
+    const comspec_case cases[] = {
+        {"as the system sets it", ""},
+        {"unset", "set COMSPEC=&& "},
+        {"relative", "set COMSPEC=cmd.exe&& "},
+        {"relative with a folder", "set COMSPEC=.\\cmd.exe&& "},
+        {"absolute but missing", "set COMSPEC=C:\\nowhere\\cmd.exe&& "},
+    };
+    const std::string planted = windows_stub_image();
+    const std::string notice = "the notice\r\n";
+    for (const comspec_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_folder folder;
+        write_windows_setup(folder.path,
+                            {file_member("cmd.exe", planted), file_member("_setup_.txt", notice)});
+
+        program_run run = run_in_cmd(folder.path, c.setting + "setup.exe");
+
+        EXPECT_EQ(run.output, FILE_LINE +
+                                  crlf(file_line("cmd.exe", figures_for(planted.size())) +
+                                       file_line("_setup_.txt", figure("0.0"))) +
+                                  WINDOWS_SEPARATOR + notice);
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(read_file(folder / "cmd.exe"), planted);
+    }
+}
+
+// Names Windows opens as devices, or as another drive, are bad records: the
+// run stops before the member is printed or anything is written, so no data
+// goes to a serial port, a printer or the console.
+TEST(WindowsRun, DeviceAndDriveNamesAreBadRecords) {
+    struct name_case {
+        std::string name;
+        char kind;
+    };
+    const name_case cases[] = {
+        {"AUX", 'f'},    {"com1", 'f'},      {"con.txt", 'f'},      {"sub\\nul", 'f'},
+        {"Aux .c", 'f'}, {"LPT1.log.", 'f'}, {"COM\xb9", 'f'},      {"CONOUT$", 'f'},
+        {"nul:s", 'f'},  {"prn  ", 'f'},     {"lpt\xb2", 'f'},      {"nul", 'd'},
+        {"1:x", 'f'},    {" :x", 'd'},       {"x\x1b[2Jname", 'f'}, {"cr\rx", 'f'},
+    };
+    for (const name_case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.name) + " " + c.kind);
+        temp_folder folder;
+        write_raw_windows_setup(folder.path, record_bytes('d', "sub", 0) +
+                                                 record_bytes(c.kind, c.name, 4) + "data" +
+                                                 record_bytes('f', "after.txt", 1) + "a");
+
+        program_run run = run_in_cmd(folder.path, "setup.exe");
+
+        EXPECT_EQ(run.output,
+                  FILE_LINE + crlf(directory_line("sub")) + "!!!Error, bad file record.\r\n");
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"setup.exe", "sub/"}));
+    }
+}
+
 bool under_ci() {
     const char *ci = std::getenv("CI");
     return ci != nullptr && *ci != '\0' && std::strcmp(ci, "false") != 0 &&

@@ -1,0 +1,113 @@
+#include "stub_names.h"
+
+#include "archive_reader.h"
+#include "archive_writer.h"
+#include "codepage.h"
+#include "pack_messages.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Characters no Windows name may hold, beside the control characters.
+const char WINDOWS_RESERVED_CHARACTERS[] = "<>:\"|?*\\/";
+
+// Control characters: bytes 0x01-0x1F and 0x7F, and U+0080-U+009F in UTF-8.
+// Windows code pages differ on whether those last ones exist at all.
+bool holds_control_character(const std::string &part) {
+    for (size_t i = 0; i < part.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(part[i]);
+        if (c < 0x20 || c == 0x7F)
+            return true;
+        if (c == 0xC2 && i + 1 < part.size() && static_cast<unsigned char>(part[i + 1]) <= 0x9F)
+            return true;
+    }
+    return false;
+}
+
+// Windows can't create what these name, or creates something else.
+bool check_windows_part(const std::string &part, const std::string &source) {
+    if (holds_control_character(part)) {
+        report_error("'%s' holds a control character, which Windows does not take in names",
+                     source.c_str());
+        return false;
+    }
+    size_t reserved = part.find_first_of(WINDOWS_RESERVED_CHARACTERS);
+    if (reserved != std::string::npos) {
+        report_error("'%s' holds '%c', which Windows does not take in names", source.c_str(),
+                     part[reserved]);
+        return false;
+    }
+    if (holds_device_name(part.c_str())) {
+        report_error("'%s': '%s' is a device name on Windows (CON, PRN, AUX, NUL, COM0-COM9, "
+                     "LPT0-LPT9, CONIN$, CONOUT$, with any extension)",
+                     source.c_str(), part.c_str());
+        return false;
+    }
+    if (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
+        report_error("'%s': the part '%s' ends in a dot or a blank, which Windows drops",
+                     source.c_str(), part.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool convert_for_windows(int codepage, const std::string &name, const std::string &source,
+                         std::string *stored) {
+    if (name_to_codepage(codepage, name, stored))
+        return true;
+    std::string lacking = first_character_lacking(codepage, name);
+    if (lacking.empty())
+        report_error("'%s' is not valid UTF-8, so it can't be converted to code page %d",
+                     source.c_str(), codepage);
+    else
+        report_error("'%s' holds %s, which code page %d can't hold (see --codepage)",
+                     source.c_str(), lacking.c_str(), codepage);
+    return false;
+}
+
+} // namespace
+
+name_rules stub_name_rules(const char *image, size_t size) {
+    return size >= 2 && image[0] == 'M' && image[1] == 'Z' ? NAME_RULES_WINDOWS : NAME_RULES_POSIX;
+}
+
+bool make_stored_name(const name_storing &storing, const std::vector<std::string> &parts,
+                      const std::string &name, const std::string &source, std::string *stored) {
+    *stored = name;
+    if (storing.rules == NAME_RULES_WINDOWS) {
+        for (const std::string &part : parts)
+            if (!check_windows_part(part, source))
+                return false;
+        if (!convert_for_windows(storing.codepage, name, source, stored))
+            return false;
+    }
+    if (stored->size() > LONGEST_MEMBER_NAME) {
+        report_error("'%s' is %zu bytes long as stored; a stored name holds at most %zu bytes",
+                     name.c_str(), stored->size(), LONGEST_MEMBER_NAME);
+        return false;
+    }
+    record_verdict verdict = judge_member_name(stored->c_str(), storing.rules);
+    if (verdict != RECORD_GOOD) {
+        report_error("'%s' would be refused by the extractor: %s", name.c_str(),
+                     describe_record_verdict(verdict));
+        return false;
+    }
+    return true;
+}
+
+std::string shown_name(const name_storing &storing, const char *stored) {
+    std::string shown;
+    if (storing.rules == NAME_RULES_POSIX)
+        return stored;
+    if (name_from_codepage(storing.codepage, stored, &shown))
+        return shown;
+    for (const char *at = stored; *at != '\0'; ++at) {
+        unsigned char c = static_cast<unsigned char>(*at);
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+        shown += c < 0x80 ? std::string(1, *at) : std::string(escaped);
+    }
+    return shown;
+}

@@ -1,0 +1,31 @@
+// Member names as the stub a file is packed for will take them.
+#pragma once
+
+#include "platform.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// The name rules of the stub whose image starts with the `size` bytes at
+// `image`: Windows programs start with "MZ", anything else is taken as POSIX.
+name_rules stub_name_rules(const char *image, size_t size);
+
+// How names are stored for the stub being packed for.
+struct name_storing {
+    name_rules rules;
+    int codepage; // Windows rules: names are stored in this code page
+};
+
+// The bytes stored for a member whose name has the UTF-8 `parts`, joined by
+// `separator` into `name`; `source` is the path it was found under, for
+// messages. For a Windows stub the name must be one Windows can create and is
+// converted to the code page; for a POSIX stub its bytes stay as they are.
+// Either way it must fit the record and pass the stub's own judging. False,
+// after a message naming the path, when it can't be stored.
+bool make_stored_name(const name_storing &storing, const std::vector<std::string> &parts,
+                      const std::string &name, const std::string &source, std::string *stored);
+
+// A stored name as sfxpack shows it: converted back to UTF-8 for a Windows
+// stub, with bytes that mean nothing in the code page shown as \xNN.
+std::string shown_name(const name_storing &storing, const char *stored);
