@@ -103,6 +103,58 @@ TEST(ExtractFiles, RoundTripForTheCrossBuiltWindowsStubs) {
     }
 }
 
+// Names behind a Windows stub are stored in its code page and come back as
+// the UTF-8 names they were packed from; a stored name that means nothing in
+// the code page is reported and passed over, and the run ends with 1.
+TEST(ExtractFiles, NamesComeBackFromTheCodePage) {
+    struct codepage_case {
+        std::vector<std::string> codepage_options;
+        std::string name; // UTF-8, on disk before packing and after extracting
+    };
+    const codepage_case cases[] = {
+        {{}, "caf\xc3\xa9.txt"},
+        {{"--codepage", "1251"}, "\xd0\xbf\xd1\x80\xd0\xb8.txt"},
+        {{"--codepage", "932"}, "\xe8\xa1\xa8\xe7\xa4\xba.txt"},
+    };
+    for (const codepage_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        extract_place place;
+        make_folder(place.outer / "src");
+        write_file(place.outer / ("src/" + c.name), "named");
+        write_file(place.outer / "stub.bin", "MZ" + patterned_data(100, 3));
+        std::vector<std::string> pack_arguments = {"-s", "stub.bin", "-o", "setup.exe",
+                                                   "-C", "src",      "."};
+        pack_arguments.insert(pack_arguments.end(), c.codepage_options.begin(),
+                              c.codepage_options.end());
+        program_run pack = run_pack(pack_arguments, place.outer.path);
+        ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+        std::vector<std::string> extract_arguments = {"-x", "setup.exe", "-C", "out"};
+        extract_arguments.insert(extract_arguments.end(), c.codepage_options.begin(),
+                                 c.codepage_options.end());
+
+        program_run extract = run_pack(extract_arguments, place.outer.path);
+
+        EXPECT_EQ(extract.exit_status, 0) << extract.errors;
+        EXPECT_EQ(list_tree(place.out), (std::vector<std::string>{c.name}));
+        EXPECT_EQ(read_file(place.out + "/" + c.name), "named");
+    }
+    {
+        SCOPED_TRACE("a byte without meaning in code page 1252");
+        extract_place place;
+        std::string stub = "MZ" + patterned_data(100, 3);
+        write_raw_setup(place.outer.path,
+                        record_bytes('f', "bad\x81.txt", 1) + "b" + record_bytes('f', "ok.txt", 2) +
+                            "ok",
+                        0, "setup.exe", &stub);
+
+        program_run extract = run_pack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+
+        EXPECT_EQ(extract.exit_status, 1);
+        EXPECT_NE(extract.errors.find("bad\\x81.txt"), std::string::npos) << extract.errors;
+        EXPECT_EQ(list_tree(place.out), (std::vector<std::string>{"ok.txt"}));
+    }
+}
+
 // Without -C the members land in the current folder; without -v nothing is
 // printed. A member replaces an existing file as the stub's does, but as a
 // new file with the usual rights: another hard link to the old one keeps its
