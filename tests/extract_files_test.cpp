@@ -1,6 +1,7 @@
 // sfxpack -x: recreating the members of a self-extracting file without running
 // its stub, judged by the stub's own rules, never writing outside the chosen
 // folder, and with an exit status that says whether every member came out whole.
+#include "sfxpack_run.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -9,16 +10,6 @@
 #include <unistd.h>
 
 namespace {
-
-program_run run_pack(const std::vector<std::string> &arguments, const std::string &folder) {
-    std::vector<std::string> all{"sfxpack"};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return run_program(SFXPACK_PATH, all, folder);
-}
-
-void make_folder(const std::string &path) {
-    ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
-}
 
 // A folder `out` to extract into, inside a temporary folder that also holds
 // the archive, so that listing the temporary folder shows anything written

@@ -1,6 +1,7 @@
 // The real sfxpack program: what it builds (checked against the independent
 // writer and by running the real stub on it), what it refuses, and how it
 // lists a file the way the stub walks it.
+#include "sfxpack_run.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -14,16 +15,6 @@
 namespace {
 
 const std::string FILE_LINE = "File : ./SETUP.EXE\n";
-
-program_run run_pack(const std::vector<std::string> &arguments, const std::string &folder) {
-    std::vector<std::string> all{"sfxpack"};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return run_program(SFXPACK_PATH, all, folder);
-}
-
-void make_folder(const std::string &path) {
-    ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
-}
 
 // Files to create, given as relative names: a name ending in '/' is a folder.
 void make_tree(const std::string &root,

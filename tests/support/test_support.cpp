@@ -217,3 +217,7 @@ std::string file_line(const std::string &name, const std::string &figures) {
 }
 
 const std::string SEPARATOR = std::string(79, '-') + "\n";
+
+void make_folder(const std::string &path) {
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
+}

@@ -79,3 +79,6 @@ std::string file_line(const std::string &name, const std::string &figures);
 
 // The separator that closes a run without error.
 extern const std::string SEPARATOR;
+
+// Makes the folder `path` (one level), failing the test when it can't.
+void make_folder(const std::string &path);
