@@ -5,11 +5,26 @@
 #include <cstdarg>
 #include <cstdio>
 
+// Writes a text and puts it on the console at once, after any held text.
 static void say(const char *format, ...) {
     va_list arguments;
     va_start(arguments, format);
     platform_print(format, arguments);
     va_end(arguments);
+    std::fflush(stdout);
+}
+
+// Writes a text of a member's line and holds it in the stream's buffer until
+// the program next waits for the archive (show_held_text) or says something
+// else: a line of small members then costs no console write of its own.
+static void say_held(const char *format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    platform_print(format, arguments);
+    va_end(arguments);
+}
+
+void show_held_text() {
     std::fflush(stdout);
 }
 
@@ -39,30 +54,33 @@ void report_bad_record() {
 }
 
 void report_directory_start(const char *name) {
-    say("Directory  : %s", name);
+    say_held("Directory  : %s", name);
 }
 
 void report_directory_done() {
-    say(", done\n");
+    say_held(", done\n");
 }
 
 void report_file_start(const char *name) {
-    say("Extracting : %s ", name);
+    say_held("Extracting : %s ", name);
 }
 
 // The share taken before this chunk, right-aligned in five columns, then the
 // cursor goes back seven columns so the next figure overwrites this one.
+// The first figure of a member is always 0.0, so it needs no formatting.
 void report_progress(int32_t total, int32_t remaining) {
-    double share = (static_cast<double>(total) - remaining) * 100.0 / total;
-    char figure[8];
-    platform_format(figure, sizeof figure, "%03.1f", share);
-    say("%5s %%\b\b\b\b\b\b\b", figure);
+    char figure[8] = "0.0";
+    if (remaining != total) {
+        double share = (static_cast<double>(total) - remaining) * 100.0 / total;
+        platform_format(figure, sizeof figure, "%03.1f", share);
+    }
+    say_held("%5s %%\b\b\b\b\b\b\b", figure);
 }
 
 // The backspace and the eight characters after it cover the blank after the
 // name and the whole figure field.
 void report_file_done() {
-    say("\b, done  \n");
+    say_held("\b, done  \n");
 }
 
 void report_file_failed() {

@@ -1,6 +1,9 @@
 // Every text the extractor writes to the console, one function per message.
-// Each piece is flushed as soon as it is written: the progress figure is
-// redrawn in place and must be seen before the next chunk is read.
+// Messages go out as soon as they are written. The texts of a member's line
+// (its name, progress figures, done text) are held until the program next
+// reads the archive, so a progress figure is on the console before the chunk
+// it announces is read, and the lines of small members read ahead together go
+// out in one write.
 #pragma once
 
 #include <cstdint>
@@ -23,3 +26,6 @@ void report_create_failed();
 void report_write_failed();
 
 void report_separator();
+
+// Puts the held texts on the console.
+void show_held_text();

@@ -12,25 +12,26 @@ static member_result output_directory(const member_record *record) {
     return MEMBER_DONE;
 }
 
-// Copies `total` bytes from `archive` to `out`, one read, one write and one
-// progress figure per chunk.
-static member_result copy_member_data(FILE *archive, FILE *out, int32_t total, char *copy_buffer) {
+// Copies `total` bytes from `archive` to `out` in chunks of COPY_CHUNK bytes,
+// at most one read, one write and one progress figure per chunk.
+static member_result copy_member_data(archive_input *archive, FILE *out, int32_t total) {
     int32_t remaining = total;
     while (remaining != 0) {
         report_progress(total, remaining);
-        size_t chunk = static_cast<size_t>(remaining < COPY_CHUNK ? remaining : COPY_CHUNK);
+        size_t length = static_cast<size_t>(remaining < COPY_CHUNK ? remaining : COPY_CHUNK);
         // The size was judged against the file's length, so a short read
         // means the device failed or the file changed under us.
-        if (std::fread(copy_buffer, 1, chunk, archive) != chunk)
+        const char *chunk = take_member_chunk(archive, length);
+        if (chunk == nullptr)
             return MEMBER_DATA_MISSING;
-        remaining -= static_cast<int32_t>(chunk);
-        if (std::fwrite(copy_buffer, 1, chunk, out) != chunk)
+        remaining -= static_cast<int32_t>(length);
+        if (std::fwrite(chunk, 1, length, out) != length)
             return MEMBER_NOT_WRITTEN;
     }
     return MEMBER_DONE;
 }
 
-static member_result output_file(const member_record *record, FILE *archive, char *copy_buffer) {
+static member_result output_file(const member_record *record, archive_input *archive) {
     report_file_start(record->name);
     FILE *out = platform_open_member(record->name);
     // A name that reached a device or a pipe must not get the member's data.
@@ -46,7 +47,7 @@ static member_result output_file(const member_record *record, FILE *archive, cha
     // Whole chunks go straight to the file; the stream's own buffer would only
     // add a copy and hide a full disk until the close.
     std::setvbuf(out, nullptr, _IONBF, 0);
-    member_result result = copy_member_data(archive, out, record->size, copy_buffer);
+    member_result result = copy_member_data(archive, out, record->size);
     if (!platform_close_member(out) && result == MEMBER_DONE)
         result = MEMBER_NOT_WRITTEN;
     if (result == MEMBER_DONE) {
@@ -63,8 +64,8 @@ static member_result output_file(const member_record *record, FILE *archive, cha
     return result;
 }
 
-member_result output_member(const member_record *record, FILE *archive, char *copy_buffer) {
+member_result output_member(const member_record *record, archive_input *archive) {
     if (record->kind == KIND_DIRECTORY)
         return output_directory(record);
-    return output_file(record, archive, copy_buffer);
+    return output_file(record, archive);
 }

@@ -2,6 +2,7 @@
 // reports it on one console line.
 #pragma once
 
+#include "archive_input.h"
 #include "member_record.h"
 
 #include <cstdio>
@@ -14,7 +15,6 @@ enum member_result {
 };
 
 // Handles a good record. `archive` stands just after the record; for a file
-// member exactly `size` bytes are consumed through `copy_buffer` (COPY_CHUNK
-// bytes). Every outcome but MEMBER_DONE has been reported on the console and
-// ends the walk.
-member_result output_member(const member_record *record, FILE *archive, char *copy_buffer);
+// member exactly `size` bytes are taken from it. Every outcome but MEMBER_DONE has been reported on
+// the console and ends the walk.
+member_result output_member(const member_record *record, archive_input *archive);

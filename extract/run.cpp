@@ -28,10 +28,11 @@ static char *make_program_path(const char *start_name) {
 void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags *flags) {
     if (!seek_archive_start(archive))
         return;
+    archive_input input = start_archive_input(archive, copy_buffer);
     int64_t record_offset = ARCHIVE_START;
     member_record record;
     for (;;) {
-        record_read_result read = read_member_record(archive, &record);
+        record_read_result read = take_member_record(&input, &record);
         if (read == RECORD_END)
             return;
         flags->record_seen = true;
@@ -43,7 +44,7 @@ void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags
             flags->error = true;
             return;
         }
-        if (output_member(&record, archive, copy_buffer) != MEMBER_DONE) {
+        if (output_member(&record, &input) != MEMBER_DONE) {
             flags->error = true;
             return;
         }
@@ -101,8 +102,8 @@ int run_extractor(int argc, char **argv) {
         report_open_failed();
         flags.error = true;
     } else {
-        // Every read is a record or a whole chunk: going through the stream's
-        // own buffer would only split each chunk into two reads and a copy.
+        // The copy buffer does the reading ahead: the stream's own buffer
+        // would only split each chunk into two reads and a copy.
         std::setvbuf(archive, nullptr, _IONBF, 0);
         extract_archive(archive, path, copy_buffer, &flags);
         std::fclose(archive);
