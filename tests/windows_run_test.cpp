@@ -170,6 +170,21 @@ TEST(WindowsRun, StartNameIsUpperCasedAndOpensTheFile) {
     }
 }
 
+// Started as pack.com, the stub looks for PACK.COM.EXE. Another archive of
+// that name beside it must not be extracted: the stub only reads the file it
+// runs from, and a name that leads elsewhere is a file it could not open.
+TEST(WindowsRun, NameLeadingToAnotherArchiveIsNotOpened) {
+    temp_folder folder;
+    write_windows_setup(folder.path, {file_member("mine.txt", "m")}, "pack.com");
+    write_windows_setup(folder.path, {file_member("other.txt", "o")}, "pack.com.exe");
+
+    program_run run = run_in_cmd(folder.path, "pack.com");
+
+    EXPECT_EQ(run.output, "File : PACK.COM.EXE\r\n!!!Error, file could not be opened.\r\n");
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"pack.com", "pack.com.exe"}));
+}
+
 // The program's full path as Windows names it on Wine's root drive, upper-cased.
 std::string shown_windows_path(const std::string &unix_path) {
     std::string shown = "Z:" + unix_path;
