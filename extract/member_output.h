@@ -15,6 +15,6 @@ enum member_result {
 };
 
 // Handles a good record. `archive` stands just after the record; for a file
-// member exactly `size` bytes are taken from it. Every outcome but MEMBER_DONE has been reported on
-// the console and ends the walk.
+// member exactly `size` bytes are taken from it. Every outcome but MEMBER_DONE
+// has been reported on the console and ends the walk.
 member_result output_member(const member_record *record, archive_input *archive);

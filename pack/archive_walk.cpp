@@ -1,7 +1,6 @@
 #include "archive_walk.h"
 
 #include "archive_reader.h"
-#include "codepage.h"
 #include "pack_messages.h"
 #include "platform.h"
 
@@ -63,9 +62,8 @@ FILE *open_checked_archive(const char *path, int64_t *file_size) {
 bool names_of_archive(FILE *archive, const char *path, int codepage, name_storing *names) {
     char start[2] = {0, 0};
     bool read = std::fseek(archive, 0, SEEK_SET) == 0 && std::fread(start, 1, 2, archive) == 2;
-    names->rules = read ? stub_name_rules(start, sizeof start) : NAME_RULES_POSIX;
-    names->codepage = codepage != 0 ? codepage : DEFAULT_CODEPAGE;
-    if (names->rules == NAME_RULES_POSIX && codepage != 0) {
+    name_rules rules = read ? stub_name_rules(start, sizeof start) : NAME_RULES_POSIX;
+    if (!choose_name_storing(rules, codepage, names)) {
         report_error("--codepage is for a file with a Windows stub; '%s' has another", path);
         return false;
     }

@@ -18,8 +18,6 @@ namespace {
 // Bytes moved by one read and one write while a member's data is copied.
 constexpr size_t EXTRACT_CHUNK = 256 * 1024;
 
-typedef std::vector<std::string> name_parts;
-
 struct extractor {
     std::string root; // the extraction folder ending in '/', or empty for the current one
     bool verbose;
@@ -59,18 +57,8 @@ bool local_name_parts(const name_storing &names, const char *stored, name_parts 
     }
 }
 
-std::string join_parts(const name_parts &parts, size_t count) {
-    std::string joined;
-    for (size_t i = 0; i < count; ++i) {
-        if (i > 0)
-            joined += '/';
-        joined += parts[i];
-    }
-    return joined;
-}
-
 std::string local_path(const extractor &x, const name_parts &parts, size_t count) {
-    std::string path = x.root + join_parts(parts, count);
+    std::string path = x.root + join_parts(parts, count, '/');
     return path.empty() ? "." : path;
 }
 
@@ -163,7 +151,7 @@ bool may_create_file(const extractor &x, const std::string &path) {
 // within the length a folder entry may have, whatever the member's name.
 std::string temporary_near(const extractor &x, const name_parts &parts) {
     size_t folder_parts = parts.empty() ? 0 : parts.size() - 1;
-    std::string folder = x.root + join_parts(parts, folder_parts);
+    std::string folder = x.root + join_parts(parts, folder_parts, '/');
     if (folder_parts > 0)
         folder += '/';
     return folder + ".sfxpack-part";
@@ -234,7 +222,7 @@ bool extract_member(const member_record *record, int64_t, FILE *archive, void *c
         return true;
     }
     if (x->verbose) {
-        std::string shown = parts.empty() ? "." : join_parts(parts, parts.size());
+        std::string shown = parts.empty() ? "." : join_parts(parts, parts.size(), '/');
         std::printf("%s%s\n", shown.c_str(), record->kind == KIND_DIRECTORY ? "/" : "");
     }
     if (!make_parents(*x, parts)) {

@@ -10,9 +10,6 @@
 
 namespace {
 
-// A stored name split into its parts; the separator is added only on output.
-typedef std::vector<std::string> name_parts;
-
 struct open_directory {
     platform_entry entry;
     std::string source;
@@ -38,16 +35,6 @@ const char *keep_text(member_list *list, const std::string &text) {
     std::memcpy(kept, text.c_str(), need);
     list->block_used += need;
     return kept;
-}
-
-std::string join_parts(const name_parts &parts, size_t count, char separator) {
-    std::string joined;
-    for (size_t i = 0; i < count; ++i) {
-        if (i > 0)
-            joined += separator;
-        joined += parts[i];
-    }
-    return joined;
 }
 
 // The path of `relative` in the folder `base`, as messages show it.

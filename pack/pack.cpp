@@ -2,7 +2,6 @@
 
 #include "archive_reader.h"
 #include "archive_writer.h"
-#include "codepage.h"
 #include "gather.h"
 #include "output_buffer.h"
 #include "pack_messages.h"
@@ -65,16 +64,16 @@ bool read_stub(const std::string &path, std::string *image) {
 }
 
 // Windows programs take '\\' between name parts.
-char choose_separator(const pack_options &options, const std::string &stub_image) {
+char choose_separator(const pack_options &options, name_rules rules) {
     if (options.separator != 0)
         return options.separator;
-    return stub_name_rules(stub_image.data(), stub_image.size()) == NAME_RULES_WINDOWS ? '\\' : '/';
+    return rules == NAME_RULES_WINDOWS ? '\\' : '/';
 }
 
 // A POSIX stub takes a backslash as part of a name: for "a\b" it creates one
 // file of that name where the user expects a folder "a".
-void warn_about_separator(const pack_options &options, const std::string &stub_image) {
-    if (options.separator == '\\' && stub_image.compare(0, 2, "MZ") != 0)
+void warn_about_separator(const pack_options &options, name_rules rules) {
+    if (options.separator == '\\' && rules != NAME_RULES_WINDOWS)
         report_warning("the stub is not a Windows program: with --separator=\\ it creates "
                        "files whose names hold '\\' instead of folders");
 }
@@ -214,28 +213,19 @@ bool write_output(const std::string &output, const std::string &stub_image,
     return ok;
 }
 
-// Names are stored in a code page only for a Windows stub; for any other
-// they stay the bytes the file system gave.
-bool choose_name_storing(const pack_options &options, const std::string &stub_image,
-                         name_storing *names) {
-    names->rules = stub_name_rules(stub_image.data(), stub_image.size());
-    names->codepage = options.codepage != 0 ? options.codepage : DEFAULT_CODEPAGE;
-    if (names->rules == NAME_RULES_POSIX && options.codepage != 0) {
-        report_error("--codepage is for a Windows stub; names for this stub stay as they are");
-        return false;
-    }
-    return true;
-}
-
-bool gather_for(const pack_options &options, const std::string &stub_image, member_list *list) {
+bool gather_for(const pack_options &options, name_rules rules, member_list *list) {
     // Nothing is open yet: release_members must find nothing to close.
     list->inputs = platform_folder{"", -1};
     gather_settings settings;
-    if (!choose_name_storing(options, stub_image, &settings.names))
+    // Names are stored in a code page only for a Windows stub; for any other
+    // they stay the bytes the file system gave.
+    if (!choose_name_storing(rules, options.codepage, &settings.names)) {
+        report_error("--codepage is for a Windows stub; names for this stub stay as they are");
         return false;
+    }
     settings.directory = options.directory;
     settings.notice = options.notice;
-    settings.separator = choose_separator(options, stub_image);
+    settings.separator = choose_separator(options, rules);
     settings.follow_links = options.follow_links;
     settings.has_output = platform_entry_status(options.output.c_str(), true, &settings.output) &&
                           settings.output.kind == PLATFORM_ENTRY_FILE;
@@ -259,10 +249,11 @@ int run_pack(const pack_options &options) {
     std::string stub_image;
     if (!read_stub(stub_path, &stub_image))
         return 1;
-    warn_about_separator(options, stub_image);
+    name_rules rules = stub_name_rules(stub_image.data(), stub_image.size());
+    warn_about_separator(options, rules);
     member_list list;
     int64_t data_total = 0;
-    if (!gather_for(options, stub_image, &list) || !check_total_size(list.members, &data_total)) {
+    if (!gather_for(options, rules, &list) || !check_total_size(list.members, &data_total)) {
         release_members(&list);
         return 1;
     }

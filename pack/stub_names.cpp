@@ -69,12 +69,28 @@ bool convert_for_windows(int codepage, const std::string &name, const std::strin
 
 } // namespace
 
+bool choose_name_storing(name_rules rules, int codepage, name_storing *storing) {
+    storing->rules = rules;
+    storing->codepage = codepage != 0 ? codepage : DEFAULT_CODEPAGE;
+    return rules == NAME_RULES_WINDOWS || codepage == 0;
+}
+
+std::string join_parts(const name_parts &parts, size_t count, char separator) {
+    std::string joined;
+    for (size_t i = 0; i < count; ++i) {
+        if (i > 0)
+            joined += separator;
+        joined += parts[i];
+    }
+    return joined;
+}
+
 name_rules stub_name_rules(const char *image, size_t size) {
     return size >= 2 && image[0] == 'M' && image[1] == 'Z' ? NAME_RULES_WINDOWS : NAME_RULES_POSIX;
 }
 
-bool make_stored_name(const name_storing &storing, const std::vector<std::string> &parts,
-                      const std::string &name, const std::string &source, std::string *stored) {
+bool make_stored_name(const name_storing &storing, const name_parts &parts, const std::string &name,
+                      const std::string &source, std::string *stored) {
     *stored = name;
     if (storing.rules == NAME_RULES_WINDOWS) {
         for (const std::string &part : parts)

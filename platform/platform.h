@@ -181,6 +181,7 @@ bool platform_make_ordinary(const char *path);
 // Creates one directory level. False, with errno set, when it can't; a
 // directory already there counts as made.
 bool platform_create_directory(const char *path);
+
 // Converts the NUL-terminated UTF-8 `text` into Windows code page `codepage`
 // (or a name in that code page back to UTF-8) into `out`, `room` bytes, NUL
 // included. False when `text` is not valid in its encoding, when a character
