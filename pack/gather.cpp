@@ -65,14 +65,14 @@ bool check_name(const name_parts &parts, const std::string &name, char separator
     return true;
 }
 
-// `relative`: the file in the input folder whose bytes a file member carries.
+// `relative`: the file in the input folder whose bytes a file member carries;
+// `source`: the path messages name it by.
 bool add_member(gatherer *g, const name_parts &parts, char kind, const std::string &relative,
-                int64_t size) {
+                const std::string &source, int64_t size) {
     std::string name = join_parts(parts, parts.size(), g->settings->separator);
     std::string stored;
     if (!check_name(parts, name, g->settings->separator) ||
-        !make_stored_name(g->settings->names, parts, name,
-                          source_path(g->list->inputs_path, relative), &stored))
+        !make_stored_name(g->settings->names, parts, name, source, &stored))
         return false;
     bool is_file = kind == KIND_FILE;
     const char *kept_name = keep_text(g->list, name);
@@ -145,7 +145,7 @@ bool add_directory(gatherer *g, name_parts *parts, const std::string &relative,
             return false;
         }
     }
-    if (!parts->empty() && !add_member(g, *parts, KIND_DIRECTORY, relative, 0))
+    if (!parts->empty() && !add_member(g, *parts, KIND_DIRECTORY, relative, source, 0))
         return false;
     std::vector<std::string> names;
     if (!platform_list_directory_in(&g->list->inputs, relative.c_str(), collect_name, &names)) {
@@ -185,7 +185,7 @@ bool add_entry(gatherer *g, name_parts *parts) {
             return false;
         }
         return check_file_size(source, entry.size) &&
-               add_member(g, *parts, KIND_FILE, relative, entry.size);
+               add_member(g, *parts, KIND_FILE, relative, source, entry.size);
     case PLATFORM_ENTRY_LINK:
         // Reported and passed over, so one run names every link to fix.
         report_error("'%s' is a symbolic link; -L stores what links point to", source.c_str());
@@ -237,7 +237,8 @@ bool add_path_argument(gatherer *g, const std::string &argument) {
     // extractor creates one level per record.
     for (size_t count = 1; count < parts.size(); ++count) {
         name_parts parent(parts.begin(), parts.begin() + static_cast<long>(count));
-        if (!add_member(g, parent, KIND_DIRECTORY, std::string(), 0))
+        std::string source = source_path(g->settings->directory, join_parts(parent, count, '/'));
+        if (!add_member(g, parent, KIND_DIRECTORY, std::string(), source, 0))
             return false;
     }
     return add_entry(g, &parts);

@@ -398,6 +398,12 @@ TEST(Pack, RefusalsLeaveNoOutputBehind) {
          },
          {"-s", "win.stub", "-C", "src", "."},
          "'src/Aux ': 'Aux ' is a device name on Windows"},
+        {"device name as a folder on a PATH's way",
+         [](const std::string &src) {
+             make_tree(src, {{"con/", ""}, {"con/a.txt", "x"}});
+         },
+         {"-s", "win.stub", "-C", "src", "con/a.txt"},
+         "'src/con': 'con' is a device name on Windows"},
         {"device name with a superscript digit",
          [](const std::string &src) { write_file(src + "/com\xc2\xb9", "x"); },
          {"-s", "win.stub", "-C", "src", "."},
