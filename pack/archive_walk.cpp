@@ -34,25 +34,24 @@ void report_wrong_length(FILE *archive, const char *path, int64_t file_size) {
 
 } // namespace
 
-FILE *open_checked_archive(const char *path, int64_t *file_size) {
-    platform_entry entry;
-    if (!platform_entry_status(path, true, &entry)) {
-        report_error("can't read '%s': %s", path, std::strerror(entry.error_number));
+FILE *open_checked_archive(const char *path, platform_entry *entry) {
+    if (!platform_entry_status(path, true, entry)) {
+        report_error("can't read '%s': %s", path, std::strerror(entry->error_number));
         return nullptr;
     }
-    if (entry.kind == PLATFORM_ENTRY_DIRECTORY) {
+    if (entry->kind == PLATFORM_ENTRY_DIRECTORY) {
         report_error("'%s' is a folder, not a self-extracting file", path);
         return nullptr;
     }
     FILE *archive = platform_open(path, "rb");
-    if (archive == nullptr || !platform_file_size(path, file_size)) {
+    if (archive == nullptr) {
         report_error("can't read '%s': %s", path, std::strerror(errno));
         if (archive != nullptr)
             std::fclose(archive);
         return nullptr;
     }
-    if (!check_length_trailer(archive, *file_size)) {
-        report_wrong_length(archive, path, *file_size);
+    if (!check_length_trailer(archive, entry->size)) {
+        report_wrong_length(archive, path, entry->size);
         std::fclose(archive);
         return nullptr;
     }

@@ -3,15 +3,17 @@
 #pragma once
 
 #include "member_record.h"
+#include "platform.h"
 #include "stub_names.h"
 
 #include <cstdint>
 #include <cstdio>
 
 // Opens `path` for binary reading and checks its length trailer first, as the
-// stub does. Null, after saying why on standard error (a folder, unreadable,
-// cut short or lengthened), when the stub would refuse it.
-FILE *open_checked_archive(const char *path, int64_t *file_size);
+// stub does; `entry` gets the file's status (its size, its identity). Null,
+// after saying why on standard error (a folder, unreadable, cut short or
+// lengthened), when the stub would refuse it.
+FILE *open_checked_archive(const char *path, platform_entry *entry);
 
 // How the names of the open `archive` are read: by the rules of the stub at
 // its front and, for a Windows stub, in `codepage` (0: the default). False,

@@ -254,15 +254,13 @@ bool check_destination(const std::string &directory) {
 
 int run_extract(const pack_options &options) {
     const char *path = options.extracted.c_str();
-    int64_t file_size = 0;
-    FILE *archive = open_checked_archive(path, &file_size);
+    extractor x;
+    FILE *archive = open_checked_archive(path, &x.archive);
     if (archive == nullptr)
         return 1;
-    extractor x;
     x.verbose = options.verbose;
     x.all_whole = true;
     x.buffer.resize(EXTRACT_CHUNK);
-    platform_entry_status(path, true, &x.archive);
     if (!options.directory.empty()) {
         if (!check_destination(options.directory)) {
             std::fclose(archive);
@@ -278,7 +276,7 @@ int run_extract(const pack_options &options) {
     }
     int members = 0;
     bool whole =
-        walk_archive(archive, path, file_size, x.names.rules, extract_member, &x, &members);
+        walk_archive(archive, path, x.archive.size, x.names.rules, extract_member, &x, &members);
     std::fclose(archive);
     if (whole && members == 0) {
         report_error("'%s' holds no members; there is nothing to extract", path);

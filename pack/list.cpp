@@ -36,8 +36,8 @@ bool print_member(const member_record *record, int64_t, FILE *, void *context) {
 } // namespace
 
 int run_list(const char *path, int codepage) {
-    int64_t file_size = 0;
-    FILE *archive = open_checked_archive(path, &file_size);
+    platform_entry entry;
+    FILE *archive = open_checked_archive(path, &entry);
     if (archive == nullptr)
         return 1;
     listing l = {};
@@ -46,7 +46,7 @@ int run_list(const char *path, int codepage) {
         return 1;
     }
     int members = 0;
-    bool whole = walk_archive(archive, path, file_size, l.names.rules, print_member, &l, &members);
+    bool whole = walk_archive(archive, path, entry.size, l.names.rules, print_member, &l, &members);
     std::fclose(archive);
     if (!whole)
         return 1;
