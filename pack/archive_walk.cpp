@@ -9,6 +9,11 @@
 
 namespace {
 
+// The archive stream's buffer: the records of many small members and their
+// data come out of one read. One archive is open at a time. (Without a buffer
+// of its own, a C library may keep its default size whatever size is asked.)
+char archive_buffer[256 * 1024];
+
 // Says why the length check failed, in the file's own figures.
 void report_wrong_length(FILE *archive, const char *path, int64_t file_size) {
     long long size = static_cast<long long>(file_size);
@@ -50,6 +55,7 @@ FILE *open_checked_archive(const char *path, platform_entry *entry) {
             std::fclose(archive);
         return nullptr;
     }
+    std::setvbuf(archive, archive_buffer, _IOFBF, sizeof archive_buffer);
     if (!check_length_trailer(archive, entry->size)) {
         report_wrong_length(archive, path, entry->size);
         std::fclose(archive);
@@ -98,7 +104,11 @@ bool walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules
         if (!visit(&record, record_offset, archive, context))
             return false;
         record_offset += RECORD_SIZE + member_data_size(&record);
-        if (std::fseek(archive, static_cast<long>(record_offset), SEEK_SET) != 0) {
+        // Where the visitor read the whole data, the stream stands at the next
+        // record already: asking where it stands costs no call to the system,
+        // while positioning it does, even inside the buffer.
+        if (std::ftell(archive) != static_cast<long>(record_offset) &&
+            std::fseek(archive, static_cast<long>(record_offset), SEEK_SET) != 0) {
             report_error("'%s': can't step to offset %lld", path,
                          static_cast<long long>(record_offset));
             return false;

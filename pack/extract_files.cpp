@@ -5,6 +5,7 @@
 #include "codepage.h"
 #include "pack_messages.h"
 #include "platform.h"
+#include "platform_extract.h"
 #include "stub_names.h"
 
 #include <cerrno>
@@ -18,12 +19,21 @@ namespace {
 // Bytes moved by one read and one write while a member's data is copied.
 constexpr size_t EXTRACT_CHUNK = 256 * 1024;
 
+// A folder on the way of the member written last, held open for the next.
+struct held_folder {
+    std::string name; // its part of the member's name; "" for the extraction folder
+    platform_out_folder folder;
+};
+
 struct extractor {
     std::string root; // the extraction folder ending in '/', or empty for the current one
     bool verbose;
+    // The extraction folder, then each folder on the last member's way.
+    std::vector<held_folder> held;
     name_storing names;     // how the stub at the file's front reads the stored names
     platform_entry archive; // the file being read, never to be replaced by a member
     bool all_whole;         // cleared by the first member that did not come out whole
+    char temp_name[256];    // the name of the last temporary file, "" before the first
     std::vector<char> buffer;
 };
 
@@ -62,9 +72,9 @@ std::string local_path(const extractor &x, const name_parts &parts, size_t count
     return path.empty() ? "." : path;
 }
 
-// IMPORTANT SECURITY NOTE: the judge keeps every name inside the extraction
-// folder, but a symbolic link already in it could still lead out. So no link
-// is followed: a member whose path passes through or ends on one is refused.
+// The judge keeps every name inside the extraction folder, but a symbolic
+// link already in it could still lead out. So no link is followed: a member
+// whose path passes through or ends on one is refused.
 bool refuse_link(const std::string &path, const platform_entry &entry) {
     if (entry.kind != PLATFORM_ENTRY_LINK)
         return false;
@@ -72,44 +82,85 @@ bool refuse_link(const std::string &path, const platform_entry &entry) {
     return true;
 }
 
-// Every folder on the member's way must be a real folder; missing ones are
-// made, so a member comes out even when its folder had no record of its own.
-bool make_parents(const extractor &x, const name_parts &parts) {
-    for (size_t count = 1; count < parts.size(); ++count) {
-        std::string path = local_path(x, parts, count);
-        platform_entry entry;
-        platform_entry_status(path.c_str(), false, &entry);
-        if (refuse_link(path, entry))
-            return false;
-        if (entry.kind == PLATFORM_ENTRY_DIRECTORY)
-            continue;
-        if (entry.kind != PLATFORM_ENTRY_MISSING) {
-            report_error("can't create '%s': %s ('%s')", local_path(x, parts, parts.size()).c_str(),
-                         std::strerror(ENOTDIR), path.c_str());
-            return false;
-        }
-        if (!platform_create_directory(path.c_str())) {
-            report_error("can't create the folder '%s': %s", path.c_str(), std::strerror(errno));
-            return false;
-        }
-    }
-    return true;
-}
+// Why a folder on a member's way could not be entered.
+enum folder_outcome {
+    FOLDER_ENTERED,
+    FOLDER_IS_LINK,
+    FOLDER_IS_NOT_ONE, // a file or anything else but a folder has its name
+    FOLDER_NOT_MADE,   // see the error number
+};
 
-bool extract_directory(const extractor &x, const name_parts &parts) {
-    std::string path = local_path(x, parts, parts.size());
+// Opens the folder `name` in `parent`, making it first when it is missing, so
+// a member comes out even when its folder had no record of its own.
+folder_outcome open_or_make_folder(const platform_out_folder *parent, const std::string &name,
+                                   platform_out_folder *folder, int *error) {
+    if (platform_open_out_folder(parent, name.c_str(), folder))
+        return FOLDER_ENTERED;
+    if (errno == ENOENT) {
+        if (!platform_make_out_folder(parent, name.c_str()) && errno != EEXIST) {
+            *error = errno;
+            return FOLDER_NOT_MADE;
+        }
+        if (platform_open_out_folder(parent, name.c_str(), folder))
+            return FOLDER_ENTERED;
+    }
+    *error = errno;
     platform_entry entry;
-    platform_entry_status(path.c_str(), false, &entry);
-    if (refuse_link(path, entry))
-        return false;
-    if (!platform_create_directory(path.c_str())) {
-        report_error("can't create the folder '%s': %s", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    return true;
+    platform_out_entry_status(parent, name.c_str(), &entry);
+    if (entry.kind == PLATFORM_ENTRY_LINK)
+        return FOLDER_IS_LINK;
+    if (entry.kind != PLATFORM_ENTRY_DIRECTORY && entry.kind != PLATFORM_ENTRY_MISSING)
+        return FOLDER_IS_NOT_ONE;
+    return FOLDER_NOT_MADE;
 }
 
-copy_result copy_member_data(FILE *archive, FILE *out, int32_t size, std::vector<char> *buffer) {
+// Says why the folder of the first `count` parts of a member's name could not
+// be entered; `is_member` when that folder is the member itself.
+void report_folder(const extractor &x, const name_parts &parts, size_t count, bool is_member,
+                   folder_outcome outcome, int error) {
+    std::string path = local_path(x, parts, count);
+    platform_entry link = {PLATFORM_ENTRY_LINK, 0, 0, 0, 0};
+    if (outcome == FOLDER_IS_LINK)
+        refuse_link(path, link);
+    else if (outcome == FOLDER_IS_NOT_ONE && !is_member)
+        report_error("can't create '%s': %s ('%s')", local_path(x, parts, parts.size()).c_str(),
+                     std::strerror(ENOTDIR), path.c_str());
+    else
+        report_error("can't create the folder '%s': %s", path.c_str(),
+                     std::strerror(outcome == FOLDER_IS_NOT_ONE ? EEXIST : error));
+}
+
+// The folder of the first `count` parts of a member's name, entered from the
+// folders held for the member before: those it shares with that one's way are
+// kept open, the others closed, the rest opened (and made where missing). Null
+// after saying why when a part can't be entered.
+const platform_out_folder *enter_folder(extractor *x, const name_parts &parts, size_t count,
+                                        bool is_member) {
+    size_t shared = 0;
+    while (shared < count && shared + 1 < x->held.size() &&
+           x->held[shared + 1].name == parts[shared])
+        ++shared;
+    while (x->held.size() > shared + 1) {
+        platform_close_out_folder(&x->held.back().folder);
+        x->held.pop_back();
+    }
+    for (size_t part = shared; part < count; ++part) {
+        held_folder next;
+        next.name = parts[part];
+        int error = 0;
+        folder_outcome outcome =
+            open_or_make_folder(&x->held.back().folder, next.name, &next.folder, &error);
+        if (outcome != FOLDER_ENTERED) {
+            report_folder(*x, parts, part + 1, is_member && part + 1 == parts.size(), outcome,
+                          error);
+            return nullptr;
+        }
+        x->held.push_back(next);
+    }
+    return &x->held.back().folder;
+}
+
+copy_result copy_member_data(FILE *archive, int out, int32_t size, std::vector<char> *buffer) {
     int64_t remaining = size;
     while (remaining > 0) {
         size_t chunk = remaining < static_cast<int64_t>(buffer->size())
@@ -117,7 +168,7 @@ copy_result copy_member_data(FILE *archive, FILE *out, int32_t size, std::vector
                            : buffer->size();
         if (std::fread(buffer->data(), 1, chunk, archive) != chunk)
             return COPY_ARCHIVE_SHORT;
-        if (std::fwrite(buffer->data(), 1, chunk, out) != chunk)
+        if (!platform_write_out(out, buffer->data(), chunk))
             return COPY_NOT_WRITTEN;
         remaining -= static_cast<int64_t>(chunk);
     }
@@ -129,10 +180,13 @@ bool is_the_archive(const extractor &x, const platform_entry &entry) {
            entry.volume == x.archive.volume && entry.index == x.archive.index;
 }
 
-// Checks what is at the member's own name before its data is written.
-bool may_create_file(const extractor &x, const std::string &path) {
+// Judges what has the member's own name, `name` in `folder`, once its data
+// is whole in a temporary file; `path` names it in messages. True when the
+// member may replace it.
+bool may_replace(const extractor &x, const platform_out_folder *folder, const char *name,
+                 const std::string &path) {
     platform_entry entry;
-    platform_entry_status(path.c_str(), false, &entry);
+    platform_out_entry_status(folder, name, &entry);
     if (refuse_link(path, entry))
         return false;
     if (entry.kind == PLATFORM_ENTRY_DIRECTORY) {
@@ -146,24 +200,37 @@ bool may_create_file(const extractor &x, const std::string &path) {
     return true;
 }
 
-// The temporary file a member's data goes to, in the member's own folder so
-// that the rename stays on one volume. A short name of its own keeps it
-// within the length a folder entry may have, whatever the member's name.
-std::string temporary_near(const extractor &x, const name_parts &parts) {
-    size_t folder_parts = parts.empty() ? 0 : parts.size() - 1;
-    std::string folder = x.root + join_parts(parts, folder_parts, '/');
-    if (folder_parts > 0)
-        folder += '/';
-    return folder + ".sfxpack-part";
+enum place_result {
+    PLACE_DONE,
+    PLACE_REFUSED, // what has the name may not be replaced; said why
+    PLACE_FAILED,  // see errno
+};
+
+// Gives the whole temporary file `temp_name` the member's name. A name no
+// entry has yet, as in a fresh folder, is taken in one move; only a name in
+// use is looked at, so a link, a folder or the archive is never replaced.
+place_result place_member(const extractor &x, const platform_out_folder *folder,
+                          const char *temp_name, const char *name, const std::string &path) {
+    if (platform_place_out(folder, temp_name, name))
+        return PLACE_DONE;
+    if (errno != EEXIST)
+        return PLACE_FAILED;
+    if (!may_replace(x, folder, name, path))
+        return PLACE_REFUSED;
+    return platform_replace_out(folder, temp_name, name) ? PLACE_DONE : PLACE_FAILED;
 }
 
+// The start of the temporary file's name. The file goes into the member's own
+// folder, so that the rename stays on one volume; a short name of its own
+// keeps it within the length a folder entry may have, whatever the member's.
+constexpr const char *TEMPORARY_PREFIX = ".sfxpack-part";
+
 // Copies the member's data into the open temporary file `out` and closes it.
-copy_result write_temporary(FILE *out, FILE *archive, int32_t size, std::vector<char> *buffer,
+copy_result write_temporary(int out, FILE *archive, int32_t size, std::vector<char> *buffer,
                             int *write_error) {
-    std::setvbuf(out, nullptr, _IONBF, 0);
     copy_result result = copy_member_data(archive, out, size, buffer);
     *write_error = errno;
-    if (std::fclose(out) != 0 && result == COPY_DONE) {
+    if (!platform_close_out(out) && result == COPY_DONE) {
         result = COPY_NOT_WRITTEN;
         *write_error = errno;
     }
@@ -179,36 +246,41 @@ copy_result write_temporary(FILE *out, FILE *archive, int32_t size, std::vector<
 bool extract_file(extractor *x, const name_parts &parts, const member_record *record,
                   FILE *archive) {
     std::string path = local_path(*x, parts, parts.size());
-    if (!may_create_file(*x, path)) {
+    size_t folder_parts = parts.empty() ? 0 : parts.size() - 1;
+    const platform_out_folder *folder = enter_folder(x, parts, folder_parts, false);
+    if (folder == nullptr) {
         x->all_whole = false;
         return true;
     }
-    char temp_path[4096];
-    FILE *out =
-        platform_create_temp_file(temporary_near(*x, parts).c_str(), temp_path, sizeof temp_path);
-    if (out == nullptr) {
+    const char *name = parts.empty() ? "." : parts.back().c_str();
+    char *temp_name = x->temp_name;
+    int out =
+        platform_create_out_file(folder, TEMPORARY_PREFIX, false, temp_name, sizeof x->temp_name);
+    if (out < 0) {
         report_error("can't create '%s': %s", path.c_str(), std::strerror(errno));
         x->all_whole = false;
         return true;
     }
-    platform_remove_on_interrupt(temp_path);
+    platform_remove_on_interrupt_in(folder, temp_name);
     int write_error = 0;
     copy_result result = write_temporary(out, archive, record->size, &x->buffer, &write_error);
-    bool placed = result == COPY_DONE && platform_make_ordinary(temp_path) &&
-                  platform_replace_file(temp_path, path.c_str());
-    if (result == COPY_DONE && !placed)
+    place_result placed = PLACE_FAILED;
+    if (result == COPY_DONE) {
+        placed = place_member(*x, folder, temp_name, name, path);
         write_error = errno;
-    if (!placed)
-        platform_remove(temp_path);
+    }
+    if (placed != PLACE_DONE)
+        platform_remove_out(folder, temp_name);
     platform_remove_on_interrupt(nullptr);
-    if (placed)
+    if (placed == PLACE_DONE)
         return true;
     x->all_whole = false;
     if (result == COPY_ARCHIVE_SHORT) {
         report_error("can't read the data of '%s'; nothing after it is read", path.c_str());
         return false;
     }
-    report_error("can't write '%s': %s", path.c_str(), std::strerror(write_error));
+    if (placed == PLACE_FAILED)
+        report_error("can't write '%s': %s", path.c_str(), std::strerror(write_error));
     return true;
 }
 
@@ -225,13 +297,9 @@ bool extract_member(const member_record *record, int64_t, FILE *archive, void *c
         std::string shown = parts.empty() ? "." : join_parts(parts, parts.size(), '/');
         std::printf("%s%s\n", shown.c_str(), record->kind == KIND_DIRECTORY ? "/" : "");
     }
-    if (!make_parents(*x, parts)) {
-        x->all_whole = false;
-        return true;
-    }
     if (record->kind == KIND_FILE)
         return extract_file(x, parts, record, archive);
-    if (!extract_directory(*x, parts))
+    if (enter_folder(x, parts, parts.size(), true) == nullptr)
         x->all_whole = false;
     return true;
 }
@@ -252,6 +320,23 @@ bool check_destination(const std::string &directory) {
 
 } // namespace
 
+// Opens the extraction folder as the first held folder; false after saying why.
+bool hold_root(extractor *x, const std::string &directory) {
+    held_folder root;
+    if (!platform_open_out_root(directory.c_str(), &root.folder)) {
+        report_error("can't extract into '%s': %s", directory.c_str(), std::strerror(errno));
+        return false;
+    }
+    x->held.push_back(root);
+    return true;
+}
+
+void release_folders(extractor *x) {
+    for (held_folder &held : x->held)
+        platform_close_out_folder(&held.folder);
+    x->held.clear();
+}
+
 int run_extract(const pack_options &options) {
     const char *path = options.extracted.c_str();
     extractor x;
@@ -260,6 +345,7 @@ int run_extract(const pack_options &options) {
         return 1;
     x.verbose = options.verbose;
     x.all_whole = true;
+    x.temp_name[0] = '\0';
     x.buffer.resize(EXTRACT_CHUNK);
     if (!options.directory.empty()) {
         if (!check_destination(options.directory)) {
@@ -270,7 +356,8 @@ int run_extract(const pack_options &options) {
         if (x.root.back() != '/' && x.root.back() != '\\')
             x.root += '/';
     }
-    if (!names_of_archive(archive, path, options.codepage, &x.names)) {
+    if (!names_of_archive(archive, path, options.codepage, &x.names) ||
+        !hold_root(&x, options.directory)) {
         std::fclose(archive);
         return 1;
     }
@@ -278,6 +365,7 @@ int run_extract(const pack_options &options) {
     bool whole =
         walk_archive(archive, path, x.archive.size, x.names.rules, extract_member, &x, &members);
     std::fclose(archive);
+    release_folders(&x);
     if (whole && members == 0) {
         report_error("'%s' holds no members; there is nothing to extract", path);
         return 1;

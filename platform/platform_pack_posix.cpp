@@ -4,6 +4,7 @@
 // stub never links them.
 
 #include "platform.h"
+#include "platform_extract.h"
 
 #include <cerrno>
 #include <csignal>
@@ -15,6 +16,7 @@
 #include <iconv.h>
 #include <string>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 void platform_utf8_arguments(int *, char ***) {}
@@ -181,11 +183,12 @@ static const int INTERRUPT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 // Read by the signal handler, so kept in static storage: the handler may only
 // make async-signal-safe calls and can't allocate.
 static char interrupt_path[4096];
+static int interrupt_folder = AT_FDCWD; // what a relative interrupt_path is inside
 static volatile sig_atomic_t interrupt_path_set;
 
 static void remove_and_end(int signal_number) {
     if (interrupt_path_set)
-        unlink(interrupt_path);
+        unlinkat(interrupt_folder, interrupt_path, 0);
     std::signal(signal_number, SIG_DFL);
     raise(signal_number);
 }
@@ -208,13 +211,18 @@ static void catch_interrupts() {
     }
 }
 
-void platform_remove_on_interrupt(const char *path) {
+static void remove_on_interrupt_at(int folder, const char *path) {
     interrupt_path_set = 0;
     if (path == nullptr || std::strlen(path) >= sizeof interrupt_path)
         return;
     catch_interrupts();
+    interrupt_folder = folder;
     std::memcpy(interrupt_path, path, std::strlen(path) + 1);
     interrupt_path_set = 1;
+}
+
+void platform_remove_on_interrupt(const char *path) {
+    remove_on_interrupt_at(AT_FDCWD, path);
 }
 
 bool platform_make_ordinary(const char *path) {
@@ -232,6 +240,141 @@ bool platform_create_directory(const char *path) {
         return true;
     errno = make_error;
     return false;
+}
+
+bool platform_open_out_root(const char *path, platform_out_folder *folder) {
+    folder->path.clear();
+    if (path[0] == '\0') {
+        folder->descriptor = AT_FDCWD;
+        return true;
+    }
+    folder->descriptor = open(path, FOLDER_OPEN_MODE | O_DIRECTORY | O_CLOEXEC);
+    return folder->descriptor >= 0;
+}
+
+// With O_NOFOLLOW a link at `name` fails the open (ELOOP or ENOTDIR) instead
+// of leading anywhere.
+bool platform_open_out_folder(const platform_out_folder *parent, const char *name,
+                              platform_out_folder *folder) {
+    folder->path.clear();
+    folder->descriptor =
+        openat(parent->descriptor, name, FOLDER_OPEN_MODE | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return folder->descriptor >= 0;
+}
+
+void platform_close_out_folder(platform_out_folder *folder) {
+    if (folder->descriptor >= 0)
+        close(folder->descriptor);
+    folder->descriptor = -1;
+}
+
+bool platform_make_out_folder(const platform_out_folder *parent, const char *name) {
+    return mkdirat(parent->descriptor, name, 0777) == 0;
+}
+
+bool platform_out_entry_status(const platform_out_folder *folder, const char *name,
+                               platform_entry *entry) {
+    platform_folder held = {"", folder->descriptor};
+    return platform_entry_status_in(&held, name, false, entry);
+}
+
+// Six letters or digits that differ from run to run and from name to name.
+// They need not be unpredictable: the file is created only where no entry,
+// not even a link, has its name yet, and a name found taken is drawn again.
+static void fresh_letters(char *letters) {
+    static const char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static uint64_t state;
+    if (state == 0) {
+        struct timespec now;
+        clock_gettime(CLOCK_REALTIME, &now);
+        state = (static_cast<uint64_t>(now.tv_sec) << 30 ^ static_cast<uint64_t>(now.tv_nsec) ^
+                 static_cast<uint64_t>(getpid()) << 20) |
+                1;
+    }
+    for (int i = 0; i < 6; ++i) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        letters[i] = ALPHABET[state % (sizeof ALPHABET - 1)];
+    }
+}
+
+// The mode goes with the creation, so the umask applies to it and no later
+// call changes it; O_EXCL with O_NOFOLLOW refuses any entry already there.
+// The name tried first is the one of the call before, which its rename has
+// freed: the system still knows that it names nothing and need not search
+// the folder for it, as it must for a name it has never seen.
+int platform_create_out_file(const platform_out_folder *folder, const char *prefix, bool executable,
+                             char *name, size_t room) {
+    size_t length = std::strlen(prefix) + 7;
+    bool earlier =
+        std::strncmp(name, prefix, std::strlen(prefix)) == 0 && std::strlen(name) == length;
+    if (length >= room) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    if (!earlier)
+        std::snprintf(name, room, "%s.XXXXXX", prefix);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (attempt > 0 || !earlier)
+            fresh_letters(name + length - 6);
+        int descriptor =
+            openat(folder->descriptor, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                   executable ? 0777 : 0666);
+        if (descriptor >= 0 || errno != EEXIST)
+            return descriptor;
+    }
+    return -1;
+}
+
+bool platform_write_out(int out, const void *bytes, size_t size) {
+    const char *at = static_cast<const char *>(bytes);
+    while (size > 0) {
+        ssize_t written = write(out, at, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        at += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool platform_close_out(int out) {
+    return close(out) == 0;
+}
+
+bool platform_place_out(const platform_out_folder *folder, const char *from, const char *to) {
+#if defined(RENAME_NOREPLACE)
+    if (renameat2(folder->descriptor, from, folder->descriptor, to, RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system without the flag says EINVAL; the caller then looks first.
+    if (errno == EINVAL || errno == ENOSYS)
+        errno = EEXIST;
+    return false;
+#else
+    (void)folder;
+    (void)from;
+    (void)to;
+    errno = EEXIST;
+    return false;
+#endif
+}
+
+bool platform_replace_out(const platform_out_folder *folder, const char *from, const char *to) {
+    return renameat(folder->descriptor, from, folder->descriptor, to) == 0;
+}
+
+void platform_remove_out(const platform_out_folder *folder, const char *name) {
+    unlinkat(folder->descriptor, name, 0);
+}
+
+void platform_remove_on_interrupt_in(const platform_out_folder *folder, const char *name) {
+    remove_on_interrupt_at(folder->descriptor, name);
 }
 
 // One converter per direction, kept for the next name: most runs convert

@@ -4,6 +4,7 @@
 // stub never links them (nor the formatting code they pull in).
 
 #include "platform.h"
+#include "platform_extract.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -212,30 +213,37 @@ static int errno_from_last_error() {
 }
 
 // Opened with FILE_SHARE_DELETE, so the Ctrl-C handler, which runs on its own
-// thread while the file is still open, can remove it.
-static FILE *open_removable_for_writing(const char *path, DWORD disposition) {
+// thread while the file is still open, can remove it. A C runtime descriptor,
+// or -1 with errno set.
+static int open_removable_descriptor(const char *path, DWORD disposition) {
     std::wstring wide = to_wide(CP_UTF8, path);
     if (wide.empty()) {
         errno = EILSEQ;
-        return nullptr;
+        return -1;
     }
     HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                 nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         errno = errno_from_last_error();
-        return nullptr;
+        return -1;
     }
     int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
     if (descriptor < 0) {
         CloseHandle(handle);
         DeleteFileW(wide.c_str());
         errno = EMFILE;
-        return nullptr;
     }
+    return descriptor;
+}
+
+static FILE *open_removable_for_writing(const char *path, DWORD disposition) {
+    int descriptor = open_removable_descriptor(path, disposition);
+    if (descriptor < 0)
+        return nullptr;
     FILE *file = _fdopen(descriptor, "wb");
     if (file == nullptr) {
         _close(descriptor);
-        DeleteFileW(wide.c_str());
+        platform_remove(path);
         errno = EMFILE;
     }
     return file;
@@ -262,29 +270,37 @@ void platform_close_input(int input) {
     _close(input);
 }
 
-FILE *platform_create_temp_file(const char *near_path, char *temp_path, size_t room) {
-    std::string folder(near_path);
-    size_t cut = folder.find_last_of("\\/");
-    folder = cut == std::string::npos ? std::string(".") : folder.substr(0, cut + 1);
-    std::wstring wide_folder = to_wide(CP_UTF8, folder.c_str());
+// Creates an empty file with a fresh name in `folder` (ending in a separator,
+// or "" for the current folder); its path goes to `temp_path`.
+static bool create_temp_name(const std::string &folder, char *temp_path, size_t room) {
+    std::wstring wide_folder = to_wide(CP_UTF8, folder.empty() ? "." : folder.c_str());
     wchar_t wide_temp[MAX_PATH + 1];
     if (wide_folder.empty() || wide_folder.size() > MAX_PATH - 14) {
         errno = ENAMETOOLONG;
-        return nullptr;
+        return false;
     }
     std::string temp;
     if (GetTempFileNameW(wide_folder.c_str(), L"sfx", 0, wide_temp) == 0) {
         errno = EACCES;
-        return nullptr;
+        return false;
     }
     if (!to_utf8(wide_temp, &temp) || !copy_fitting(temp, temp_path, room)) {
         DeleteFileW(wide_temp);
         errno = ENAMETOOLONG;
-        return nullptr;
+        return false;
     }
+    return true;
+}
+
+FILE *platform_create_temp_file(const char *near_path, char *temp_path, size_t room) {
+    std::string folder(near_path);
+    size_t cut = folder.find_last_of("\\/");
+    folder = cut == std::string::npos ? std::string() : folder.substr(0, cut + 1);
+    if (!create_temp_name(folder, temp_path, room))
+        return nullptr;
     FILE *file = open_removable_for_writing(temp_path, TRUNCATE_EXISTING);
     if (file == nullptr)
-        DeleteFileW(wide_temp);
+        platform_remove(temp_path);
     return file;
 }
 
@@ -369,6 +385,133 @@ void platform_remove_on_interrupt(const char *path) {
     if (!caught)
         caught = SetConsoleCtrlHandler(remove_on_console_event, TRUE) != 0;
     InterlockedExchange(&interrupt_path_set, 1);
+}
+
+bool platform_open_out_root(const char *path, platform_out_folder *folder) {
+    folder->descriptor = -1;
+    folder->path = path;
+    if (!folder->path.empty() && folder->path.back() != '/' && folder->path.back() != '\\')
+        folder->path += '\\';
+    platform_entry entry;
+    if (folder->path.empty())
+        return true;
+    if (!platform_entry_status(path, true, &entry)) {
+        errno = entry.error_number;
+        return false;
+    }
+    if (entry.kind != PLATFORM_ENTRY_DIRECTORY) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
+}
+
+// A reparse point (a symbolic link or a junction) at `name` is refused like
+// a file, so nothing below it is ever reached.
+bool platform_open_out_folder(const platform_out_folder *parent, const char *name,
+                              platform_out_folder *folder) {
+    folder->descriptor = -1;
+    folder->path = parent->path + name;
+    std::wstring wide = to_wide(CP_UTF8, folder->path.c_str());
+    DWORD attributes = wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        errno = wide.empty() ? EILSEQ : ENOENT;
+        return false;
+    }
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+        FILE_ATTRIBUTE_DIRECTORY) {
+        errno = ENOTDIR;
+        return false;
+    }
+    folder->path += '\\';
+    return true;
+}
+
+void platform_close_out_folder(platform_out_folder *folder) {
+    folder->path.clear();
+}
+
+bool platform_make_out_folder(const platform_out_folder *parent, const char *name) {
+    std::wstring wide = to_wide(CP_UTF8, (parent->path + name).c_str());
+    if (wide.empty()) {
+        errno = EILSEQ;
+        return false;
+    }
+    return _wmkdir(wide.c_str()) == 0;
+}
+
+bool platform_out_entry_status(const platform_out_folder *folder, const char *name,
+                               platform_entry *entry) {
+    return platform_entry_status((folder->path + name).c_str(), false, entry);
+}
+
+// GetTempFileNameW picks the fresh name; the new file takes its rights from
+// its folder, as Windows files carry no mode.
+int platform_create_out_file(const platform_out_folder *folder, const char *, bool, char *name,
+                             size_t room) {
+    char path[MAX_PATH * 3 + 1];
+    if (!create_temp_name(folder->path, path, sizeof path))
+        return -1;
+    const char *below = path + std::strlen(path);
+    while (below > path && below[-1] != '\\' && below[-1] != '/')
+        --below;
+    if (!copy_fitting(below, name, room)) {
+        platform_remove(path);
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    int descriptor = open_removable_descriptor(path, TRUNCATE_EXISTING);
+    if (descriptor < 0)
+        platform_remove(path);
+    return descriptor;
+}
+
+bool platform_write_out(int out, const void *bytes, size_t size) {
+    const char *at = static_cast<const char *>(bytes);
+    while (size > 0) {
+        unsigned int piece = size > 0x40000000u ? 0x40000000u : static_cast<unsigned int>(size);
+        int written = _write(out, at, piece);
+        if (written <= 0) {
+            if (written == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        at += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool platform_close_out(int out) {
+    return _close(out) == 0;
+}
+
+bool platform_place_out(const platform_out_folder *folder, const char *from, const char *to) {
+    std::wstring wide_from = to_wide(CP_UTF8, (folder->path + from).c_str());
+    std::wstring wide_to = to_wide(CP_UTF8, (folder->path + to).c_str());
+    if (wide_from.empty() || wide_to.empty()) {
+        errno = EILSEQ;
+        return false;
+    }
+    if (MoveFileExW(wide_from.c_str(), wide_to.c_str(), 0) != 0)
+        return true;
+    errno = errno_from_last_error();
+    // Whatever the refusal says, a name in use is for the caller to judge.
+    if (GetFileAttributesW(wide_to.c_str()) != INVALID_FILE_ATTRIBUTES)
+        errno = EEXIST;
+    return false;
+}
+
+bool platform_replace_out(const platform_out_folder *folder, const char *from, const char *to) {
+    return platform_replace_file((folder->path + from).c_str(), (folder->path + to).c_str());
+}
+
+void platform_remove_out(const platform_out_folder *folder, const char *name) {
+    platform_remove((folder->path + name).c_str());
+}
+
+void platform_remove_on_interrupt_in(const platform_out_folder *folder, const char *name) {
+    platform_remove_on_interrupt((folder->path + name).c_str());
 }
 
 // Windows files carry no mode; a new file's rights come from its folder.
