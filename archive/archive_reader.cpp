@@ -170,3 +170,18 @@ record_verdict judge_member_record(const member_record *record, int64_t bytes_af
 int32_t member_data_size(const member_record *record) {
     return record->kind == KIND_FILE ? record->size : 0;
 }
+
+record_walk start_record_walk(int64_t file_size) {
+    return record_walk{file_size, ARCHIVE_START};
+}
+
+record_verdict judge_walked_record(const record_walk *walk, const member_record *record,
+                                   name_rules rules) {
+    int64_t bytes_after_record =
+        walk->file_size - TRAILER_SIZE - (walk->record_offset + RECORD_SIZE);
+    return judge_member_record(record, bytes_after_record, rules);
+}
+
+void step_past_record(record_walk *walk, const member_record *record) {
+    walk->record_offset += RECORD_SIZE + member_data_size(record);
+}

@@ -45,6 +45,24 @@ enum record_verdict {
 record_verdict judge_member_record(const member_record *record, int64_t bytes_after_record,
                                    name_rules rules);
 
+// Where a walk of the records stands in a file whose length check passed.
+// Both programs walk with it, each reading the records its own way.
+struct record_walk {
+    int64_t file_size;     // the whole file, trailer included
+    int64_t record_offset; // where the record taken up next starts
+};
+
+// A walk standing at the first record, ARCHIVE_START.
+record_walk start_record_walk(int64_t file_size);
+
+// Judges the record just read at the walk's offset, its size bounded by the
+// bytes between its end and the trailer.
+record_verdict judge_walked_record(const record_walk *walk, const member_record *record,
+                                   name_rules rules);
+
+// Steps the walk past a good record and the data that follows it.
+void step_past_record(record_walk *walk, const member_record *record);
+
 // Judges a NUL-terminated name alone, as judge_member_record does: RECORD_GOOD
 // or the verdict that refuses it.
 record_verdict judge_member_name(const char *name, name_rules rules);

@@ -25,21 +25,21 @@ static char *make_program_path(const char *start_name) {
     return path;
 }
 
+// Reads through the copy buffer and never seeks: the walk only keeps the
+// offsets, so that each record's size is judged against the bytes after it.
 void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags *flags) {
     if (!seek_archive_start(archive))
         return;
     archive_input input = start_archive_input(archive, copy_buffer);
-    int64_t record_offset = ARCHIVE_START;
+    record_walk walk = start_record_walk(file_size);
     member_record record;
     for (;;) {
         record_read_result read = take_member_record(&input, &record);
         if (read == RECORD_END)
             return;
         flags->record_seen = true;
-        int64_t bytes_after_record = file_size - TRAILER_SIZE - (record_offset + RECORD_SIZE);
         if (read == RECORD_READ_FAILED ||
-            judge_member_record(&record, bytes_after_record, platform_name_rules()) !=
-                RECORD_GOOD) {
+            judge_walked_record(&walk, &record, platform_name_rules()) != RECORD_GOOD) {
             report_bad_record();
             flags->error = true;
             return;
@@ -48,7 +48,7 @@ void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags
             flags->error = true;
             return;
         }
-        record_offset += RECORD_SIZE + member_data_size(&record);
+        step_past_record(&walk, &record);
     }
 }
 

@@ -212,7 +212,7 @@ bool extract_file(extractor *x, const name_parts &parts, const member_record *re
     return true;
 }
 
-bool extract_member(const member_record *record, int64_t, FILE *archive, void *context) {
+bool extract_member(const member_record *record, FILE *archive, void *context) {
     extractor *x = static_cast<extractor *>(context);
     name_parts parts;
     if (!local_name_parts(x->names, record->name, &parts)) {

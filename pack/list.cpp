@@ -20,7 +20,7 @@ struct listing {
     member_counts counts;
 };
 
-bool print_member(const member_record *record, int64_t, FILE *, void *context) {
+bool print_member(const member_record *record, FILE *, void *context) {
     listing *l = static_cast<listing *>(context);
     int32_t data_size = member_data_size(record);
     std::printf("%c %10ld %s\n", record->kind, static_cast<long>(data_size),
