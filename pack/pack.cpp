@@ -33,7 +33,7 @@ bool read_stub(const std::string &path, std::string *image) {
     platform_entry entry;
     if (!status_of_regular_file(path, "stub", &entry))
         return false;
-    if (entry.size > ARCHIVE_START) {
+    if (!stub_fits(entry.size)) {
         report_stub_too_large(path, static_cast<long long>(entry.size));
         return false;
     }
@@ -52,7 +52,7 @@ bool read_stub(const std::string &path, std::string *image) {
         report_error("can't read the stub '%s'", path.c_str());
         return false;
     }
-    if (got > static_cast<size_t>(ARCHIVE_START)) {
+    if (!stub_fits(static_cast<int64_t>(got))) {
         report_stub_too_large(path, static_cast<long long>(got));
         return false;
     }
@@ -146,10 +146,10 @@ bool put_record(output_buffer *out, const pack_member &member) {
            output_put(out, bytes, sizeof bytes);
 }
 
+// read_stub made sure the stub fits.
 bool put_stub_and_filler(output_buffer *out, const std::string &stub_image) {
-    return stub_image.size() <= static_cast<size_t>(ARCHIVE_START) &&
-           output_put(out, stub_image.data(), stub_image.size()) &&
-           output_repeat(out, FILLER_BYTE, static_cast<size_t>(ARCHIVE_START) - stub_image.size());
+    return output_put(out, stub_image.data(), stub_image.size()) &&
+           output_repeat(out, FILLER_BYTE, filler_after_stub(stub_image.size()));
 }
 
 bool put_length_trailer(output_buffer *out) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -164,6 +165,39 @@ std::string stub_program() {
 const std::string &stub_image() {
     static const std::string image = read_file(stub_program());
     return image;
+}
+
+// The members' records and data appended to `image`.
+static bool append_members(const std::vector<archive_member> &members, std::string *image) {
+    for (const archive_member &member : members) {
+        bool is_file = member.kind == KIND_FILE;
+        unsigned char record[RECORD_SIZE];
+        if (!encode_new_record(member.kind, member.name.c_str(),
+                               is_file ? static_cast<int32_t>(member.data.size()) : 0, record))
+            return false;
+        image->append(reinterpret_cast<char *>(record), sizeof record);
+        if (is_file)
+            *image += member.data;
+    }
+    return true;
+}
+
+bool write_sfx_file(const char *path, const std::string &stub,
+                    const std::vector<archive_member> &members) {
+    if (!stub_fits(static_cast<int64_t>(stub.size())))
+        return false;
+    std::string image = stub;
+    image.append(filler_after_stub(stub.size()), static_cast<char>(FILLER_BYTE));
+    unsigned char trailer[TRAILER_SIZE];
+    if (!append_members(members, &image) ||
+        !encode_length_trailer(static_cast<int64_t>(image.size()), trailer))
+        return false;
+    image.append(reinterpret_cast<char *>(trailer), sizeof trailer);
+    FILE *out = std::fopen(path, "wb");
+    if (out == nullptr)
+        return false;
+    bool written = std::fwrite(image.data(), 1, image.size(), out) == image.size();
+    return std::fclose(out) == 0 && written;
 }
 
 void write_setup(const std::string &folder, const std::vector<archive_member> &members,

@@ -7,6 +7,27 @@
 #include <string>
 #include <vector>
 
+// One member held in memory, for small archives built in one call.
+struct archive_member {
+    char kind;
+    std::string name;
+    std::string data; // a file member's bytes; ignored for a directory
+};
+
+inline archive_member directory_member(const std::string &name) {
+    return archive_member{KIND_DIRECTORY, name, std::string()};
+}
+
+inline archive_member file_member(const std::string &name, const std::string &data) {
+    return archive_member{KIND_FILE, name, data};
+}
+
+// Writes the whole self-extracting file `path` from the stub's bytes and the
+// members, in order, encoded by the packer's own record and trailer code.
+// False when the stub does not fit, a name is too long or a write failed.
+bool write_sfx_file(const char *path, const std::string &stub,
+                    const std::vector<archive_member> &members);
+
 // A fresh folder under the system's temporary folder, removed with all it
 // holds when the value goes out of scope.
 struct temp_folder {
