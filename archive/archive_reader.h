@@ -2,7 +2,7 @@
 #pragma once
 
 #include "member_record.h"
-#include "platform.h"
+#include "platform_stub.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -4,7 +4,7 @@
 #include "closing_notice.h"
 #include "console.h"
 #include "member_output.h"
-#include "platform.h"
+#include "platform_stub.h"
 
 #include <cstdlib>
 #include <cstring>

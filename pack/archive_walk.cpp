@@ -2,7 +2,7 @@
 
 #include "archive_reader.h"
 #include "pack_messages.h"
-#include "platform.h"
+#include "platform_pack.h"
 
 #include <cerrno>
 #include <cstring>
@@ -36,7 +36,7 @@ void report_wrong_length(FILE *archive, const char *path, int64_t file_size) {
 
 FILE *open_checked_archive(const char *path, platform_entry *entry) {
     if (!platform_entry_status(path, true, entry)) {
-        report_error("can't read '%s': %s", path, std::strerror(entry->error_number));
+        report_system_error(entry->error_number, "can't read '%s'", path);
         return nullptr;
     }
     if (entry->kind == PLATFORM_ENTRY_DIRECTORY) {
@@ -45,7 +45,7 @@ FILE *open_checked_archive(const char *path, platform_entry *entry) {
     }
     FILE *archive = platform_open(path, "rb");
     if (archive == nullptr) {
-        report_error("can't read '%s': %s", path, std::strerror(errno));
+        report_system_error(errno, "can't read '%s'", path);
         return nullptr;
     }
     if (!check_length_trailer(archive, entry->size)) {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "member_record.h"
-#include "platform.h"
+#include "platform_pack.h"
 #include "stub_names.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "codepage.h"
 
-#include "platform.h"
+#include "platform_pack.h"
 
 #include <cstdio>
 #include <cstring>

@@ -4,7 +4,7 @@
 #include "archive_walk.h"
 #include "codepage.h"
 #include "pack_messages.h"
-#include "platform.h"
+#include "platform_pack.h"
 #include "stub_names.h"
 
 #include <cerrno>
@@ -89,7 +89,7 @@ bool make_parents(const extractor &x, const name_parts &parts) {
             return false;
         }
         if (!platform_create_directory(path.c_str())) {
-            report_error("can't create the folder '%s': %s", path.c_str(), std::strerror(errno));
+            report_system_error(errno, "can't create the folder '%s'", path.c_str());
             return false;
         }
     }
@@ -103,7 +103,7 @@ bool extract_directory(const extractor &x, const name_parts &parts) {
     if (refuse_link(path, entry))
         return false;
     if (!platform_create_directory(path.c_str())) {
-        report_error("can't create the folder '%s': %s", path.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't create the folder '%s'", path.c_str());
         return false;
     }
     return true;
@@ -125,8 +125,7 @@ copy_result copy_member_data(FILE *archive, FILE *out, int32_t size, std::vector
 }
 
 bool is_the_archive(const extractor &x, const platform_entry &entry) {
-    return entry.kind == PLATFORM_ENTRY_FILE && (entry.volume != 0 || entry.index != 0) &&
-           entry.volume == x.archive.volume && entry.index == x.archive.index;
+    return entry.kind == PLATFORM_ENTRY_FILE && platform_same_entry(entry, x.archive);
 }
 
 // Checks what is at the member's own name before its data is written.
@@ -136,7 +135,7 @@ bool may_create_file(const extractor &x, const std::string &path) {
     if (refuse_link(path, entry))
         return false;
     if (entry.kind == PLATFORM_ENTRY_DIRECTORY) {
-        report_error("can't create '%s': %s", path.c_str(), std::strerror(EISDIR));
+        report_system_error(EISDIR, "can't create '%s'", path.c_str());
         return false;
     }
     if (is_the_archive(x, entry)) {
@@ -187,7 +186,7 @@ bool extract_file(extractor *x, const name_parts &parts, const member_record *re
     FILE *out =
         platform_create_temp_file(temporary_near(*x, parts).c_str(), temp_path, sizeof temp_path);
     if (out == nullptr) {
-        report_error("can't create '%s': %s", path.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't create '%s'", path.c_str());
         x->all_whole = false;
         return true;
     }
@@ -208,7 +207,7 @@ bool extract_file(extractor *x, const name_parts &parts, const member_record *re
         report_error("can't read the data of '%s'; nothing after it is read", path.c_str());
         return false;
     }
-    report_error("can't write '%s': %s", path.c_str(), std::strerror(write_error));
+    report_system_error(write_error, "can't write '%s'", path.c_str());
     return true;
 }
 
@@ -239,12 +238,11 @@ bool extract_member(const member_record *record, FILE *archive, void *context) {
 bool check_destination(const std::string &directory) {
     platform_entry entry;
     if (!platform_entry_status(directory.c_str(), true, &entry)) {
-        report_error("can't extract into '%s': %s", directory.c_str(),
-                     std::strerror(entry.error_number));
+        report_system_error(entry.error_number, "can't extract into '%s'", directory.c_str());
         return false;
     }
     if (entry.kind != PLATFORM_ENTRY_DIRECTORY) {
-        report_error("can't extract into '%s': %s", directory.c_str(), std::strerror(ENOTDIR));
+        report_system_error(ENOTDIR, "can't extract into '%s'", directory.c_str());
         return false;
     }
     return true;

@@ -46,10 +46,6 @@ std::string source_path(const std::string &base, const std::string &relative) {
     return base.back() == '/' ? base + relative : base + "/" + relative;
 }
 
-bool same_entry(const platform_entry &a, const platform_entry &b) {
-    return (a.volume != 0 || a.index != 0) && a.volume == b.volume && a.index == b.index;
-}
-
 // A part holding the separator would reach the extractor as two parts.
 // (make_stored_name refuses what else the extractor would refuse, here, where
 // the user can still fix it.)
@@ -139,7 +135,7 @@ void collect_name(const char *name, void *names) {
 bool add_directory(gatherer *g, name_parts *parts, const std::string &relative,
                    const std::string &source, const platform_entry &entry) {
     for (const open_directory &outer : g->walked) {
-        if (same_entry(outer.entry, entry)) {
+        if (platform_same_entry(outer.entry, entry)) {
             report_error("'%s' leads back into '%s', which holds it (a loop through links)",
                          source.c_str(), outer.source.c_str());
             return false;
@@ -149,7 +145,7 @@ bool add_directory(gatherer *g, name_parts *parts, const std::string &relative,
         return false;
     std::vector<std::string> names;
     if (!platform_list_directory_in(&g->list->inputs, relative.c_str(), collect_name, &names)) {
-        report_error("can't read the directory '%s': %s", source.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't read the directory '%s'", source.c_str());
         return false;
     }
     // Sorted so that the first error met is the same on every run.
@@ -171,14 +167,14 @@ bool add_entry(gatherer *g, name_parts *parts) {
     platform_entry entry;
     if (!platform_entry_status_in(&g->list->inputs, relative.c_str(), g->settings->follow_links,
                                   &entry)) {
-        report_error("can't read '%s': %s", source.c_str(), std::strerror(entry.error_number));
+        report_system_error(entry.error_number, "can't read '%s'", source.c_str());
         return false;
     }
     switch (entry.kind) {
     case PLATFORM_ENTRY_DIRECTORY:
         return add_directory(g, parts, relative, source, entry);
     case PLATFORM_ENTRY_FILE:
-        if (g->settings->has_output && same_entry(entry, g->settings->output))
+        if (g->settings->has_output && platform_same_entry(entry, g->settings->output))
             return true; // the file being rebuilt is never packed into itself
         if (parts->empty()) {
             report_error("'%s' is not a directory, so '.' names nothing to pack", source.c_str());
@@ -206,7 +202,7 @@ bool split_path_argument(const std::string &argument, name_parts *parts) {
         report_error("an empty PATH names nothing");
         return false;
     }
-    if (argument[0] == '/') {
+    if (platform_is_absolute_path(argument.c_str())) {
         report_error("'%s' is absolute; the extractor only takes names inside its folder "
                      "(use -C DIR to pack from elsewhere)",
                      argument.c_str());
@@ -267,8 +263,7 @@ bool add_notice(gatherer *g) {
 
 bool status_of_regular_file(const std::string &path, const char *role, platform_entry *entry) {
     if (!platform_entry_status(path.c_str(), true, entry)) {
-        report_error("can't read the %s '%s': %s", role, path.c_str(),
-                     std::strerror(entry->error_number));
+        report_system_error(entry->error_number, "can't read the %s '%s'", role, path.c_str());
         return false;
     }
     if (entry->kind != PLATFORM_ENTRY_FILE) {
@@ -286,8 +281,7 @@ bool gather_members(const gather_settings &settings, const std::vector<std::stri
     platform_open_folder("", &list->current);
     list->inputs_path = settings.directory;
     if (!platform_open_folder(list->inputs_path.c_str(), &list->inputs)) {
-        report_error("can't read the folder '%s': %s", settings.directory.c_str(),
-                     std::strerror(errno));
+        report_system_error(errno, "can't read the folder '%s'", settings.directory.c_str());
         return false;
     }
     gatherer g{&settings, list, {}, false};

@@ -5,7 +5,7 @@
 #include "gather.h"
 #include "output_buffer.h"
 #include "pack_messages.h"
-#include "platform.h"
+#include "platform_pack.h"
 #include "stub_location.h"
 #include "stub_names.h"
 
@@ -39,7 +39,7 @@ bool read_stub(const std::string &path, std::string *image) {
     }
     FILE *stub = platform_open(path.c_str(), "rb");
     if (stub == nullptr) {
-        report_error("can't read the stub '%s': %s", path.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't read the stub '%s'", path.c_str());
         return false;
     }
     // One byte more than fits, to notice a stub that grew since its size was read.
@@ -123,8 +123,7 @@ bool copy_file_member(output_buffer *out, const std::string &output, const pack_
                       progress_state *progress) {
     int input = platform_open_input_in(member.folder, member.source);
     if (input < 0) {
-        report_error("can't read '%s': %s", member_source_path(member).c_str(),
-                     std::strerror(errno));
+        report_system_error(errno, "can't read '%s'", member_source_path(member).c_str());
         return false;
     }
     data_copy_result result = output_copy_from(out, input, static_cast<int32_t>(member.size),
@@ -135,7 +134,7 @@ bool copy_file_member(output_buffer *out, const std::string &output, const pack_
         report_error("can't read '%s' whole: it failed or has shrunk below %lld bytes",
                      member_source_path(member).c_str(), static_cast<long long>(member.size));
     else if (result == DATA_NOT_WRITTEN)
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(copy_error));
+        report_system_error(copy_error, "can't write '%s'", output.c_str());
     return result == DATA_COPIED;
 }
 
@@ -162,19 +161,19 @@ bool put_length_trailer(output_buffer *out) {
 bool put_everything(output_buffer *out, const std::string &output, const std::string &stub_image,
                     const std::vector<pack_member> &members, progress_state *progress) {
     if (!put_stub_and_filler(out, stub_image)) {
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't write '%s'", output.c_str());
         return false;
     }
     for (const pack_member &member : members) {
         if (!put_record(out, member)) {
-            report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
+            report_system_error(errno, "can't write '%s'", output.c_str());
             return false;
         }
         if (member.kind == KIND_FILE && !copy_file_member(out, output, member, progress))
             return false;
     }
     if (!put_length_trailer(out) || !output_flush(out)) {
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't write '%s'", output.c_str());
         return false;
     }
     return true;
@@ -187,7 +186,7 @@ bool write_output(const std::string &output, const std::string &stub_image,
     char temp_path[4096];
     FILE *file = platform_create_temp_file(output.c_str(), temp_path, sizeof temp_path);
     if (file == nullptr) {
-        report_error("can't create a file beside '%s': %s", output.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't create a file beside '%s'", output.c_str());
         return false;
     }
     // An interrupted run must not leave a partial file of any size behind.
@@ -196,15 +195,15 @@ bool write_output(const std::string &output, const std::string &stub_image,
     output_start(&out, file);
     bool ok = put_everything(&out, output, stub_image, members, progress);
     if (std::fclose(file) != 0 && ok) {
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't write '%s'", output.c_str());
         ok = false;
     }
     if (ok && !platform_make_executable(temp_path)) {
-        report_error("can't make '%s' executable: %s", output.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't make '%s' executable", output.c_str());
         ok = false;
     }
     if (ok && !platform_replace_file(temp_path, output.c_str())) {
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't write '%s'", output.c_str());
         ok = false;
     }
     if (!ok)

@@ -1,6 +1,6 @@
 #if defined(_WIN32)
 
-#include "platform.h"
+#include "platform_stub.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -304,6 +304,27 @@ TEST(WindowsPack, SameFileAsTheLinuxPackerAndExtractsTheTree) {
         EXPECT_TRUE(read_file(target / file.first) == file.second) << file.first;
 }
 
+// Windows path syntax decides what is absolute: a drive, with or without its
+// root, and a path from the root by either separator are refused as such.
+TEST(WindowsRun, PackerRefusesPathsOutsideTheFolder) {
+    temp_folder folder;
+    write_file(folder / "stub.exe", windows_stub_image());
+    for (const char *path : {"C:/x", "c:x", "\\x", "/x"}) {
+        SCOPED_TRACE(path);
+        program_run run = run_program(wine_program,
+                                      {wine_program, windows_program("sfxpack.exe"), "-s",
+                                       "stub.exe", "-o", "setup.exe", path},
+                                      folder.path);
+        EXPECT_EQ(run.exit_status, 1);
+        EXPECT_NE(run.errors.find(std::string("sfxpack: '") + path +
+                                  "' is absolute; the extractor only takes names inside its "
+                                  "folder (use -C DIR to pack from elsewhere)"),
+                  std::string::npos)
+            << run.errors;
+        EXPECT_EQ(list_tree(folder.path), std::vector<std::string>{"stub.exe"});
+    }
+}
+
 // Names packed by sfxpack for a Windows stub are stored in code page 1252 and
 // come out as they were on the packing machine. Wine reads 8-bit names in the
 // code page of its locale, 1252 under the C locales the tests run in.
