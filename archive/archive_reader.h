@@ -4,6 +4,7 @@
 #include "member_record.h"
 #include "platform_stub.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -66,6 +67,13 @@ void step_past_record(record_walk *walk, const member_record *record);
 // Judges a NUL-terminated name alone, as judge_member_record does: RECORD_GOOD
 // or the verdict that refuses it.
 record_verdict judge_member_name(const char *name, name_rules rules);
+
+// Tests one part of a stored name: the `length` bytes at `part`.
+typedef bool (*name_part_test)(const char *part, size_t length, void *context);
+
+// Hands `test` each part of the stored name `name` in order, split at every
+// '/' and '\\' byte (empty parts too), until it returns true; true when it did.
+bool find_name_part(const char *name, name_part_test test, void *context);
 
 // True when `name` stays inside the current directory: not absolute, no drive
 // (any byte followed by ':'), no ".." part (both '/' and '\\' separate parts).

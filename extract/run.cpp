@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include "archive_reader.h"
+#include "ascii_case.h"
 #include "closing_notice.h"
 #include "console.h"
 #include "member_output.h"
@@ -16,10 +17,8 @@ static char *make_program_path(const char *start_name) {
     char *path = static_cast<char *>(std::malloc(length + sizeof ".EXE"));
     if (path == nullptr)
         return nullptr;
-    for (size_t i = 0; i <= length; ++i) {
-        char c = start_name[i];
-        path[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
+    for (size_t i = 0; i <= length; ++i)
+        path[i] = ascii_upper(start_name[i]);
     if (std::strstr(path, ".EXE") == nullptr)
         std::strcat(path, ".EXE");
     return path;

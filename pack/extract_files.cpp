@@ -33,6 +33,13 @@ enum copy_result {
     COPY_NOT_WRITTEN,   // the member's file refused a write; see errno
 };
 
+bool keep_local_part(const char *part, size_t length, void *parts) {
+    std::string text(part, length);
+    if (!text.empty() && text != ".")
+        static_cast<name_parts *>(parts)->push_back(text);
+    return false;
+}
+
 // The stored name as the parts of a local name. Both separators split it, as
 // the stub's judge reads them; empty and "." parts drop out. Behind a Windows
 // stub the name is converted from its code page to UTF-8 first; false when it
@@ -45,16 +52,8 @@ bool local_name_parts(const name_storing &names, const char *stored, name_parts 
         stored = converted.c_str();
     }
     parts->clear();
-    const char *part = stored;
-    for (;;) {
-        size_t length = std::strcspn(part, "/\\");
-        std::string text(part, length);
-        if (!text.empty() && text != ".")
-            parts->push_back(text);
-        if (part[length] == '\0')
-            return true;
-        part += length + 1;
-    }
+    find_name_part(stored, keep_local_part, parts);
+    return true;
 }
 
 std::string local_path(const extractor &x, const name_parts &parts, size_t count) {
@@ -62,8 +61,8 @@ std::string local_path(const extractor &x, const name_parts &parts, size_t count
     return path.empty() ? "." : path;
 }
 
-// IMPORTANT SECURITY NOTE: the judge keeps every name inside the extraction
-// folder, but a symbolic link already in it could still lead out. So no link
+// The judge keeps every name inside the extraction folder, but a symbolic
+// link already in it could still lead out. So no link
 // is followed: a member whose path passes through or ends on one is refused.
 bool refuse_link(const std::string &path, const platform_entry &entry) {
     if (entry.kind != PLATFORM_ENTRY_LINK)

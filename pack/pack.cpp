@@ -2,6 +2,7 @@
 
 #include "archive_reader.h"
 #include "archive_writer.h"
+#include "ascii_case.h"
 #include "gather.h"
 #include "output_buffer.h"
 #include "pack_messages.h"
@@ -94,18 +95,7 @@ bool check_total_size(const std::vector<pack_member> &members, int64_t *data_tot
 }
 
 bool ends_with_exe(const std::string &name) {
-    if (name.size() < 4)
-        return false;
-    const char *tail = name.c_str() + name.size() - 4;
-    const char *exe = ".exe";
-    for (int i = 0; i < 4; ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != exe[i])
-            return false;
-    }
-    return true;
+    return name.size() >= 4 && same_ignoring_ascii_case(name.c_str() + name.size() - 4, ".exe", 4);
 }
 
 void advance_progress(int32_t bytes, void *context) {

@@ -15,7 +15,8 @@
 // printf, which the packer uses: on Windows that is MinGW's own, which
 // follows the C standard rather than the runtime DLL.
 #if defined(_WIN32)
-#define PLATFORM_PRINTF(format_at, first_at) __attribute__((format(gnu_printf, format_at, first_at)))
+#define PLATFORM_PRINTF(format_at, first_at)                                                       \
+    __attribute__((format(gnu_printf, format_at, first_at)))
 #else
 #define PLATFORM_PRINTF(format_at, first_at) __attribute__((format(printf, format_at, first_at)))
 #endif

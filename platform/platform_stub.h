@@ -79,9 +79,11 @@ void platform_show_text_file(const char *path);
 // Checks the arguments of a function that formats like the system runtime's
 // printf: the C runtime DLL's on Windows, whose format rules differ.
 #if defined(_WIN32)
-#define PLATFORM_RUNTIME_PRINTF(format_at, first_at) __attribute__((format(ms_printf, format_at, first_at)))
+#define PLATFORM_RUNTIME_PRINTF(format_at, first_at)                                               \
+    __attribute__((format(ms_printf, format_at, first_at)))
 #else
-#define PLATFORM_RUNTIME_PRINTF(format_at, first_at) __attribute__((format(printf, format_at, first_at)))
+#define PLATFORM_RUNTIME_PRINTF(format_at, first_at)                                               \
+    __attribute__((format(printf, format_at, first_at)))
 #endif
 
 // Formatted printing on standard output. On Windows it goes through the C
