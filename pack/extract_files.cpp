@@ -18,7 +18,8 @@ namespace {
 // Bytes moved by one read and one write while a member's data is copied.
 constexpr size_t EXTRACT_CHUNK = 256 * 1024;
 
-struct extractor {
+// What -x knows and keeps while it recreates the members of one file.
+struct extraction {
     std::string root; // the extraction folder ending in '/', or empty for the current one
     bool verbose;
     name_storing names;     // how the stub at the file's front reads the stored names
@@ -56,8 +57,8 @@ bool local_name_parts(const name_storing &names, const char *stored, name_parts 
     return true;
 }
 
-std::string local_path(const extractor &x, const name_parts &parts, size_t count) {
-    std::string path = x.root + join_parts(parts, count, '/');
+std::string local_path(const extraction &job, const name_parts &parts, size_t count) {
+    std::string path = job.root + join_parts(parts, count, '/');
     return path.empty() ? "." : path;
 }
 
@@ -73,9 +74,9 @@ bool refuse_link(const std::string &path, const platform_entry &entry) {
 
 // Every folder on the member's way must be a real folder; missing ones are
 // made, so a member comes out even when its folder had no record of its own.
-bool make_parents(const extractor &x, const name_parts &parts) {
+bool make_parents(const extraction &job, const name_parts &parts) {
     for (size_t count = 1; count < parts.size(); ++count) {
-        std::string path = local_path(x, parts, count);
+        std::string path = local_path(job, parts, count);
         platform_entry entry;
         platform_entry_status(path.c_str(), false, &entry);
         if (refuse_link(path, entry))
@@ -83,8 +84,9 @@ bool make_parents(const extractor &x, const name_parts &parts) {
         if (entry.kind == PLATFORM_ENTRY_DIRECTORY)
             continue;
         if (entry.kind != PLATFORM_ENTRY_MISSING) {
-            report_error("can't create '%s': %s ('%s')", local_path(x, parts, parts.size()).c_str(),
-                         std::strerror(ENOTDIR), path.c_str());
+            report_error("can't create '%s': %s ('%s')",
+                         local_path(job, parts, parts.size()).c_str(), std::strerror(ENOTDIR),
+                         path.c_str());
             return false;
         }
         if (!platform_create_directory(path.c_str())) {
@@ -95,8 +97,8 @@ bool make_parents(const extractor &x, const name_parts &parts) {
     return true;
 }
 
-bool extract_directory(const extractor &x, const name_parts &parts) {
-    std::string path = local_path(x, parts, parts.size());
+bool extract_directory(const extraction &job, const name_parts &parts) {
+    std::string path = local_path(job, parts, parts.size());
     platform_entry entry;
     platform_entry_status(path.c_str(), false, &entry);
     if (refuse_link(path, entry))
@@ -123,12 +125,12 @@ copy_result copy_member_data(FILE *archive, FILE *out, int32_t size, std::vector
     return COPY_DONE;
 }
 
-bool is_the_archive(const extractor &x, const platform_entry &entry) {
-    return entry.kind == PLATFORM_ENTRY_FILE && platform_same_entry(entry, x.archive);
+bool is_the_archive(const extraction &job, const platform_entry &entry) {
+    return entry.kind == PLATFORM_ENTRY_FILE && platform_same_entry(entry, job.archive);
 }
 
 // Checks what is at the member's own name before its data is written.
-bool may_create_file(const extractor &x, const std::string &path) {
+bool may_create_file(const extraction &job, const std::string &path) {
     platform_entry entry;
     platform_entry_status(path.c_str(), false, &entry);
     if (refuse_link(path, entry))
@@ -137,7 +139,7 @@ bool may_create_file(const extractor &x, const std::string &path) {
         report_system_error(EISDIR, "can't create '%s'", path.c_str());
         return false;
     }
-    if (is_the_archive(x, entry)) {
+    if (is_the_archive(job, entry)) {
         report_error("can't create '%s': it is the file being extracted", path.c_str());
         return false;
     }
@@ -147,9 +149,9 @@ bool may_create_file(const extractor &x, const std::string &path) {
 // The temporary file a member's data goes to, in the member's own folder so
 // that the rename stays on one volume. A short name of its own keeps it
 // within the length a folder entry may have, whatever the member's name.
-std::string temporary_near(const extractor &x, const name_parts &parts) {
+std::string temporary_near(const extraction &job, const name_parts &parts) {
     size_t folder_parts = parts.empty() ? 0 : parts.size() - 1;
-    std::string folder = x.root + join_parts(parts, folder_parts, '/');
+    std::string folder = job.root + join_parts(parts, folder_parts, '/');
     if (folder_parts > 0)
         folder += '/';
     return folder + ".sfxpack-part";
@@ -174,24 +176,24 @@ copy_result write_temporary(FILE *out, FILE *archive, int32_t size, std::vector<
 // then. False only when the archive's data could not be read, which ends the
 // walk; a member that could not be written leaves all_whole cleared and the
 // walk goes on.
-bool extract_file(extractor *x, const name_parts &parts, const member_record *record,
+bool extract_file(extraction *job, const name_parts &parts, const member_record *record,
                   FILE *archive) {
-    std::string path = local_path(*x, parts, parts.size());
-    if (!may_create_file(*x, path)) {
-        x->all_whole = false;
+    std::string path = local_path(*job, parts, parts.size());
+    if (!may_create_file(*job, path)) {
+        job->all_whole = false;
         return true;
     }
     char temp_path[4096];
     FILE *out =
-        platform_create_temp_file(temporary_near(*x, parts).c_str(), temp_path, sizeof temp_path);
+        platform_create_temp_file(temporary_near(*job, parts).c_str(), temp_path, sizeof temp_path);
     if (out == nullptr) {
         report_system_error(errno, "can't create '%s'", path.c_str());
-        x->all_whole = false;
+        job->all_whole = false;
         return true;
     }
     platform_remove_on_interrupt(temp_path);
     int write_error = 0;
-    copy_result result = write_temporary(out, archive, record->size, &x->buffer, &write_error);
+    copy_result result = write_temporary(out, archive, record->size, &job->buffer, &write_error);
     bool placed = result == COPY_DONE && platform_make_ordinary(temp_path) &&
                   platform_replace_file(temp_path, path.c_str());
     if (result == COPY_DONE && !placed)
@@ -201,7 +203,7 @@ bool extract_file(extractor *x, const name_parts &parts, const member_record *re
     platform_remove_on_interrupt(nullptr);
     if (placed)
         return true;
-    x->all_whole = false;
+    job->all_whole = false;
     if (result == COPY_ARCHIVE_SHORT) {
         report_error("can't read the data of '%s'; nothing after it is read", path.c_str());
         return false;
@@ -211,26 +213,26 @@ bool extract_file(extractor *x, const name_parts &parts, const member_record *re
 }
 
 bool extract_member(const member_record *record, FILE *archive, void *context) {
-    extractor *x = static_cast<extractor *>(context);
+    extraction *job = static_cast<extraction *>(context);
     name_parts parts;
-    if (!local_name_parts(x->names, record->name, &parts)) {
+    if (!local_name_parts(job->names, record->name, &parts)) {
         report_error("'%s' is not a name in code page %d; it is passed over",
-                     shown_name(x->names, record->name).c_str(), x->names.codepage);
-        x->all_whole = false;
+                     shown_name(job->names, record->name).c_str(), job->names.codepage);
+        job->all_whole = false;
         return true;
     }
-    if (x->verbose) {
+    if (job->verbose) {
         std::string shown = parts.empty() ? "." : join_parts(parts, parts.size(), '/');
         std::printf("%s%s\n", shown.c_str(), record->kind == KIND_DIRECTORY ? "/" : "");
     }
-    if (!make_parents(*x, parts)) {
-        x->all_whole = false;
+    if (!make_parents(*job, parts)) {
+        job->all_whole = false;
         return true;
     }
     if (record->kind == KIND_FILE)
-        return extract_file(x, parts, record, archive);
-    if (!extract_directory(*x, parts))
-        x->all_whole = false;
+        return extract_file(job, parts, record, archive);
+    if (!extract_directory(*job, parts))
+        job->all_whole = false;
     return true;
 }
 
@@ -251,33 +253,33 @@ bool check_destination(const std::string &directory) {
 
 int run_extract(const pack_options &options) {
     const char *path = options.extracted.c_str();
-    extractor x;
-    FILE *archive = open_checked_archive(path, &x.archive);
+    extraction job;
+    FILE *archive = open_checked_archive(path, &job.archive);
     if (archive == nullptr)
         return 1;
-    x.verbose = options.verbose;
-    x.all_whole = true;
-    x.buffer.resize(EXTRACT_CHUNK);
+    job.verbose = options.verbose;
+    job.all_whole = true;
+    job.buffer.resize(EXTRACT_CHUNK);
     if (!options.directory.empty()) {
         if (!check_destination(options.directory)) {
             std::fclose(archive);
             return 1;
         }
-        x.root = options.directory;
-        if (x.root.back() != '/' && x.root.back() != '\\')
-            x.root += '/';
+        job.root = options.directory;
+        if (job.root.back() != '/' && job.root.back() != '\\')
+            job.root += '/';
     }
-    if (!names_of_archive(archive, path, options.codepage, &x.names)) {
+    if (!names_of_archive(archive, path, options.codepage, &job.names)) {
         std::fclose(archive);
         return 1;
     }
     int members = 0;
-    bool whole =
-        walk_archive(archive, path, x.archive.size, x.names.rules, extract_member, &x, &members);
+    bool whole = walk_archive(archive, path, job.archive.size, job.names.rules, extract_member,
+                              &job, &members);
     std::fclose(archive);
     if (whole && members == 0) {
         report_error("'%s' holds no members; there is nothing to extract", path);
         return 1;
     }
-    return whole && x.all_whole ? 0 : 1;
+    return whole && job.all_whole ? 0 : 1;
 }
