@@ -13,11 +13,6 @@
 
 namespace {
 
-const std::string FILE_LINE = "File : ./SETUP.EXE\n";
-const std::string NO_FILES = "!!!Error, no files for extraction.\n";
-const std::string BAD_RECORD = "!!!Error, bad file record.\n";
-const std::string NOT_CREATED = "!!!Error, file could not be created.\n";
-
 // A run folder `run` inside a temporary folder, so the listing of the
 // temporary folder shows whatever a run creates next to its own folder.
 struct run_place {

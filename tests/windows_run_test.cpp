@@ -77,7 +77,7 @@ void write_raw_windows_setup(const std::string &folder, const std::string &membe
     write_raw_setup(folder, members, 0, "setup.exe", &windows_stub_image());
 }
 
-const std::string FILE_LINE = "File : SETUP.EXE\r\n";
+const std::string WINDOWS_FILE_LINE = "File : SETUP.EXE\r\n";
 const std::string WINDOWS_SEPARATOR = std::string(79, '-') + "\r\n";
 
 TEST(WindowsRun, TypicalRunWithNotice) {
@@ -90,7 +90,7 @@ TEST(WindowsRun, TypicalRunWithNotice) {
 
     program_run run = run_in_cmd(folder.path, "setup.exe");
 
-    EXPECT_EQ(run.output, FILE_LINE + "Directory  : data, done\r\n" +
+    EXPECT_EQ(run.output, WINDOWS_FILE_LINE + "Directory  : data, done\r\n" +
                               "Extracting : data\\big.bin "
                               "  0.0 %\b\b\b\b\b\b\b"
                               " 40.0 %\b\b\b\b\b\b\b"
@@ -115,7 +115,7 @@ TEST(WindowsRun, NoticeAlreadyThereIsShownAfterAnEmptyArchive) {
     program_run run = run_in_cmd(folder.path, "setup.exe");
 
     EXPECT_EQ(run.output,
-              FILE_LINE + "!!!Error, no files for extraction.\r\n" + WINDOWS_SEPARATOR + notice);
+              WINDOWS_FILE_LINE + "!!!Error, no files for extraction.\r\n" + WINDOWS_SEPARATOR + notice);
     EXPECT_EQ(run.exit_status, 0);
 }
 
@@ -127,7 +127,7 @@ TEST(WindowsRun, WrongLengthIsRefused) {
 
     program_run run = run_in_cmd(folder.path, "setup.exe");
 
-    EXPECT_EQ(run.output, FILE_LINE + "!!!Error, This file is not of the original's length.\r\n" +
+    EXPECT_EQ(run.output, WINDOWS_FILE_LINE + "!!!Error, This file is not of the original's length.\r\n" +
                               "!!!Error, It is recommended to obtain another copy.\r\n");
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"_setup_.txt", "setup.exe"}));
@@ -143,7 +143,7 @@ TEST(WindowsRun, BadRecordEndsTheRunWithoutNotice) {
 
     program_run run = run_in_cmd(folder.path, "setup.exe");
 
-    EXPECT_EQ(run.output, FILE_LINE + crlf(directory_line("one")) +
+    EXPECT_EQ(run.output, WINDOWS_FILE_LINE + crlf(directory_line("one")) +
                               crlf(file_line("one\\two.txt", figure("0.0"))) +
                               "!!!Error, bad file record.\r\n");
     EXPECT_EQ(run.exit_status, 0);
@@ -353,7 +353,7 @@ TEST(WindowsRun, NamesPackedInTheCodePageComeOutAsTheyWere) {
     program_run run = run_in_cmd(folder / "run", "setup.exe");
 
     EXPECT_EQ(run.output,
-              FILE_LINE +
+              WINDOWS_FILE_LINE +
                   crlf(file_line(cafe_stored, figure("0.0")) + directory_line(naive_stored) +
                        file_line(naive_stored + "\\" + euro_stored, figure("0.0")) + SEPARATOR));
     EXPECT_EQ(list_tree(folder / "run"),
@@ -397,7 +397,7 @@ TEST(WindowsRun, NoticeNeverRunsAnInterpreterFromTheFolder) {
 
         program_run run = run_in_cmd(folder.path, c.setting + "setup.exe");
 
-        EXPECT_EQ(run.output, FILE_LINE +
+        EXPECT_EQ(run.output, WINDOWS_FILE_LINE +
                                   crlf(file_line("cmd.exe", figures_for(planted.size())) +
                                        file_line("_setup_.txt", figure("0.0"))) +
                                   WINDOWS_SEPARATOR + notice);
@@ -430,7 +430,7 @@ TEST(WindowsRun, DeviceAndDriveNamesAreBadRecords) {
         program_run run = run_in_cmd(folder.path, "setup.exe");
 
         EXPECT_EQ(run.output,
-                  FILE_LINE + crlf(directory_line("sub")) + "!!!Error, bad file record.\r\n");
+                  WINDOWS_FILE_LINE + crlf(directory_line("sub")) + "!!!Error, bad file record.\r\n");
         EXPECT_EQ(run.exit_status, 0);
         EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"setup.exe", "sub/"}));
     }

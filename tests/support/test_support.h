@@ -101,5 +101,14 @@ std::string file_line(const std::string &name, const std::string &figures);
 // The separator that closes a run without error.
 extern const std::string SEPARATOR;
 
+// The stub's first line for ./setup.exe, and its error lines.
+inline const std::string FILE_LINE = "File : ./SETUP.EXE\n";
+inline const std::string WRONG_LENGTH = "!!!Error, This file is not of the original's length.\n"
+                                        "!!!Error, It is recommended to obtain another copy.\n";
+inline const std::string NO_FILES = "!!!Error, no files for extraction.\n";
+inline const std::string BAD_RECORD = "!!!Error, bad file record.\n";
+inline const std::string NOT_OPENED = "!!!Error, file could not be opened.\n";
+inline const std::string NOT_CREATED = "!!!Error, file could not be created.\n";
+
 // Makes the folder `path` (one level), failing the test when it can't.
 void make_folder(const std::string &path);
