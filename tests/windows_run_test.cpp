@@ -114,8 +114,8 @@ TEST(WindowsRun, NoticeAlreadyThereIsShownAfterAnEmptyArchive) {
 
     program_run run = run_in_cmd(folder.path, "setup.exe");
 
-    EXPECT_EQ(run.output,
-              WINDOWS_FILE_LINE + "!!!Error, no files for extraction.\r\n" + WINDOWS_SEPARATOR + notice);
+    EXPECT_EQ(run.output, WINDOWS_FILE_LINE + "!!!Error, no files for extraction.\r\n" +
+                              WINDOWS_SEPARATOR + notice);
     EXPECT_EQ(run.exit_status, 0);
 }
 
@@ -127,7 +127,8 @@ TEST(WindowsRun, WrongLengthIsRefused) {
 
     program_run run = run_in_cmd(folder.path, "setup.exe");
 
-    EXPECT_EQ(run.output, WINDOWS_FILE_LINE + "!!!Error, This file is not of the original's length.\r\n" +
+    EXPECT_EQ(run.output, WINDOWS_FILE_LINE +
+                              "!!!Error, This file is not of the original's length.\r\n" +
                               "!!!Error, It is recommended to obtain another copy.\r\n");
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"_setup_.txt", "setup.exe"}));
@@ -406,21 +407,12 @@ TEST(WindowsRun, NoticeNeverRunsAnInterpreterFromTheFolder) {
     }
 }
 
-// Names Windows opens as devices, or as another drive, are bad records: the
-// run stops before the member is printed or anything is written, so no data
-// goes to a serial port, a printer or the console.
+// Names Windows opens as devices, or as another drive, and names holding
+// control bytes are bad records: the run stops before the member is printed
+// or anything is written, so no data goes to a serial port, a printer or the
+// console.
 TEST(WindowsRun, DeviceAndDriveNamesAreBadRecords) {
-    struct name_case {
-        std::string name;
-        char kind;
-    };
-    const name_case cases[] = {
-        {"AUX", 'f'},    {"com1", 'f'},      {"con.txt", 'f'},      {"sub\\nul", 'f'},
-        {"Aux .c", 'f'}, {"LPT1.log.", 'f'}, {"COM\xb9", 'f'},      {"CONOUT$", 'f'},
-        {"nul:s", 'f'},  {"prn  ", 'f'},     {"lpt\xb2", 'f'},      {"nul", 'd'},
-        {"1:x", 'f'},    {" :x", 'd'},       {"x\x1b[2Jname", 'f'}, {"cr\rx", 'f'},
-    };
-    for (const name_case &c : cases) {
+    for (const hostile_name &c : HOSTILE_NAMES) {
         SCOPED_TRACE(testing::PrintToString(c.name) + " " + c.kind);
         temp_folder folder;
         write_raw_windows_setup(folder.path, record_bytes('d', "sub", 0) +
@@ -429,8 +421,8 @@ TEST(WindowsRun, DeviceAndDriveNamesAreBadRecords) {
 
         program_run run = run_in_cmd(folder.path, "setup.exe");
 
-        EXPECT_EQ(run.output,
-                  WINDOWS_FILE_LINE + crlf(directory_line("sub")) + "!!!Error, bad file record.\r\n");
+        EXPECT_EQ(run.output, WINDOWS_FILE_LINE + crlf(directory_line("sub")) +
+                                  "!!!Error, bad file record.\r\n");
         EXPECT_EQ(run.exit_status, 0);
         EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"setup.exe", "sub/"}));
     }

@@ -255,3 +255,33 @@ const std::string SEPARATOR = std::string(79, '-') + "\n";
 void make_folder(const std::string &path) {
     ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
 }
+
+const std::vector<hostile_name> HOSTILE_NAMES = {
+    {"fake\nFile : OTHER.EXE", 'f', false},
+    {"back\b\b\b\bspace", 'f', false},
+    {"x\x1b]0;title\x07", 'f', false},
+    {"clear\x1b[2J", 'f', false},
+    {"x\x1b[2Jname", 'f', false},
+    {"cr\rx", 'f', false},
+    {"sub/tab\tx", 'f', false},
+    {"del\x7f", 'f', false},
+    {"\x01", 'f', false},
+    {"1:x", 'f', false},
+    {" :x", 'd', false},
+    {".:x", 'f', false},
+    {"AUX", 'f', true},
+    {"aux.c", 'f', true},
+    {"Aux .c", 'f', true},
+    {"CON", 'f', true},
+    {"con.txt", 'f', true},
+    {"com1", 'f', true},
+    {"COM\xb9", 'f', true},
+    {"LPT1.log.", 'f', true},
+    {"lpt\xb2", 'f', true},
+    {"CONOUT$", 'f', true},
+    {"nul.txt", 'f', true},
+    {"nul:s", 'f', true},
+    {"prn  ", 'f', true},
+    {"sub\\nul", 'f', true},
+    {"nul", 'd', true},
+};

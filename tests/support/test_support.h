@@ -112,3 +112,16 @@ inline const std::string NOT_CREATED = "!!!Error, file could not be created.\n";
 
 // Makes the folder `path` (one level), failing the test when it can't.
 void make_folder(const std::string &path);
+
+// Member names an archive may carry against the person who runs it, for the
+// POSIX and the Windows runs alike: control bytes that would fake, hide or
+// retitle console text, a second byte ':' (a drive on Windows, whatever the
+// first byte), and names Windows opens as devices in every folder. All are
+// bad records under Windows rules; under POSIX rules the device names are
+// plain names.
+struct hostile_name {
+    std::string name;
+    char kind;
+    bool device; // refused only under Windows rules
+};
+extern const std::vector<hostile_name> HOSTILE_NAMES;
