@@ -16,7 +16,7 @@ uint32_t little_endian_32(const char *bytes) {
 }
 
 bool is_elf(const char *image, size_t size) {
-    return size >= 4 && std::memcmp(image, "\x7f" "ELF", 4) == 0;
+    return size >= 4 && std::memcmp(image, "\177ELF", 4) == 0;
 }
 
 // "MZ" alone starts many files that are not programs; Windows runs a file

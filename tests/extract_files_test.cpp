@@ -82,8 +82,7 @@ TEST(ExtractFiles, RoundTripForPosixAndWindowsStubs) {
     {
         // Only the PE header tells a Windows program; -x never runs the stub.
         SCOPED_TRACE("a stand-in for a Windows stub");
-        check_round_trip(pe_stub_bytes(4002, 2), {"-s", "stub.bin"},
-                         "docs\\guides\\usage.txt");
+        check_round_trip(pe_stub_bytes(4002, 2), {"-s", "stub.bin"}, "docs\\guides\\usage.txt");
     }
 }
 
@@ -394,11 +393,11 @@ TEST(ExtractFiles, UnwritableFolderGivesTheSystemsReason) {
 // or without a record of the folder, are passed over without more messages.
 TEST(ExtractFiles, AFolderThatCantBeCreatedIsNamedOnce) {
     extract_place place;
-    write_raw_setup(place.outer.path,
-                    record_bytes('d', "d", 0) + record_bytes('f', "d/a.txt", 1) + "a" +
-                        record_bytes('f', "d/sub/b.txt", 1) + "b" + record_bytes('f', "x.txt", 1) +
-                        "x" + record_bytes('f', "y/z.txt", 1) + "z" +
-                        record_bytes('f', "y/w.txt", 1) + "w");
+    write_raw_setup(place.outer.path, record_bytes('d', "d", 0) + record_bytes('f', "d/a.txt", 1) +
+                                          "a" + record_bytes('f', "d/sub/b.txt", 1) + "b" +
+                                          record_bytes('f', "x.txt", 1) + "x" +
+                                          record_bytes('f', "y/z.txt", 1) + "z" +
+                                          record_bytes('f', "y/w.txt", 1) + "w");
     program_run extract;
     std::string reason;
     {

@@ -311,7 +311,7 @@ TEST(Pack, RefusalsLeaveNoOutputBehind) {
          {"-s", "text.stub", "-C", "src", "."},
          "the stub 'text.stub' is neither an ELF nor a PE program"},
         {"stub with an ELF start cut short",
-         [](const std::string &src) { write_file(src + "/../short.stub", "\x7f" "EL"); },
+         [](const std::string &src) { write_file(src + "/../short.stub", "\177EL"); },
          {"-s", "short.stub", "-C", "src", "."},
          "the stub 'short.stub' is neither an ELF nor a PE program"},
         {"stub with 'MZ' and no PE header",
@@ -528,13 +528,13 @@ TEST(Pack, EveryLinkThatCantBeFollowedIsNamedInOneRun) {
     ASSERT_EQ(symlink("../a.txt/x", (folder / "src/sub/gone2").c_str()), 0);
     ASSERT_EQ(symlink("nowhere", (folder / "src/zgone3").c_str()), 0);
 
-    program_run pack =
-        run_pack({"-L", "-o", "setup.exe", "-C", "src", "a.txt", "fine", "gone1", "loop", "sub",
-                  "zgone3"},
-                 folder.path);
+    program_run pack = run_pack(
+        {"-L", "-o", "setup.exe", "-C", "src", "a.txt", "fine", "gone1", "loop", "sub", "zgone3"},
+        folder.path);
 
     EXPECT_EQ(pack.exit_status, 1);
-    const std::string dangling = "' is a dangling symbolic link: what it points to does not exist\n";
+    const std::string dangling =
+        "' is a dangling symbolic link: what it points to does not exist\n";
     EXPECT_EQ(pack.errors, "sfxpack: 'src/gone1" + dangling +
                                "sfxpack: 'src/loop' is a symbolic link that can't be followed: " +
                                std::strerror(ELOOP) + "\nsfxpack: 'src/sub/gone2" + dangling +

@@ -159,7 +159,7 @@ std::string patterned_data(size_t size, unsigned seed) {
 
 std::string elf_stub_bytes(size_t size, unsigned seed) {
     std::string bytes = patterned_data(size, seed);
-    bytes.replace(0, 4, "\x7f" "ELF");
+    bytes.replace(0, 4, "\177ELF");
     return bytes;
 }
 
