@@ -13,7 +13,14 @@ _sfxpack_folder() {
     local i
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-        -C | --directory) printf '%s' "${COMP_WORDS[i + 1]}" ;;
+        -C | --directory)
+            # "--directory=DIR" comes as three words.
+            if [[ ${COMP_WORDS[i + 1]} == = ]]; then
+                printf '%s' "${COMP_WORDS[i + 2]}"
+            else
+                printf '%s' "${COMP_WORDS[i + 1]}"
+            fi
+            ;;
         esac
     done
 }
