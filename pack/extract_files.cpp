@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ struct extraction {
     name_storing names;     // how the stub at the file's front reads the stored names
     platform_entry archive; // the file being read, never to be replaced by a member
     bool all_whole;         // cleared by the first member that did not come out whole
+    // Folders that could not be created, each reported once: the members
+    // below one are passed over without a message of their own.
+    std::set<std::string> failed_folders;
     std::vector<char> buffer;
 };
 
@@ -72,11 +76,24 @@ bool refuse_link(const std::string &path, const platform_entry &entry) {
     return true;
 }
 
+// Creates the folder `path`, or says once why it can't.
+bool create_folder(extraction *job, const std::string &path) {
+    if (job->failed_folders.count(path) != 0)
+        return false;
+    if (platform_create_directory(path.c_str()))
+        return true;
+    report_system_error(errno, "can't create the folder '%s'", path.c_str());
+    job->failed_folders.insert(path);
+    return false;
+}
+
 // Every folder on the member's way must be a real folder; missing ones are
 // made, so a member comes out even when its folder had no record of its own.
-bool make_parents(const extraction &job, const name_parts &parts) {
+bool make_parents(extraction *job, const name_parts &parts) {
     for (size_t count = 1; count < parts.size(); ++count) {
-        std::string path = local_path(job, parts, count);
+        std::string path = local_path(*job, parts, count);
+        if (job->failed_folders.count(path) != 0)
+            return false;
         platform_entry entry;
         platform_entry_status(path.c_str(), false, &entry);
         if (refuse_link(path, entry))
@@ -85,29 +102,23 @@ bool make_parents(const extraction &job, const name_parts &parts) {
             continue;
         if (entry.kind != PLATFORM_ENTRY_MISSING) {
             report_error("can't create '%s': %s ('%s')",
-                         local_path(job, parts, parts.size()).c_str(), std::strerror(ENOTDIR),
+                         local_path(*job, parts, parts.size()).c_str(), std::strerror(ENOTDIR),
                          path.c_str());
             return false;
         }
-        if (!platform_create_directory(path.c_str())) {
-            report_system_error(errno, "can't create the folder '%s'", path.c_str());
+        if (!create_folder(job, path))
             return false;
-        }
     }
     return true;
 }
 
-bool extract_directory(const extraction &job, const name_parts &parts) {
-    std::string path = local_path(job, parts, parts.size());
+bool extract_directory(extraction *job, const name_parts &parts) {
+    std::string path = local_path(*job, parts, parts.size());
     platform_entry entry;
     platform_entry_status(path.c_str(), false, &entry);
     if (refuse_link(path, entry))
         return false;
-    if (!platform_create_directory(path.c_str())) {
-        report_system_error(errno, "can't create the folder '%s'", path.c_str());
-        return false;
-    }
-    return true;
+    return create_folder(job, path);
 }
 
 copy_result copy_member_data(FILE *archive, FILE *out, int32_t size, std::vector<char> *buffer) {
@@ -225,13 +236,13 @@ bool extract_member(const member_record *record, FILE *archive, void *context) {
         std::string shown = parts.empty() ? "." : join_parts(parts, parts.size(), '/');
         std::printf("%s%s\n", shown.c_str(), record->kind == KIND_DIRECTORY ? "/" : "");
     }
-    if (!make_parents(*job, parts)) {
+    if (!make_parents(job, parts)) {
         job->all_whole = false;
         return true;
     }
     if (record->kind == KIND_FILE)
         return extract_file(job, parts, record, archive);
-    if (!extract_directory(*job, parts))
+    if (!extract_directory(job, parts))
         job->all_whole = false;
     return true;
 }
@@ -271,7 +282,7 @@ int run_extract(const pack_options &options) {
     }
     if (!names_of_archive(archive, path, options.codepage, &job.names)) {
         std::fclose(archive);
-        return 1;
+        return 2; // a code page asked for where names are not in one
     }
     int members = 0;
     bool whole = walk_archive(archive, path, job.archive.size, job.names.rules, extract_member,

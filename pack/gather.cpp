@@ -19,7 +19,9 @@ struct gatherer {
     const gather_settings *settings;
     member_list *list;                  // in the order found, repeats included, until sorted
     std::vector<open_directory> walked; // directories being walked, outermost first
-    bool links_refused; // set when a symbolic link was met without -L; the walk goes on
+    // Set when a symbolic link was met that can't be stored (any link without
+    // -L, a dangling one with it); the walk goes on.
+    bool links_refused;
 };
 
 constexpr size_t TEXT_BLOCK_SIZE = 64 * 1024;
@@ -162,12 +164,33 @@ bool add_directory(gatherer *gathering, name_parts *parts, const std::string &re
     return ok;
 }
 
+// With -L, a link that leads nowhere is named as a link, and the walk goes on
+// so that one run names every such link. False when `relative` is no link.
+bool report_unfollowable_link(gatherer *gathering, const std::string &relative,
+                              const std::string &source, int error_number) {
+    platform_entry link;
+    if (!platform_entry_status_in(&gathering->list->inputs, relative.c_str(), false, &link) ||
+        link.kind != PLATFORM_ENTRY_LINK)
+        return false;
+    if (error_number == ENOENT || error_number == ENOTDIR)
+        report_error("'%s' is a dangling symbolic link: what it points to does not exist",
+                     source.c_str());
+    else
+        report_system_error(error_number, "'%s' is a symbolic link that can't be followed",
+                            source.c_str());
+    gathering->links_refused = true;
+    return true;
+}
+
 bool add_entry(gatherer *gathering, name_parts *parts) {
     std::string relative = join_parts(*parts, parts->size(), '/');
     std::string source = source_path(gathering->settings->directory, relative);
     platform_entry entry;
     if (!platform_entry_status_in(&gathering->list->inputs, relative.c_str(),
                                   gathering->settings->follow_links, &entry)) {
+        if (gathering->settings->follow_links &&
+            report_unfollowable_link(gathering, relative, source, entry.error_number))
+            return true;
         report_system_error(entry.error_number, "can't read '%s'", source.c_str());
         return false;
     }
