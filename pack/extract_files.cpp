@@ -4,13 +4,14 @@
 #include "archive_walk.h"
 #include "codepage.h"
 #include "pack_messages.h"
-#include "platform.h"
 #include "platform_extract.h"
+#include "platform_pack.h"
 #include "stub_names.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,8 @@ struct held_folder {
     platform_out_folder folder;
 };
 
-struct extractor {
+// What -x knows and keeps while it recreates the members of one file.
+struct extraction {
     std::string root; // the extraction folder ending in '/', or empty for the current one
     bool verbose;
     // The extraction folder, then each folder on the last member's way.
@@ -34,6 +36,9 @@ struct extractor {
     platform_entry archive; // the file being read, never to be replaced by a member
     bool all_whole;         // cleared by the first member that did not come out whole
     char temp_name[256];    // the name of the last temporary file, "" before the first
+    // Folders that could not be created, each reported once: the members
+    // below one are passed over without a message of their own.
+    std::set<std::string> failed_folders;
     std::vector<char> buffer;
 };
 
@@ -42,6 +47,13 @@ enum copy_result {
     COPY_ARCHIVE_SHORT, // the archive ended or failed inside the member's data
     COPY_NOT_WRITTEN,   // the member's file refused a write; see errno
 };
+
+bool keep_local_part(const char *part, size_t length, void *parts) {
+    std::string text(part, length);
+    if (!text.empty() && text != ".")
+        static_cast<name_parts *>(parts)->push_back(text);
+    return false;
+}
 
 // The stored name as the parts of a local name. Both separators split it, as
 // the stub's judge reads them; empty and "." parts drop out. Behind a Windows
@@ -55,20 +67,12 @@ bool local_name_parts(const name_storing &names, const char *stored, name_parts 
         stored = converted.c_str();
     }
     parts->clear();
-    const char *part = stored;
-    for (;;) {
-        size_t length = std::strcspn(part, "/\\");
-        std::string text(part, length);
-        if (!text.empty() && text != ".")
-            parts->push_back(text);
-        if (part[length] == '\0')
-            return true;
-        part += length + 1;
-    }
+    find_name_part(stored, keep_local_part, parts);
+    return true;
 }
 
-std::string local_path(const extractor &x, const name_parts &parts, size_t count) {
-    std::string path = x.root + join_parts(parts, count, '/');
+std::string local_path(const extraction &job, const name_parts &parts, size_t count) {
+    std::string path = job.root + join_parts(parts, count, '/');
     return path.empty() ? "." : path;
 }
 
@@ -114,50 +118,56 @@ folder_outcome open_or_make_folder(const platform_out_folder *parent, const std:
     return FOLDER_NOT_MADE;
 }
 
-// Says why the folder of the first `count` parts of a member's name could not
-// be entered; `is_member` when that folder is the member itself.
-void report_folder(const extractor &x, const name_parts &parts, size_t count, bool is_member,
-                   folder_outcome outcome, int error) {
-    std::string path = local_path(x, parts, count);
-    platform_entry link = {PLATFORM_ENTRY_LINK, 0, 0, 0, 0};
-    if (outcome == FOLDER_IS_LINK)
+// Says why the folder `path`, the first `count` parts of a member's name,
+// could not be entered; `is_member` when that folder is the member itself. A
+// folder that could not be made is said once.
+void report_folder(extraction *job, const name_parts &parts, const std::string &path,
+                   bool is_member, folder_outcome outcome, int error) {
+    platform_entry link = {};
+    link.kind = PLATFORM_ENTRY_LINK;
+    if (outcome == FOLDER_IS_LINK) {
         refuse_link(path, link);
-    else if (outcome == FOLDER_IS_NOT_ONE && !is_member)
-        report_error("can't create '%s': %s ('%s')", local_path(x, parts, parts.size()).c_str(),
+    } else if (outcome == FOLDER_IS_NOT_ONE && !is_member) {
+        report_error("can't create '%s': %s ('%s')", local_path(*job, parts, parts.size()).c_str(),
                      std::strerror(ENOTDIR), path.c_str());
-    else
-        report_error("can't create the folder '%s': %s", path.c_str(),
-                     std::strerror(outcome == FOLDER_IS_NOT_ONE ? EEXIST : error));
+    } else {
+        report_system_error(outcome == FOLDER_IS_NOT_ONE ? EEXIST : error,
+                            "can't create the folder '%s'", path.c_str());
+        if (outcome == FOLDER_NOT_MADE)
+            job->failed_folders.insert(path);
+    }
 }
 
 // The folder of the first `count` parts of a member's name, entered from the
 // folders held for the member before: those it shares with that one's way are
 // kept open, the others closed, the rest opened (and made where missing). Null
 // after saying why when a part can't be entered.
-const platform_out_folder *enter_folder(extractor *x, const name_parts &parts, size_t count,
+const platform_out_folder *enter_folder(extraction *job, const name_parts &parts, size_t count,
                                         bool is_member) {
     size_t shared = 0;
-    while (shared < count && shared + 1 < x->held.size() &&
-           x->held[shared + 1].name == parts[shared])
+    while (shared < count && shared + 1 < job->held.size() &&
+           job->held[shared + 1].name == parts[shared])
         ++shared;
-    while (x->held.size() > shared + 1) {
-        platform_close_out_folder(&x->held.back().folder);
-        x->held.pop_back();
+    while (job->held.size() > shared + 1) {
+        platform_close_out_folder(&job->held.back().folder);
+        job->held.pop_back();
     }
     for (size_t part = shared; part < count; ++part) {
+        std::string path = local_path(*job, parts, part + 1);
+        if (job->failed_folders.count(path) != 0)
+            return nullptr;
         held_folder next;
         next.name = parts[part];
         int error = 0;
         folder_outcome outcome =
-            open_or_make_folder(&x->held.back().folder, next.name, &next.folder, &error);
+            open_or_make_folder(&job->held.back().folder, next.name, &next.folder, &error);
         if (outcome != FOLDER_ENTERED) {
-            report_folder(*x, parts, part + 1, is_member && part + 1 == parts.size(), outcome,
-                          error);
+            report_folder(job, parts, path, is_member && part + 1 == parts.size(), outcome, error);
             return nullptr;
         }
-        x->held.push_back(next);
+        job->held.push_back(next);
     }
-    return &x->held.back().folder;
+    return &job->held.back().folder;
 }
 
 copy_result copy_member_data(FILE *archive, int out, int32_t size, std::vector<char> *buffer) {
@@ -175,25 +185,24 @@ copy_result copy_member_data(FILE *archive, int out, int32_t size, std::vector<c
     return COPY_DONE;
 }
 
-bool is_the_archive(const extractor &x, const platform_entry &entry) {
-    return entry.kind == PLATFORM_ENTRY_FILE && (entry.volume != 0 || entry.index != 0) &&
-           entry.volume == x.archive.volume && entry.index == x.archive.index;
+bool is_the_archive(const extraction &job, const platform_entry &entry) {
+    return entry.kind == PLATFORM_ENTRY_FILE && platform_same_entry(entry, job.archive);
 }
 
 // Judges what has the member's own name, `name` in `folder`, once its data
 // is whole in a temporary file; `path` names it in messages. True when the
 // member may replace it.
-bool may_replace(const extractor &x, const platform_out_folder *folder, const char *name,
+bool may_replace(const extraction &job, const platform_out_folder *folder, const char *name,
                  const std::string &path) {
     platform_entry entry;
     platform_out_entry_status(folder, name, &entry);
     if (refuse_link(path, entry))
         return false;
     if (entry.kind == PLATFORM_ENTRY_DIRECTORY) {
-        report_error("can't create '%s': %s", path.c_str(), std::strerror(EISDIR));
+        report_system_error(EISDIR, "can't create '%s'", path.c_str());
         return false;
     }
-    if (is_the_archive(x, entry)) {
+    if (is_the_archive(job, entry)) {
         report_error("can't create '%s': it is the file being extracted", path.c_str());
         return false;
     }
@@ -209,13 +218,13 @@ enum place_result {
 // Gives the whole temporary file `temp_name` the member's name. A name no
 // entry has yet, as in a fresh folder, is taken in one move; only a name in
 // use is looked at, so a link, a folder or the archive is never replaced.
-place_result place_member(const extractor &x, const platform_out_folder *folder,
+place_result place_member(const extraction &job, const platform_out_folder *folder,
                           const char *temp_name, const char *name, const std::string &path) {
     if (platform_place_out(folder, temp_name, name))
         return PLACE_DONE;
     if (errno != EEXIST)
         return PLACE_FAILED;
-    if (!may_replace(x, folder, name, path))
+    if (!may_replace(job, folder, name, path))
         return PLACE_REFUSED;
     return platform_replace_out(folder, temp_name, name) ? PLACE_DONE : PLACE_FAILED;
 }
@@ -243,30 +252,30 @@ copy_result write_temporary(int out, FILE *archive, int32_t size, std::vector<ch
 // then. False only when the archive's data could not be read, which ends the
 // walk; a member that could not be written leaves all_whole cleared and the
 // walk goes on.
-bool extract_file(extractor *x, const name_parts &parts, const member_record *record,
+bool extract_file(extraction *job, const name_parts &parts, const member_record *record,
                   FILE *archive) {
-    std::string path = local_path(*x, parts, parts.size());
+    std::string path = local_path(*job, parts, parts.size());
     size_t folder_parts = parts.empty() ? 0 : parts.size() - 1;
-    const platform_out_folder *folder = enter_folder(x, parts, folder_parts, false);
+    const platform_out_folder *folder = enter_folder(job, parts, folder_parts, false);
     if (folder == nullptr) {
-        x->all_whole = false;
+        job->all_whole = false;
         return true;
     }
     const char *name = parts.empty() ? "." : parts.back().c_str();
-    char *temp_name = x->temp_name;
+    char *temp_name = job->temp_name;
     int out =
-        platform_create_out_file(folder, TEMPORARY_PREFIX, false, temp_name, sizeof x->temp_name);
+        platform_create_out_file(folder, TEMPORARY_PREFIX, false, temp_name, sizeof job->temp_name);
     if (out < 0) {
-        report_error("can't create '%s': %s", path.c_str(), std::strerror(errno));
-        x->all_whole = false;
+        report_system_error(errno, "can't create '%s'", path.c_str());
+        job->all_whole = false;
         return true;
     }
     platform_remove_on_interrupt_in(folder, temp_name);
     int write_error = 0;
-    copy_result result = write_temporary(out, archive, record->size, &x->buffer, &write_error);
+    copy_result result = write_temporary(out, archive, record->size, &job->buffer, &write_error);
     place_result placed = PLACE_FAILED;
     if (result == COPY_DONE) {
-        placed = place_member(*x, folder, temp_name, name, path);
+        placed = place_member(*job, folder, temp_name, name, path);
         write_error = errno;
     }
     if (placed != PLACE_DONE)
@@ -274,45 +283,44 @@ bool extract_file(extractor *x, const name_parts &parts, const member_record *re
     platform_remove_on_interrupt(nullptr);
     if (placed == PLACE_DONE)
         return true;
-    x->all_whole = false;
+    job->all_whole = false;
     if (result == COPY_ARCHIVE_SHORT) {
         report_error("can't read the data of '%s'; nothing after it is read", path.c_str());
         return false;
     }
     if (placed == PLACE_FAILED)
-        report_error("can't write '%s': %s", path.c_str(), std::strerror(write_error));
+        report_system_error(write_error, "can't write '%s'", path.c_str());
     return true;
 }
 
-bool extract_member(const member_record *record, int64_t, FILE *archive, void *context) {
-    extractor *x = static_cast<extractor *>(context);
+bool extract_member(const member_record *record, FILE *archive, void *context) {
+    extraction *job = static_cast<extraction *>(context);
     name_parts parts;
-    if (!local_name_parts(x->names, record->name, &parts)) {
+    if (!local_name_parts(job->names, record->name, &parts)) {
         report_error("'%s' is not a name in code page %d; it is passed over",
-                     shown_name(x->names, record->name).c_str(), x->names.codepage);
-        x->all_whole = false;
+                     shown_name(job->names, record->name).c_str(), job->names.codepage);
+        job->all_whole = false;
         return true;
     }
-    if (x->verbose) {
+    if (job->verbose) {
         std::string shown = parts.empty() ? "." : join_parts(parts, parts.size(), '/');
         std::printf("%s%s\n", shown.c_str(), record->kind == KIND_DIRECTORY ? "/" : "");
     }
     if (record->kind == KIND_FILE)
-        return extract_file(x, parts, record, archive);
-    if (enter_folder(x, parts, parts.size(), true) == nullptr)
-        x->all_whole = false;
+        return extract_file(job, parts, record, archive);
+    if (enter_folder(job, parts, parts.size(), true) == nullptr)
+        job->all_whole = false;
     return true;
 }
 
 bool check_destination(const std::string &directory) {
     platform_entry entry;
     if (!platform_entry_status(directory.c_str(), true, &entry)) {
-        report_error("can't extract into '%s': %s", directory.c_str(),
-                     std::strerror(entry.error_number));
+        report_system_error(entry.error_number, "can't extract into '%s'", directory.c_str());
         return false;
     }
     if (entry.kind != PLATFORM_ENTRY_DIRECTORY) {
-        report_error("can't extract into '%s': %s", directory.c_str(), std::strerror(ENOTDIR));
+        report_system_error(ENOTDIR, "can't extract into '%s'", directory.c_str());
         return false;
     }
     return true;
@@ -321,54 +329,57 @@ bool check_destination(const std::string &directory) {
 } // namespace
 
 // Opens the extraction folder as the first held folder; false after saying why.
-bool hold_root(extractor *x, const std::string &directory) {
+bool hold_root(extraction *job, const std::string &directory) {
     held_folder root;
     if (!platform_open_out_root(directory.c_str(), &root.folder)) {
-        report_error("can't extract into '%s': %s", directory.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't extract into '%s'", directory.c_str());
         return false;
     }
-    x->held.push_back(root);
+    job->held.push_back(root);
     return true;
 }
 
-void release_folders(extractor *x) {
-    for (held_folder &held : x->held)
+void release_folders(extraction *job) {
+    for (held_folder &held : job->held)
         platform_close_out_folder(&held.folder);
-    x->held.clear();
+    job->held.clear();
 }
 
 int run_extract(const pack_options &options) {
     const char *path = options.extracted.c_str();
-    extractor x;
-    FILE *archive = open_checked_archive(path, &x.archive);
+    extraction job;
+    FILE *archive = open_checked_archive(path, &job.archive);
     if (archive == nullptr)
         return 1;
-    x.verbose = options.verbose;
-    x.all_whole = true;
-    x.temp_name[0] = '\0';
-    x.buffer.resize(EXTRACT_CHUNK);
+    job.verbose = options.verbose;
+    job.all_whole = true;
+    job.temp_name[0] = '\0';
+    job.buffer.resize(EXTRACT_CHUNK);
     if (!options.directory.empty()) {
         if (!check_destination(options.directory)) {
             std::fclose(archive);
             return 1;
         }
-        x.root = options.directory;
-        if (x.root.back() != '/' && x.root.back() != '\\')
-            x.root += '/';
+        job.root = options.directory;
+        if (job.root.back() != '/' && job.root.back() != '\\')
+            job.root += '/';
     }
-    if (!names_of_archive(archive, path, options.codepage, &x.names) ||
-        !hold_root(&x, options.directory)) {
+    if (!names_of_archive(archive, path, options.codepage, &job.names)) {
+        std::fclose(archive);
+        return 2; // a code page asked for where names are not in one
+    }
+    if (!hold_root(&job, options.directory)) {
         std::fclose(archive);
         return 1;
     }
     int members = 0;
-    bool whole =
-        walk_archive(archive, path, x.archive.size, x.names.rules, extract_member, &x, &members);
+    bool whole = walk_archive(archive, path, job.archive.size, job.names.rules, extract_member,
+                              &job, &members);
     std::fclose(archive);
-    release_folders(&x);
+    release_folders(&job);
     if (whole && members == 0) {
         report_error("'%s' holds no members; there is nothing to extract", path);
         return 1;
     }
-    return whole && x.all_whole ? 0 : 1;
+    return whole && job.all_whole ? 0 : 1;
 }

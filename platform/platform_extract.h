@@ -6,7 +6,7 @@
 // takes the whole path, after checking that no part of it is a link.
 #pragma once
 
-#include "platform.h"
+#include "platform_pack.h"
 
 #include <cstddef>
 #include <string>

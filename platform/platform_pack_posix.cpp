@@ -3,8 +3,8 @@
 // File-system calls only the packer needs, apart from the stub's own so the
 // stub never links them.
 
-#include "platform.h"
 #include "platform_extract.h"
+#include "platform_pack.h"
 
 #include <cerrno>
 #include <csignal>
@@ -20,6 +20,10 @@
 #include <unistd.h>
 
 void platform_utf8_arguments(int *, char ***) {}
+
+bool platform_is_absolute_path(const char *path) {
+    return path[0] == '/';
+}
 
 FILE *platform_open(const char *path, const char *mode) {
     return std::fopen(path, mode);
@@ -223,23 +227,6 @@ static void remove_on_interrupt_at(int folder, const char *path) {
 
 void platform_remove_on_interrupt(const char *path) {
     remove_on_interrupt_at(AT_FDCWD, path);
-}
-
-bool platform_make_ordinary(const char *path) {
-    mode_t mask = umask(0);
-    umask(mask);
-    return chmod(path, 0666 & ~mask) == 0;
-}
-
-bool platform_create_directory(const char *path) {
-    if (mkdir(path, 0777) == 0)
-        return true;
-    int make_error = errno;
-    struct stat status;
-    if (make_error == EEXIST && lstat(path, &status) == 0 && S_ISDIR(status.st_mode))
-        return true;
-    errno = make_error;
-    return false;
 }
 
 bool platform_open_out_root(const char *path, platform_out_folder *folder) {

@@ -3,8 +3,8 @@
 // File-system calls only the packer needs, apart from the stub's own so the
 // stub never links them (nor the formatting code they pull in).
 
-#include "platform.h"
 #include "platform_extract.h"
+#include "platform_pack.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -43,6 +43,13 @@ static bool to_utf8(const wchar_t *text, std::string *out) {
                         nullptr);
     out->resize(static_cast<size_t>(length - 1));
     return true;
+}
+
+// A drive, with or without its root, is outside the current folder as
+// surely as a path from the root of the current drive or a network path.
+bool platform_is_absolute_path(const char *path) {
+    bool letter = (path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z');
+    return path[0] == '/' || path[0] == '\\' || (letter && path[1] == ':');
 }
 
 // Copies `text` into `out` (`room` bytes) when it fits with its NUL.
@@ -512,29 +519,6 @@ void platform_remove_out(const platform_out_folder *folder, const char *name) {
 
 void platform_remove_on_interrupt_in(const platform_out_folder *folder, const char *name) {
     platform_remove_on_interrupt((folder->path + name).c_str());
-}
-
-// Windows files carry no mode; a new file's rights come from its folder.
-bool platform_make_ordinary(const char *) {
-    return true;
-}
-
-bool platform_create_directory(const char *path) {
-    std::wstring wide = to_wide(CP_UTF8, path);
-    if (wide.empty()) {
-        errno = EILSEQ;
-        return false;
-    }
-    if (_wmkdir(wide.c_str()) == 0)
-        return true;
-    int make_error = errno;
-    DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (make_error == EEXIST && attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-            FILE_ATTRIBUTE_DIRECTORY)
-        return true;
-    errno = make_error;
-    return false;
 }
 
 bool platform_utf8_to_codepage(int codepage, const char *text, char *out, size_t room) {
