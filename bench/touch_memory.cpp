@@ -1,10 +1,13 @@
-// Writes one byte into every page of most of the machine's free memory, then
-// gives it back. On a virtual machine that hands unused memory back to its
+// Writes into every page of much of the machine's free memory, then gives it
+// back. On a virtual machine that hands unused memory back to its
 // host, the first use of such a page costs a fault in the host; the page
 // cache takes its pages from exactly that memory when a program writes in
 // big blocks, so a timed run would measure the host, not the program. Run it
 // right before a timed series: the host takes the memory back over minutes.
-//   touch-memory [MARGIN_MIB]   (default 1024: left untouched for the others)
+//   touch-memory [MOST_MIB]   (default 4096)
+// touches MOST_MIB, or all of MemFree but 1024 MiB left for the others when
+// less is free. A few GiB cover what a series of runs writes before its
+// outputs leave the cache; touching all of it takes minutes on a busy host.
 // Only MemFree is touched, not all of MemAvailable: taking the page cache too
 // would push the benchmark's own inputs out of memory.
 #include <cstdio>
@@ -32,8 +35,11 @@ long long free_kib() {
 } // namespace
 
 int main(int argc, char **argv) {
-    long long margin_mib = argc > 1 ? std::atoll(argv[1]) : 1024;
+    const long long margin_mib = 1024;
+    long long most_mib = argc > 1 ? std::atoll(argv[1]) : 4096;
     long long bytes = (free_kib() - margin_mib * 1024) * 1024;
+    if (bytes > most_mib * 1024 * 1024)
+        bytes = most_mib * 1024 * 1024;
     if (bytes <= 0) {
         std::printf("touch-memory: less than %lld MiB free; nothing touched\n", margin_mib);
         return 0;
