@@ -1,7 +1,9 @@
-# Builds the Windows stubs beside the native one, each in a build of its own
-# with its MinGW-w64 toolchain (only the stub target), and puts them in the
-# build folder's lib/sfx/win32/ and lib/sfx/win64/, from where they are
-# installed. On by default when both cross compilers are there.
+# Builds the stubs for other targets beside the native one, each in a build of
+# its own with its cross toolchain (only the stub target), and puts them in the
+# build folder's lib/sfx/TARGET/, from where they are installed.
+#
+# The Windows stubs (win32, win64): on by default when both MinGW-w64 cross
+# compilers are there.
 
 find_program(SFX_MINGW_I686_CXX i686-w64-mingw32-g++)
 find_program(SFX_MINGW_X86_64_CXX x86_64-w64-mingw32-g++)
