@@ -108,6 +108,8 @@ TEST(OwnFile, OnlyTheRunningFileIsExtracted) {
 // this test program was given), except `ignored` (0 for none).
 pid_t start_program(const std::string &program, const std::string &start_name,
                     const std::string &folder, int output, int ignored = 0) {
+    start_command start = stub_start(program, {start_name});
+    std::vector<char *> argv = exec_arguments(start.arguments);
     pid_t child = fork();
     if (child == 0) {
         for (int signal_number : {SIGPIPE, SIGINT, SIGTERM, SIGHUP})
@@ -121,8 +123,7 @@ pid_t start_program(const std::string &program, const std::string &start_name,
         dup2(null_fd, 2);
         if (chdir(folder.c_str()) != 0)
             _exit(126);
-        std::vector<char *> argv = exec_arguments({start_name});
-        execv(program.c_str(), argv.data());
+        execv(start.program.c_str(), argv.data());
         _exit(127);
     }
     return child;
