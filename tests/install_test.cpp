@@ -160,8 +160,8 @@ TEST(InstallTree, MovedPrefixPacksWithTheInstalledStubs) {
         EXPECT_EQ(read_file(folder / "other.exe").substr(0, image.size()), image);
         program_run list = run_sfxpack(sfxpack, {"-l", "other.exe"}, folder.path);
         EXPECT_EQ(list.exit_status, 0) << list.errors;
-        std::string name = std::string("share") + stub.separator + "man" + stub.separator +
-                           "man1" + stub.separator + "sfxpack.1\n";
+        std::string name = std::string("share") + stub.separator + "man" + stub.separator + "man1" +
+                           stub.separator + "sfxpack.1\n";
         EXPECT_NE(list.output.find(name), std::string::npos) << list.output;
     }
 }
