@@ -221,6 +221,11 @@ TEST(Interruption, RemovesTheMemberBeingWritten) {
         {SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGHUP, true}};
     const std::string big = patterned_data(5 * COPY_CHUNK);
     for (const signal_case &c : cases) {
+        // The user-mode emulator lets even an ignored signal break off the
+        // blocked console write (the stub then sees EINTR and loses that
+        // figure), which a kernel never does.
+        if (c.ignored_at_start && stub_is_emulated())
+            continue;
         SCOPED_TRACE(strsignal(c.signal_number) +
                      std::string(c.ignored_at_start ? ", ignored" : ""));
         temp_folder folder;

@@ -168,6 +168,10 @@ std::string stub_program() {
     return chosen.empty() ? SFXSTUB_PATH : chosen;
 }
 
+bool stub_is_emulated() {
+    return !environment("SFX_TEST_EMULATOR").empty();
+}
+
 start_command stub_start(const std::string &file, const std::vector<std::string> &arguments) {
     std::string emulator = environment("SFX_TEST_EMULATOR");
     if (emulator.empty())

@@ -67,6 +67,9 @@ struct start_command {
 };
 start_command stub_start(const std::string &file, const std::vector<std::string> &arguments);
 
+// True when the stubs run under the emulator SFX_TEST_EMULATOR names.
+bool stub_is_emulated();
+
 // The 264 bytes of one record. `name_field` fills the name field from its
 // start (a shorter text is followed by NUL bytes, so any bytes after the NUL
 // can be given inside it); `magic` may be wrong on purpose.
