@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,12 +57,12 @@ void check_round_trip(const std::string &stub, const std::vector<std::string> &s
     write_file(place.outer / "stub.bin", stub);
     std::vector<std::string> pack_arguments = stub_options;
     pack_arguments.insert(pack_arguments.end(), {"-o", "setup.exe", "-C", "src", "."});
-    program_run pack = run_pack(pack_arguments, place.outer.path);
+    program_run pack = run_sfxpack(pack_arguments, place.outer.path);
     ASSERT_EQ(pack.exit_status, 0) << pack.errors;
-    program_run list = run_pack({"-l", "setup.exe"}, place.outer.path);
+    program_run list = run_sfxpack({"-l", "setup.exe"}, place.outer.path);
     EXPECT_NE(list.output.find(" " + stored_inner + "\n"), std::string::npos) << list.output;
 
-    program_run extract = run_pack({"-x", "setup.exe", "-C", "out", "-v"}, place.outer.path);
+    program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out", "-v"}, place.outer.path);
 
     EXPECT_EQ(extract.exit_status, 0) << extract.errors;
     EXPECT_EQ(extract.errors, "");
@@ -78,10 +80,9 @@ TEST(ExtractFiles, RoundTripForPosixAndWindowsStubs) {
         check_round_trip(stub_image(), {"-s", "stub.bin"}, "docs/guides/usage.txt");
     }
     {
-        // Only the "MZ" start tells a Windows program; -x never runs the stub.
+        // Only the PE header tells a Windows program; -x never runs the stub.
         SCOPED_TRACE("a stand-in for a Windows stub");
-        check_round_trip("MZ" + patterned_data(4000, 2), {"-s", "stub.bin"},
-                         "docs\\guides\\usage.txt");
+        check_round_trip(pe_stub_bytes(4002, 2), {"-s", "stub.bin"}, "docs\\guides\\usage.txt");
     }
 }
 
@@ -112,18 +113,18 @@ TEST(ExtractFiles, NamesComeBackFromTheCodePage) {
         extract_place place;
         make_folder(place.outer / "src");
         write_file(place.outer / ("src/" + c.name), "named");
-        write_file(place.outer / "stub.bin", "MZ" + patterned_data(100, 3));
+        write_file(place.outer / "stub.bin", pe_stub_bytes(102, 3));
         std::vector<std::string> pack_arguments = {"-s", "stub.bin", "-o", "setup.exe",
                                                    "-C", "src",      "."};
         pack_arguments.insert(pack_arguments.end(), c.codepage_options.begin(),
                               c.codepage_options.end());
-        program_run pack = run_pack(pack_arguments, place.outer.path);
+        program_run pack = run_sfxpack(pack_arguments, place.outer.path);
         ASSERT_EQ(pack.exit_status, 0) << pack.errors;
         std::vector<std::string> extract_arguments = {"-x", "setup.exe", "-C", "out"};
         extract_arguments.insert(extract_arguments.end(), c.codepage_options.begin(),
                                  c.codepage_options.end());
 
-        program_run extract = run_pack(extract_arguments, place.outer.path);
+        program_run extract = run_sfxpack(extract_arguments, place.outer.path);
 
         EXPECT_EQ(extract.exit_status, 0) << extract.errors;
         EXPECT_EQ(list_tree(place.out), (std::vector<std::string>{c.name}));
@@ -132,13 +133,13 @@ TEST(ExtractFiles, NamesComeBackFromTheCodePage) {
     {
         SCOPED_TRACE("a byte without meaning in code page 1252");
         extract_place place;
-        std::string stub = "MZ" + patterned_data(100, 3);
+        std::string stub = pe_stub_bytes(102, 3);
         write_raw_setup(place.outer.path,
                         record_bytes('f', "bad\x81.txt", 1) + "b" + record_bytes('f', "ok.txt", 2) +
                             "ok",
                         0, "setup.exe", &stub);
 
-        program_run extract = run_pack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+        program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
 
         EXPECT_EQ(extract.exit_status, 1);
         EXPECT_NE(extract.errors.find("bad\\x81.txt"), std::string::npos) << extract.errors;
@@ -157,7 +158,7 @@ TEST(ExtractFiles, CurrentFolderAndReplacedFiles) {
     ASSERT_EQ(link((folder / "old.txt").c_str(), (folder / "other-link.txt").c_str()), 0);
     write_raw_setup(folder.path, record_bytes('f', "old.txt", 3) + "new");
 
-    program_run extract = run_pack({"-x", "setup.exe"}, folder.path);
+    program_run extract = run_sfxpack({"-x", "setup.exe"}, folder.path);
 
     EXPECT_EQ(extract.exit_status, 0) << extract.errors;
     EXPECT_EQ(extract.output, "");
@@ -227,7 +228,7 @@ TEST(ExtractFiles, HostileFilesAreRefusedWithNothingWrittenOutside) {
         extract_place place;
         write_raw_setup(place.outer.path, c.members, c.trailer_error);
 
-        program_run extract = run_pack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+        program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
 
         EXPECT_EQ(extract.exit_status, 1);
         EXPECT_EQ(extract.errors.rfind("sfxpack: ", 0), 0u) << extract.errors;
@@ -252,7 +253,7 @@ TEST(ExtractFiles, SymbolicLinksInTheFolderAreNeverFollowed) {
             record_bytes('d', "dirlink/sub", 0) + record_bytes('f', "filelink", 1) + "F" +
             record_bytes('d', "dirlink", 0) + record_bytes('f', "after.txt", 1) + "A");
 
-    program_run extract = run_pack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+    program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
 
     EXPECT_EQ(extract.exit_status, 1);
     const std::string dirlink = "sfxpack: 'out/dirlink' is a symbolic link; -x never follows or "
@@ -280,7 +281,7 @@ TEST(ExtractFiles, MembersThatCantBeCreatedAreReportedAndTheRestComeOut) {
                         "i" + record_bytes('f', "taken", 1) + "t" + record_bytes('d', "plain", 0) +
                         record_bytes('f', "a/b/deep.txt", 4) + "deep");
 
-    program_run extract = run_pack({"-x", "setup.exe", "-C", "out", "-v"}, place.outer.path);
+    program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out", "-v"}, place.outer.path);
 
     EXPECT_EQ(extract.exit_status, 1);
     EXPECT_EQ(extract.output, "plain\nplain/inner.txt\ntaken\nplain/\na/b/deep.txt\n");
@@ -298,7 +299,7 @@ TEST(ExtractFiles, AMemberNeverReplacesTheFileBeingExtracted) {
                                      record_bytes('f', "next.txt", 1) + "n");
     const std::string before = read_file(folder / "setup.exe");
 
-    program_run extract = run_pack({"-x", "setup.exe"}, folder.path);
+    program_run extract = run_sfxpack({"-x", "setup.exe"}, folder.path);
 
     EXPECT_EQ(extract.exit_status, 1);
     EXPECT_EQ(extract.errors, "sfxpack: can't create 'setup.exe': it is the file being "
@@ -331,7 +332,7 @@ TEST(ExtractFiles, ProblemsFoundBeforeAnyMember) {
         extract_place place;
         write_raw_setup(place.outer.path, record_bytes('f', "a.txt", 1) + "a");
 
-        program_run extract = run_pack(c.arguments, place.outer.path);
+        program_run extract = run_sfxpack(c.arguments, place.outer.path);
 
         EXPECT_EQ(extract.exit_status, 1);
         EXPECT_EQ(extract.errors, c.errors);
@@ -339,18 +340,77 @@ TEST(ExtractFiles, ProblemsFoundBeforeAnyMember) {
     }
 }
 
+// A folder that refuses new entries, also to root (who writes into a folder
+// whatever its mode) where the file system can mark it immutable.
+struct refusing_folder {
+    std::string path;
+    bool immutable = false;
+    bool refusing = false;
+    explicit refusing_folder(const std::string &folder) : path(folder) {
+        if (geteuid() != 0) {
+            refusing = chmod(path.c_str(), 0555) == 0;
+            return;
+        }
+        immutable = run_program("/bin/sh", {"sh", "-c", "chattr +i \"$0\" 2>/dev/null", path}, "/")
+                        .exit_status == 0;
+        refusing = immutable;
+    }
+    ~refusing_folder() {
+        if (immutable)
+            run_program("/bin/sh", {"sh", "-c", "chattr -i \"$0\"", path}, "/");
+        else
+            chmod(path.c_str(), 0755);
+    }
+    // What the system says when an entry is created in the folder.
+    std::string reason() const {
+        std::string probe = path + "/probe";
+        if (mkdir(probe.c_str(), 0755) == 0) {
+            rmdir(probe.c_str());
+            return "(the folder took a new entry)";
+        }
+        return std::strerror(errno);
+    }
+};
+
 TEST(ExtractFiles, UnwritableFolderGivesTheSystemsReason) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root writes into every folder, so none can refuse it";
     extract_place place;
     write_raw_setup(place.outer.path, record_bytes('f', "a.txt", 1) + "a");
-    chmod(place.out.c_str(), 0555);
-
-    program_run extract = run_pack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
-
-    chmod(place.out.c_str(), 0755);
+    program_run extract;
+    std::string reason;
+    {
+        refusing_folder locked(place.out);
+        if (!locked.refusing)
+            GTEST_SKIP() << "no folder here can refuse new entries (root without chattr)";
+        reason = locked.reason();
+        extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+    }
     EXPECT_EQ(extract.exit_status, 1);
-    EXPECT_EQ(extract.errors, "sfxpack: can't create 'out/a.txt': Permission denied\n");
+    EXPECT_EQ(extract.errors, "sfxpack: can't create 'out/a.txt': " + reason + "\n");
+    EXPECT_EQ(place.written(), std::vector<std::string>{"out/"});
+}
+
+// A folder that can't be created is named once: the members below it, with
+// or without a record of the folder, are passed over without more messages.
+TEST(ExtractFiles, AFolderThatCantBeCreatedIsNamedOnce) {
+    extract_place place;
+    write_raw_setup(place.outer.path, record_bytes('d', "d", 0) + record_bytes('f', "d/a.txt", 1) +
+                                          "a" + record_bytes('f', "d/sub/b.txt", 1) + "b" +
+                                          record_bytes('f', "x.txt", 1) + "x" +
+                                          record_bytes('f', "y/z.txt", 1) + "z" +
+                                          record_bytes('f', "y/w.txt", 1) + "w");
+    program_run extract;
+    std::string reason;
+    {
+        refusing_folder locked(place.out);
+        if (!locked.refusing)
+            GTEST_SKIP() << "no folder here can refuse new entries (root without chattr)";
+        reason = locked.reason();
+        extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+    }
+    EXPECT_EQ(extract.exit_status, 1);
+    EXPECT_EQ(extract.errors, "sfxpack: can't create the folder 'out/d': " + reason +
+                                  "\nsfxpack: can't create 'out/x.txt': " + reason +
+                                  "\nsfxpack: can't create the folder 'out/y': " + reason + "\n");
     EXPECT_EQ(place.written(), std::vector<std::string>{"out/"});
 }
 
