@@ -1,6 +1,7 @@
 // Writing a self-extracting file: stub, filler, members and length trailer.
 #pragma once
 
+#include "member_extension.h"
 #include "member_record.h"
 
 #include <cstddef>
@@ -23,6 +24,11 @@ bool encode_new_record(char kind, const char *name, int32_t size, unsigned char 
 // Writes one record, encoded as by encode_new_record.
 bool write_member_record(FILE *out, char kind, const char *name, int32_t size);
 
+// As encode_new_record, with the extension block behind the name. Also fails
+// for a name longer than LONGEST_CHECKED_NAME.
+bool encode_checked_record(char kind, const char *name, int32_t size,
+                           const member_extension *extension, unsigned char *bytes);
+
 // The trailer for a file whose members end at `position`: that position plus
 // the trailer's own four bytes. Fails when the length does not fit a 32-bit
 // signed count.
@@ -35,18 +41,31 @@ bool write_length_trailer(FILE *out);
 struct archive_member {
     char kind;
     std::string name;
-    std::string data; // a file member's bytes; ignored for a directory
+    std::string data;    // a file member's bytes; ignored for a directory
+    unsigned char flags; // MEMBER_FLAG_* bits for the extension block
+    bool checked;        // gets the extension block when the name leaves room
 };
 
 inline archive_member directory_member(const std::string &name) {
-    return archive_member{KIND_DIRECTORY, name, std::string()};
+    return archive_member{KIND_DIRECTORY, name, std::string(), 0, true};
 }
 
 inline archive_member file_member(const std::string &name, const std::string &data) {
-    return archive_member{KIND_FILE, name, data};
+    return archive_member{KIND_FILE, name, data, 0, true};
+}
+
+inline archive_member executable_member(const std::string &name, const std::string &data) {
+    return archive_member{KIND_FILE, name, data, MEMBER_FLAG_EXECUTABLE, true};
+}
+
+// The member as a packer without the extension writes it.
+inline archive_member unchecked(archive_member member) {
+    member.checked = false;
+    return member;
 }
 
 // Writes the whole self-extracting file `path` from the stub's bytes and the
-// members, in order.
+// members, in order; each member that is `checked` and whose name leaves room
+// gets the extension block.
 bool write_sfx_file(const char *path, const std::string &stub,
                     const std::vector<archive_member> &members);

@@ -3,6 +3,7 @@
 #include "archive_reader.h"
 #include "archive_walk.h"
 #include "codepage.h"
+#include "member_extension.h"
 #include "pack_messages.h"
 #include "platform.h"
 #include "stub_names.h"
@@ -31,6 +32,7 @@ enum copy_result {
     COPY_DONE,
     COPY_ARCHIVE_SHORT, // the archive ended or failed inside the member's data
     COPY_NOT_WRITTEN,   // the member's file refused a write; see errno
+    COPY_DAMAGED,       // the member's check value does not match its data
 };
 
 // The stored name as the parts of a local name. Both separators split it, as
@@ -109,7 +111,8 @@ bool extract_directory(const extractor &x, const name_parts &parts) {
     return true;
 }
 
-copy_result copy_member_data(FILE *archive, FILE *out, int32_t size, std::vector<char> *buffer) {
+copy_result copy_member_data(FILE *archive, FILE *out, int32_t size, std::vector<char> *buffer,
+                             member_check *check) {
     int64_t remaining = size;
     while (remaining > 0) {
         size_t chunk = remaining < static_cast<int64_t>(buffer->size())
@@ -117,6 +120,7 @@ copy_result copy_member_data(FILE *archive, FILE *out, int32_t size, std::vector
                            : buffer->size();
         if (std::fread(buffer->data(), 1, chunk, archive) != chunk)
             return COPY_ARCHIVE_SHORT;
+        continue_member_check(check, buffer->data(), chunk);
         if (std::fwrite(buffer->data(), 1, chunk, out) != chunk)
             return COPY_NOT_WRITTEN;
         remaining -= static_cast<int64_t>(chunk);
@@ -157,16 +161,19 @@ std::string temporary_near(const extractor &x, const name_parts &parts) {
     return folder + ".sfxpack-part";
 }
 
-// Copies the member's data into the open temporary file `out` and closes it.
+// Copies the member's data into the open temporary file `out`, checking it
+// on the way, and closes it.
 copy_result write_temporary(FILE *out, FILE *archive, int32_t size, std::vector<char> *buffer,
-                            int *write_error) {
+                            member_check *check, int *write_error) {
     std::setvbuf(out, nullptr, _IONBF, 0);
-    copy_result result = copy_member_data(archive, out, size, buffer);
+    copy_result result = copy_member_data(archive, out, size, buffer, check);
     *write_error = errno;
     if (std::fclose(out) != 0 && result == COPY_DONE) {
         result = COPY_NOT_WRITTEN;
         *write_error = errno;
     }
+    if (result == COPY_DONE && member_check_failed(check))
+        result = COPY_DAMAGED;
     return result;
 }
 
@@ -193,8 +200,11 @@ bool extract_file(extractor *x, const name_parts &parts, const member_record *re
     }
     platform_remove_on_interrupt(temp_path);
     int write_error = 0;
-    copy_result result = write_temporary(out, archive, record->size, &x->buffer, &write_error);
-    bool placed = result == COPY_DONE && platform_make_ordinary(temp_path) &&
+    member_check check = begin_member_check(record);
+    copy_result result =
+        write_temporary(out, archive, record->size, &x->buffer, &check, &write_error);
+    bool placed = result == COPY_DONE &&
+                  platform_make_ordinary(temp_path, member_is_executable(&check)) &&
                   platform_replace_file(temp_path, path.c_str());
     if (result == COPY_DONE && !placed)
         write_error = errno;
@@ -207,6 +217,12 @@ bool extract_file(extractor *x, const name_parts &parts, const member_record *re
     if (result == COPY_ARCHIVE_SHORT) {
         report_error("can't read the data of '%s'; nothing after it is read", path.c_str());
         return false;
+    }
+    if (result == COPY_DAMAGED) {
+        report_error("'%s' is damaged: its data does not give its check value; it is not "
+                     "extracted",
+                     path.c_str());
+        return true;
     }
     report_error("can't write '%s': %s", path.c_str(), std::strerror(write_error));
     return true;
@@ -224,6 +240,15 @@ bool extract_member(const member_record *record, int64_t, FILE *archive, void *c
     if (x->verbose) {
         std::string shown = parts.empty() ? "." : join_parts(parts, parts.size(), '/');
         std::printf("%s%s\n", shown.c_str(), record->kind == KIND_DIRECTORY ? "/" : "");
+    }
+    // A directory's check value covers its record alone.
+    member_check check = begin_member_check(record);
+    if (record->kind == KIND_DIRECTORY && member_check_failed(&check)) {
+        report_error("'%s' is damaged: its record does not give its check value; it is not "
+                     "created",
+                     local_path(*x, parts, parts.size()).c_str());
+        x->all_whole = false;
+        return true;
     }
     if (!make_parents(*x, parts)) {
         x->all_whole = false;

@@ -68,7 +68,7 @@ bool check_name(const name_parts &parts, const std::string &name, char separator
 // `relative`: the file in the input folder whose bytes a file member carries;
 // `source`: the path messages name it by.
 bool add_member(gatherer *g, const name_parts &parts, char kind, const std::string &relative,
-                const std::string &source, int64_t size) {
+                const std::string &source, int64_t size, bool executable) {
     std::string name = join_parts(parts, parts.size(), g->settings->separator);
     std::string stored;
     if (!check_name(parts, name, g->settings->separator) ||
@@ -79,7 +79,8 @@ bool add_member(gatherer *g, const name_parts &parts, char kind, const std::stri
     const char *kept_stored = stored == name ? kept_name : keep_text(g->list, stored);
     g->list->members.push_back(pack_member{kept_name, kept_stored,
                                            is_file ? keep_text(g->list, relative) : nullptr,
-                                           &g->list->inputs, is_file ? size : 0, kind});
+                                           &g->list->inputs, is_file ? size : 0, kind,
+                                           is_file && executable});
     return true;
 }
 
@@ -145,7 +146,7 @@ bool add_directory(gatherer *g, name_parts *parts, const std::string &relative,
             return false;
         }
     }
-    if (!parts->empty() && !add_member(g, *parts, KIND_DIRECTORY, relative, source, 0))
+    if (!parts->empty() && !add_member(g, *parts, KIND_DIRECTORY, relative, source, 0, false))
         return false;
     std::vector<std::string> names;
     if (!platform_list_directory_in(&g->list->inputs, relative.c_str(), collect_name, &names)) {
@@ -185,7 +186,7 @@ bool add_entry(gatherer *g, name_parts *parts) {
             return false;
         }
         return check_file_size(source, entry.size) &&
-               add_member(g, *parts, KIND_FILE, relative, source, entry.size);
+               add_member(g, *parts, KIND_FILE, relative, source, entry.size, entry.executable);
     case PLATFORM_ENTRY_LINK:
         // Reported and passed over, so one run names every link to fix.
         report_error("'%s' is a symbolic link; -L stores what links point to", source.c_str());
@@ -238,7 +239,7 @@ bool add_path_argument(gatherer *g, const std::string &argument) {
     for (size_t count = 1; count < parts.size(); ++count) {
         name_parts parent(parts.begin(), parts.begin() + static_cast<long>(count));
         std::string source = source_path(g->settings->directory, join_parts(parent, count, '/'));
-        if (!add_member(g, parent, KIND_DIRECTORY, std::string(), source, 0))
+        if (!add_member(g, parent, KIND_DIRECTORY, std::string(), source, 0, false))
             return false;
     }
     return add_entry(g, &parts);
@@ -259,7 +260,7 @@ bool add_notice(gatherer *g) {
     }
     g->list->members.push_back(pack_member{NOTICE_FILE_NAME, NOTICE_FILE_NAME,
                                            keep_text(g->list, source), &g->list->current,
-                                           entry.size, KIND_FILE});
+                                           entry.size, KIND_FILE, false});
     return true;
 }
 

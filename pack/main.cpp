@@ -5,6 +5,7 @@
 #include "pack_messages.h"
 #include "platform.h"
 #include "stub_location.h"
+#include "test_archive.h"
 
 #include <cstdio>
 
@@ -28,6 +29,8 @@ int main(int argc, char **argv) {
         return run_list_targets();
     case ACTION_LIST:
         return run_list(options.listed.c_str(), options.codepage);
+    case ACTION_TEST:
+        return run_test(options.tested.c_str(), options.codepage);
     case ACTION_EXTRACT:
         return run_extract(options);
     case ACTION_PACK:

@@ -36,7 +36,10 @@ bool platform_is_running_program(FILE *opened);
 // Creates or empties the file `name` and opens it for binary writing as the
 // member being written: from now until platform_close_member, an interruption
 // removes it. `name` must stay valid until then. Null when it can't be opened.
-FILE *platform_open_member(const char *name);
+// On POSIX a file it creates gets mode 0777 less the umask when `executable`,
+// 0666 less the umask otherwise; a file already there keeps its mode. Windows
+// has no mode to give.
+FILE *platform_open_member(const char *name, bool executable);
 
 // Closes the stream of platform_open_member; false when the close failed.
 // An interruption from now on leaves the file where it is.
@@ -106,6 +109,7 @@ enum platform_entry_kind {
 struct platform_entry {
     platform_entry_kind kind;
     int64_t size;
+    bool executable; // a file with any executable bit (never on Windows)
     // Together they tell one directory from another, to find loops through
     // followed links; both 0 when the system can't tell.
     uint64_t volume;
@@ -175,8 +179,9 @@ bool platform_is_terminal(FILE *stream);
 void platform_remove_on_interrupt(const char *path);
 
 // Gives `path` the rights a newly created file gets (0666 less the umask
-// where modes exist); temporary files start out readable by their owner only.
-bool platform_make_ordinary(const char *path);
+// where modes exist, 0777 less the umask when `executable`); temporary files
+// start out readable by their owner only.
+bool platform_make_ordinary(const char *path, bool executable);
 
 // Creates one directory level. False, with errno set, when it can't; a
 // directory already there counts as made.
