@@ -30,16 +30,15 @@ typedef uint32_t crc_word;
 #endif
 
 __attribute__((target("sse4.2"))) static uint32_t take_word(uint32_t state,
-                                                             const unsigned char *at) {
+                                                            const unsigned char *at) {
     crc_word word;
     std::memcpy(&word, at, sizeof word);
     return static_cast<uint32_t>(CRC32_WORD(state, word));
 }
 
 // The register after `length` bytes (a multiple of the word size).
-__attribute__((target("sse4.2"))) static uint32_t take_words(uint32_t state,
-                                                              const unsigned char *at,
-                                                              size_t length) {
+__attribute__((target("sse4.2"))) static uint32_t
+take_words(uint32_t state, const unsigned char *at, size_t length) {
     for (size_t i = 0; i < length; i += sizeof(crc_word))
         state = take_word(state, at + i);
     return state;
@@ -72,7 +71,7 @@ __attribute__((target("sse4.2"))) static void build_lane_shift() {
 }
 
 __attribute__((target("sse4.2"))) static uint32_t crc32c_sse42(uint32_t crc, const void *data,
-                                                                size_t length) {
+                                                               size_t length) {
     const unsigned char *at = static_cast<const unsigned char *>(data);
     uint32_t state = ~crc;
     for (; length >= 3 * LANE; length -= 3 * LANE, at += 3 * LANE) {

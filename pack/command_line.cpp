@@ -32,20 +32,13 @@ struct known_option {
 };
 
 const known_option OPTIONS[] = {
-    {'o', "output", true, OPTION_OUTPUT},
-    {'s', "stub", true, OPTION_STUB},
-    {'C', "directory", true, OPTION_DIRECTORY},
-    {'l', "list", true, OPTION_LIST},
-    {'t', "test", true, OPTION_TEST},
-    {'x', "extract", true, OPTION_EXTRACT},
-    {'v', "verbose", false, OPTION_VERBOSE},
-    {0, "notice", true, OPTION_NOTICE},
-    {0, "separator", true, OPTION_SEPARATOR},
-    {'L', "follow-links", false, OPTION_FOLLOW_LINKS},
-    {0, "codepage", true, OPTION_CODEPAGE},
-    {'h', "help", false, OPTION_HELP},
-    {0, "version", false, OPTION_VERSION},
-    {0, "target", true, OPTION_TARGET},
+    {'o', "output", true, OPTION_OUTPUT},       {'s', "stub", true, OPTION_STUB},
+    {'C', "directory", true, OPTION_DIRECTORY}, {'l', "list", true, OPTION_LIST},
+    {'t', "test", true, OPTION_TEST},           {'x', "extract", true, OPTION_EXTRACT},
+    {'v', "verbose", false, OPTION_VERBOSE},    {0, "notice", true, OPTION_NOTICE},
+    {0, "separator", true, OPTION_SEPARATOR},   {'L', "follow-links", false, OPTION_FOLLOW_LINKS},
+    {0, "codepage", true, OPTION_CODEPAGE},     {'h', "help", false, OPTION_HELP},
+    {0, "version", false, OPTION_VERSION},      {0, "target", true, OPTION_TARGET},
     {0, "targets", false, OPTION_TARGETS},
 };
 
@@ -197,9 +190,8 @@ bool check_combination(pack_options *options, std::string *problem) {
     if (!options->extracted.empty()) {
         options->action = ACTION_EXTRACT;
         if (!options->listed.empty() || !options->tested.empty() || !options->output.empty() ||
-            !options->stub.empty() ||
-            !options->target.empty() || !options->notice.empty() || options->separator != 0 ||
-            options->follow_links || !options->paths.empty()) {
+            !options->stub.empty() || !options->target.empty() || !options->notice.empty() ||
+            options->separator != 0 || options->follow_links || !options->paths.empty()) {
             *problem = "-x extracts one file into DIR; it takes only -C DIR, -v and --codepage";
             return false;
         }

@@ -77,10 +77,9 @@ bool add_member(gatherer *g, const name_parts &parts, char kind, const std::stri
     bool is_file = kind == KIND_FILE;
     const char *kept_name = keep_text(g->list, name);
     const char *kept_stored = stored == name ? kept_name : keep_text(g->list, stored);
-    g->list->members.push_back(pack_member{kept_name, kept_stored,
-                                           is_file ? keep_text(g->list, relative) : nullptr,
-                                           &g->list->inputs, is_file ? size : 0, kind,
-                                           is_file && executable});
+    g->list->members.push_back(
+        pack_member{kept_name, kept_stored, is_file ? keep_text(g->list, relative) : nullptr,
+                    &g->list->inputs, is_file ? size : 0, kind, is_file && executable});
     return true;
 }
 

@@ -128,9 +128,9 @@ bool copy_file_member(output_buffer *out, const std::string &output, const pack_
                      std::strerror(errno));
         return false;
     }
-    data_copy_result result = output_copy_from(out, input, static_cast<int32_t>(member.size),
-                                               progress ? advance_progress : nullptr, progress,
-                                               check);
+    data_copy_result result =
+        output_copy_from(out, input, static_cast<int32_t>(member.size),
+                         progress ? advance_progress : nullptr, progress, check);
     int copy_error = errno;
     platform_close_input(input);
     if (result == DATA_SHORT)
@@ -223,8 +223,8 @@ bool put_everything(output_buffer *out, const std::string &output, const std::st
             report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
             return false;
         }
-        if (member.kind == KIND_FILE &&
-            !copy_file_member(out, output, member, progress, check.checked ? &check.value : nullptr))
+        if (member.kind == KIND_FILE && !copy_file_member(out, output, member, progress,
+                                                          check.checked ? &check.value : nullptr))
             return false;
         if (!finish_check(out, check)) {
             report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));

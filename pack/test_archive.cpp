@@ -39,8 +39,7 @@ bool read_through_check(FILE *archive, int32_t size, std::vector<char> *buffer,
     return true;
 }
 
-bool test_member(const member_record *record, int64_t record_offset, FILE *archive,
-                 void *context) {
+bool test_member(const member_record *record, int64_t record_offset, FILE *archive, void *context) {
     tester *t = static_cast<tester *>(context);
     member_check check = begin_member_check(record);
     if (!read_through_check(archive, member_data_size(record), &t->buffer, &check)) {

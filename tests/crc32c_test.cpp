@@ -17,9 +17,8 @@ struct crc_path {
 };
 
 std::vector<crc_path> crc_paths() {
-    return {{"portable", crc32c_portable},
-            {"hardware", crc32c_hardware()},
-            {"chosen", crc32c_update}};
+    return {
+        {"portable", crc32c_portable}, {"hardware", crc32c_hardware()}, {"chosen", crc32c_update}};
 }
 
 std::string bytes_from(int first, int step) {
@@ -76,7 +75,8 @@ TEST(Crc32c, PiecesGiveTheValueOfTheWhole) {
         for (size_t start = 0; start < 8; ++start) {
             uint32_t expected = crc32c_portable(0, data.data() + start, 1000);
             uint32_t value = 0;
-            for (size_t at = start, piece = 1; at < start + 1000; at += piece, piece = piece % 13 + 1)
+            for (size_t at = start, piece = 1; at < start + 1000;
+                 at += piece, piece = piece % 13 + 1)
                 value = path.compute(value, data.data() + at, std::min(piece, start + 1000 - at));
             EXPECT_EQ(value, expected) << "start " << start;
         }
@@ -87,8 +87,7 @@ TEST(Crc32c, PiecesGiveTheValueOfTheWhole) {
     }
 }
 
-member_record record_named(const std::string &name_field, char kind = KIND_FILE,
-                           int32_t size = 5) {
+member_record record_named(const std::string &name_field, char kind = KIND_FILE, int32_t size = 5) {
     std::string bytes = record_bytes(kind, name_field, size);
     member_record record;
     decode_member_record(reinterpret_cast<const unsigned char *>(bytes.data()), &record);

@@ -21,12 +21,6 @@ const std::string DAMAGED = "!!!Error, the data of this file is damaged.\n"
 // The stub's exit status after an error message.
 const int ERROR_STATUS = 0;
 
-void flip_bit(const std::string &path, int64_t offset) {
-    std::string image = read_file(path);
-    image[static_cast<size_t>(offset)] ^= 0x01;
-    write_file(path, image);
-}
-
 std::string failed_file_line(const std::string &name, const std::string &figures) {
     return "Extracting : " + name + " " + figures + "\b, failed\n";
 }
@@ -100,9 +94,9 @@ TEST(MemberCheck, MembersWithoutTheMarkerComeOutAsBefore) {
     for (const std::string &slack : slacks) {
         SCOPED_TRACE(testing::PrintToString(slack.substr(0, 16)));
         temp_folder folder;
-        write_raw_setup(folder.path,
-                        record_bytes('f', std::string("a.bin") + '\0' + slack, 20000) + data +
-                            record_bytes('d', std::string("d") + '\0' + slack, 0));
+        write_raw_setup(folder.path, record_bytes('f', std::string("a.bin") + '\0' + slack, 20000) +
+                                         data +
+                                         record_bytes('d', std::string("d") + '\0' + slack, 0));
 
         program_run run = run_setup(folder.path);
 
@@ -149,8 +143,8 @@ TEST(MemberCheck, ExecutableBitSurvivesTheStubAndExtract) {
         bool executable;
     };
     const source_file sources[] = {
-        {"run.sh", 0755, true},   {"owner-only", 0700, true}, {"group-x", 0610, true},
-        {"setuid", 04755, true},  {"plain.txt", 0644, false}, {"private", 0600, false},
+        {"run.sh", 0755, true},  {"owner-only", 0700, true}, {"group-x", 0610, true},
+        {"setuid", 04755, true}, {"plain.txt", 0644, false}, {"private", 0600, false},
     };
     temp_folder folder;
     make_folder(folder / "src");

@@ -605,8 +605,9 @@ TEST(Pack, ListJudgesLikeTheStub) {
     const int64_t second = ARCHIVE_START + RECORD_SIZE; // the record of d/one.txt
 
     program_run list = run_pack({"-l", "good.exe"}, folder.path);
-    EXPECT_EQ(list.output, first_line + "f checked   -          3 d/one.txt\nf checked   -          4 two.txt\n"
-                                        "3 members: 1 directory, 2 files, 7 data bytes\n");
+    EXPECT_EQ(list.output,
+              first_line + "f checked   -          3 d/one.txt\nf checked   -          4 two.txt\n"
+                           "3 members: 1 directory, 2 files, 7 data bytes\n");
     EXPECT_EQ(list.errors, "");
     EXPECT_EQ(list.exit_status, 0);
 

@@ -221,3 +221,10 @@ const std::string SEPARATOR = std::string(79, '-') + "\n";
 void make_folder(const std::string &path) {
     ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
 }
+
+void flip_bit(const std::string &path, int64_t offset) {
+    std::string image = read_file(path);
+    ASSERT_LT(offset, static_cast<int64_t>(image.size())) << path;
+    image[static_cast<size_t>(offset)] ^= 0x01;
+    write_file(path, image);
+}

@@ -82,3 +82,7 @@ extern const std::string SEPARATOR;
 
 // Makes the folder `path` (one level), failing the test when it can't.
 void make_folder(const std::string &path);
+
+// Flips the lowest bit of the byte at `offset` of the file `path`: damage a
+// copy might suffer.
+void flip_bit(const std::string &path, int64_t offset);
