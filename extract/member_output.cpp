@@ -2,7 +2,7 @@
 
 #include "console.h"
 #include "member_extension.h"
-#include "platform.h"
+#include "platform_stub.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 #include "output_buffer.h"
 
 #include "crc32c.h"
-#include "platform.h"
+#include "platform_pack.h"
 
 #include <algorithm>
 #include <cstring>

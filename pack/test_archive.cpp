@@ -39,26 +39,26 @@ bool read_through_check(FILE *archive, int32_t size, std::vector<char> *buffer,
     return true;
 }
 
-bool test_member(const member_record *record, int64_t record_offset, FILE *archive, void *context) {
-    tester *t = static_cast<tester *>(context);
+bool test_member(const member_record *record, FILE *archive, void *context) {
+    tester *run = static_cast<tester *>(context);
+    // The walk stands at the member's data, right after its record.
+    long long record_offset = static_cast<long long>(std::ftell(archive)) - RECORD_SIZE;
     member_check check = begin_member_check(record);
-    if (!read_through_check(archive, member_data_size(record), &t->buffer, &check)) {
-        report_error("'%s': can't read the data of '%s' (record at offset %lld)", t->path,
-                     shown_name(t->names, record->name).c_str(),
-                     static_cast<long long>(record_offset));
+    if (!read_through_check(archive, member_data_size(record), &run->buffer, &check)) {
+        report_error("'%s': can't read the data of '%s' (record at offset %lld)", run->path,
+                     shown_name(run->names, record->name).c_str(), record_offset);
         return false;
     }
     if (!check.checked) {
-        ++t->unchecked;
+        ++run->unchecked;
         return true;
     }
-    ++t->checked;
+    ++run->checked;
     if (member_check_failed(&check)) {
-        ++t->damaged;
+        ++run->damaged;
         report_error("'%s': '%s' is damaged: the check value does not match (record at offset "
                      "%lld)",
-                     t->path, shown_name(t->names, record->name).c_str(),
-                     static_cast<long long>(record_offset));
+                     run->path, shown_name(run->names, record->name).c_str(), record_offset);
     }
     return true;
 }
@@ -70,13 +70,14 @@ int run_test(const char *path, int codepage) {
     FILE *archive = open_checked_archive(path, &entry);
     if (archive == nullptr)
         return 1;
-    tester t = {path, name_storing(), std::vector<char>(TEST_CHUNK), 0, 0, 0};
-    if (!names_of_archive(archive, path, codepage, &t.names)) {
+    tester run = {path, name_storing(), std::vector<char>(TEST_CHUNK), 0, 0, 0};
+    if (!names_of_archive(archive, path, codepage, &run.names)) {
         std::fclose(archive);
         return 1;
     }
     int members = 0;
-    bool whole = walk_archive(archive, path, entry.size, t.names.rules, test_member, &t, &members);
+    bool whole =
+        walk_archive(archive, path, entry.size, run.names.rules, test_member, &run, &members);
     std::fclose(archive);
     if (!whole)
         return 1;
@@ -85,6 +86,6 @@ int run_test(const char *path, int codepage) {
         return 1;
     }
     std::printf("%d %s: %d checked (%d damaged), %d unchecked\n", members,
-                members == 1 ? "member" : "members", t.checked, t.damaged, t.unchecked);
-    return t.damaged == 0 ? 0 : 1;
+                members == 1 ? "member" : "members", run.checked, run.damaged, run.unchecked);
+    return run.damaged == 0 ? 0 : 1;
 }

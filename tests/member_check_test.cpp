@@ -15,7 +15,6 @@
 
 namespace {
 
-const std::string FILE_LINE = "File : ./SETUP.EXE\n";
 const std::string DAMAGED = "!!!Error, the data of this file is damaged.\n"
                             "!!!Error, It is recommended to obtain another copy.\n";
 // The stub's exit status after an error message.
@@ -152,9 +151,9 @@ TEST(MemberCheck, ExecutableBitSurvivesTheStubAndExtract) {
         write_file(folder / "src" + "/" + source.name, source.name);
         ASSERT_EQ(chmod((folder / "src/" + source.name).c_str(), source.mode), 0);
     }
-    program_run pack = run_pack({"-o", "setup.exe", "-C", "src", "."}, folder.path);
+    program_run pack = run_sfxpack({"-o", "setup.exe", "-C", "src", "."}, folder.path);
     ASSERT_EQ(pack.exit_status, 0) << pack.errors;
-    program_run list = run_pack({"-l", "setup.exe"}, folder.path);
+    program_run list = run_sfxpack({"-l", "setup.exe"}, folder.path);
     EXPECT_NE(list.output.find("f checked   x          6 run.sh\n"), std::string::npos)
         << list.output;
     EXPECT_NE(list.output.find("f checked   -          9 plain.txt\n"), std::string::npos)
@@ -168,7 +167,7 @@ TEST(MemberCheck, ExecutableBitSurvivesTheStubAndExtract) {
         chmod((by_stub / "setup.exe").c_str(), 0755);
         program_run run = run_setup(by_stub.path);
         program_run extract =
-            run_pack({"-x", folder / "setup.exe", "-C", by_extract.path}, folder.path);
+            run_sfxpack({"-x", folder / "setup.exe", "-C", by_extract.path}, folder.path);
         umask(previous);
 
         EXPECT_EQ(run.exit_status, 0) << run.output;
@@ -187,7 +186,7 @@ TEST(MemberCheck, TestReadsEveryMemberAndNamesEachDamagedOne) {
     temp_folder folder;
     write_setup(folder.path, damage_members());
     std::string good = read_file(folder / "setup.exe");
-    program_run passed = run_pack({"-t", "setup.exe"}, folder.path);
+    program_run passed = run_sfxpack({"-t", "setup.exe"}, folder.path);
     EXPECT_EQ(passed.exit_status, 0) << passed.errors;
     EXPECT_EQ(passed.output, "4 members: 4 checked (0 damaged), 0 unchecked\n");
     EXPECT_EQ(passed.errors, "");
@@ -195,7 +194,7 @@ TEST(MemberCheck, TestReadsEveryMemberAndNamesEachDamagedOne) {
     // Two damaged members: both named, the walk goes on to the end.
     flip_bit(folder / "setup.exe", ARCHIVE_START + RECORD_SIZE);
     flip_bit(folder / "setup.exe", BIG_DATA + 20000);
-    program_run damaged = run_pack({"--test", "setup.exe"}, folder.path);
+    program_run damaged = run_sfxpack({"--test", "setup.exe"}, folder.path);
     EXPECT_EQ(damaged.exit_status, 1);
     EXPECT_EQ(damaged.output, "4 members: 4 checked (2 damaged), 0 unchecked\n");
     EXPECT_EQ(damaged.errors,
@@ -206,11 +205,11 @@ TEST(MemberCheck, TestReadsEveryMemberAndNamesEachDamagedOne) {
 
     // Without the extension there is nothing to compare; a bad record fails.
     write_raw_setup(folder.path, record_bytes('f', "a.txt", 1) + "A");
-    program_run plain = run_pack({"-t", "setup.exe"}, folder.path);
+    program_run plain = run_sfxpack({"-t", "setup.exe"}, folder.path);
     EXPECT_EQ(plain.exit_status, 0) << plain.errors;
     EXPECT_EQ(plain.output, "1 member: 0 checked (0 damaged), 1 unchecked\n");
     write_raw_setup(folder.path, record_bytes('f', "a.txt", 1) + "A" + record_bytes('x', "b", 0));
-    program_run bad = run_pack({"-t", "setup.exe"}, folder.path);
+    program_run bad = run_sfxpack({"-t", "setup.exe"}, folder.path);
     EXPECT_EQ(bad.exit_status, 1);
     EXPECT_NE(bad.errors.find("bad record at offset 54265"), std::string::npos) << bad.errors;
     EXPECT_EQ(list_tree(folder.path), std::vector<std::string>{"setup.exe"});
@@ -223,7 +222,7 @@ TEST(MemberCheck, ExtractLeavesOutDamagedMembersAndExtractsTheRest) {
     flip_bit(folder / "setup.exe", DIR_RECORD + RECORD_NAME_OFFSET + 2);
     make_folder(folder / "out");
 
-    program_run extract = run_pack({"-x", "setup.exe", "-C", "out"}, folder.path);
+    program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, folder.path);
 
     EXPECT_EQ(extract.exit_status, 1);
     EXPECT_EQ(extract.errors, "sfxpack: 'out/dis' is damaged: its record does not give its check "
@@ -248,17 +247,17 @@ TEST(MemberCheck, LongNamesArePackedUncheckedWithOneWarning) {
         write_file(folder / "src/" + name, "x");
     ASSERT_EQ(chmod((folder / "src/" + over).c_str(), 0755), 0);
 
-    program_run pack = run_pack({"-o", "setup.exe", "-C", "src", "."}, folder.path);
+    program_run pack = run_sfxpack({"-o", "setup.exe", "-C", "src", "."}, folder.path);
 
     EXPECT_EQ(pack.exit_status, 0);
     EXPECT_EQ(pack.errors, "sfxpack: warning: names over 241 bytes leave no room for a check "
                            "value; packed unchecked: '" +
                                over + "', '" + longest + "'\n");
-    EXPECT_EQ(run_pack({"-l", "setup.exe"}, folder.path).output,
+    EXPECT_EQ(run_sfxpack({"-l", "setup.exe"}, folder.path).output,
               "f checked   -          1 " + fits + "\nf unchecked -          1 " + over +
                   "\nf unchecked -          1 " + longest +
                   "\n3 members: 0 directories, 3 files, 3 data bytes\n");
-    EXPECT_EQ(run_pack({"-t", "setup.exe"}, folder.path).output,
+    EXPECT_EQ(run_sfxpack({"-t", "setup.exe"}, folder.path).output,
               "3 members: 1 checked (0 damaged), 2 unchecked\n");
     program_run run = run_setup(folder.path);
     EXPECT_EQ(run.output, FILE_LINE + file_line(fits, figure("0.0")) +

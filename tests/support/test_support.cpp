@@ -1,9 +1,12 @@
 #include "test_support.h"
 
+#include "crc32c.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -180,6 +183,56 @@ const std::string &stub_image() {
     return image;
 }
 
+// The record of `member`, with the extension block and its check value over
+// the member's data where the member asks for it and its name leaves room.
+static bool encode_member(const archive_member &member, int32_t size, unsigned char *bytes) {
+    const char *name = member.name.c_str();
+    if (!member.checked || member.name.size() > LONGEST_CHECKED_NAME)
+        return encode_new_record(member.kind, name, size, bytes);
+    member_extension extension = {0, member.flags};
+    if (!encode_checked_record(member.kind, name, size, &extension, bytes))
+        return false;
+    member_record record;
+    decode_member_record(bytes, &record);
+    uint32_t check = start_member_check(&record, member.flags);
+    if (member.kind == KIND_FILE)
+        check = crc32c_update(check, member.data.data(), member.data.size());
+    encode_le32(check, bytes + record_check_offset(member.name.size()));
+    return true;
+}
+
+// The members' records and data appended to `image`.
+static bool append_members(const std::vector<archive_member> &members, std::string *image) {
+    for (const archive_member &member : members) {
+        bool is_file = member.kind == KIND_FILE;
+        unsigned char record[RECORD_SIZE];
+        if (!encode_member(member, is_file ? static_cast<int32_t>(member.data.size()) : 0, record))
+            return false;
+        image->append(reinterpret_cast<char *>(record), sizeof record);
+        if (is_file)
+            *image += member.data;
+    }
+    return true;
+}
+
+bool write_sfx_file(const char *path, const std::string &stub,
+                    const std::vector<archive_member> &members) {
+    if (!stub_fits(static_cast<int64_t>(stub.size())))
+        return false;
+    std::string image = stub;
+    image.append(filler_after_stub(stub.size()), static_cast<char>(FILLER_BYTE));
+    unsigned char trailer[TRAILER_SIZE];
+    if (!append_members(members, &image) ||
+        !encode_length_trailer(static_cast<int64_t>(image.size()), trailer))
+        return false;
+    image.append(reinterpret_cast<char *>(trailer), sizeof trailer);
+    FILE *out = std::fopen(path, "wb");
+    if (out == nullptr)
+        return false;
+    bool written = std::fwrite(image.data(), 1, image.size(), out) == image.size();
+    return std::fclose(out) == 0 && written;
+}
+
 void write_setup(const std::string &folder, const std::vector<archive_member> &members,
                  const std::string &name) {
     std::string path = folder + "/" + name;
@@ -235,6 +288,36 @@ const std::string SEPARATOR = std::string(79, '-') + "\n";
 void make_folder(const std::string &path) {
     ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
 }
+
+const std::vector<hostile_name> HOSTILE_NAMES = {
+    {"fake\nFile : OTHER.EXE", 'f', false},
+    {"back\b\b\b\bspace", 'f', false},
+    {"x\x1b]0;title\x07", 'f', false},
+    {"clear\x1b[2J", 'f', false},
+    {"x\x1b[2Jname", 'f', false},
+    {"cr\rx", 'f', false},
+    {"sub/tab\tx", 'f', false},
+    {"del\x7f", 'f', false},
+    {"\x01", 'f', false},
+    {"1:x", 'f', false},
+    {" :x", 'd', false},
+    {".:x", 'f', false},
+    {"AUX", 'f', true},
+    {"aux.c", 'f', true},
+    {"Aux .c", 'f', true},
+    {"CON", 'f', true},
+    {"con.txt", 'f', true},
+    {"com1", 'f', true},
+    {"COM\xb9", 'f', true},
+    {"LPT1.log.", 'f', true},
+    {"lpt\xb2", 'f', true},
+    {"CONOUT$", 'f', true},
+    {"nul.txt", 'f', true},
+    {"nul:s", 'f', true},
+    {"prn  ", 'f', true},
+    {"sub\\nul", 'f', true},
+    {"nul", 'd', true},
+};
 
 void flip_bit(const std::string &path, int64_t offset) {
     std::string image = read_file(path);
