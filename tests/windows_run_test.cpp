@@ -178,7 +178,7 @@ TEST(WindowsRun, DamagedMemberIsRemovedAndEndsTheRun) {
 
         program_run run = run_in_cmd(folder.path, "setup.exe");
 
-        EXPECT_EQ(run.output, FILE_LINE + crlf(file_line("first.txt", figure("0.0"))) +
+        EXPECT_EQ(run.output, WINDOWS_FILE_LINE + crlf(file_line("first.txt", figure("0.0"))) +
                                   "Extracting : " + c.shown + " " + figure("0.0") + figure("40.0") +
                                   figure("80.0") + "\b, failed\r\n" +
                                   "!!!Error, the data of this file is damaged.\r\n"
@@ -216,8 +216,9 @@ TEST(WindowsRun, ExtensionChangesNothingForAGoodMember) {
 
         program_run run = run_in_cmd(folder.path, "setup.exe");
 
-        EXPECT_EQ(run.output, FILE_LINE + crlf(file_line("a.bin", figure("0.0") + figure("80.0")) +
-                                               directory_line("d") + SEPARATOR));
+        EXPECT_EQ(run.output,
+                  WINDOWS_FILE_LINE + crlf(file_line("a.bin", figure("0.0") + figure("80.0")) +
+                                           directory_line("d") + SEPARATOR));
         EXPECT_EQ(run.exit_status, 0);
         EXPECT_TRUE(read_file(folder / "a.bin") == data);
         EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"a.bin", "d/", "setup.exe"}));
