@@ -3,6 +3,7 @@
 #include "archive_reader.h"
 #include "archive_walk.h"
 #include "codepage.h"
+#include "member_extension.h"
 #include "pack_messages.h"
 #include "platform_extract.h"
 #include "platform_pack.h"
@@ -49,6 +50,7 @@ enum copy_result {
     COPY_DONE,
     COPY_ARCHIVE_SHORT, // the archive ended or failed inside the member's data
     COPY_NOT_WRITTEN,   // the member's file refused a write; see errno
+    COPY_DAMAGED,       // the member's check value does not match its data
 };
 
 bool keep_local_part(const char *part, size_t length, void *parts) {
@@ -173,7 +175,8 @@ const platform_out_folder *enter_folder(extraction *job, const name_parts &parts
     return &job->held.back().folder;
 }
 
-copy_result copy_member_data(FILE *archive, int out, int32_t size, std::vector<char> *buffer) {
+copy_result copy_member_data(FILE *archive, int out, int32_t size, std::vector<char> *buffer,
+                             member_check *check) {
     int64_t remaining = size;
     while (remaining > 0) {
         size_t chunk = remaining < static_cast<int64_t>(buffer->size())
@@ -181,6 +184,7 @@ copy_result copy_member_data(FILE *archive, int out, int32_t size, std::vector<c
                            : buffer->size();
         if (std::fread(buffer->data(), 1, chunk, archive) != chunk)
             return COPY_ARCHIVE_SHORT;
+        continue_member_check(check, buffer->data(), chunk);
         if (!platform_write_out(out, buffer->data(), chunk))
             return COPY_NOT_WRITTEN;
         remaining -= static_cast<int64_t>(chunk);
@@ -237,15 +241,18 @@ place_result place_member(const extraction &job, const platform_out_folder *fold
 // keeps it within the length a folder entry may have, whatever the member's.
 constexpr const char *TEMPORARY_PREFIX = ".sfxpack-part";
 
-// Copies the member's data into the open temporary file `out` and closes it.
+// Copies the member's data into the open temporary file `out`, checking it
+// on the way, and closes it.
 copy_result write_temporary(int out, FILE *archive, int32_t size, std::vector<char> *buffer,
-                            int *write_error) {
-    copy_result result = copy_member_data(archive, out, size, buffer);
+                            member_check *check, int *write_error) {
+    copy_result result = copy_member_data(archive, out, size, buffer, check);
     *write_error = errno;
     if (!platform_close_out(out) && result == COPY_DONE) {
         result = COPY_NOT_WRITTEN;
         *write_error = errno;
     }
+    if (result == COPY_DONE && member_check_failed(check))
+        result = COPY_DAMAGED;
     return result;
 }
 
@@ -254,9 +261,10 @@ copy_result write_temporary(int out, FILE *archive, int32_t size, std::vector<ch
 // never leaves a partial file and a file already there keeps its bytes until
 // then. False only when the archive's data could not be read, which ends the
 // walk; a member that could not be written leaves all_whole cleared and the
-// walk goes on.
+// walk goes on. `check` is begun on the member's record; the executable flag
+// it read gives the file its mode at creation.
 bool extract_file(extraction *job, const name_parts &parts, const member_record *record,
-                  FILE *archive) {
+                  member_check *check, FILE *archive) {
     std::string path = local_path(*job, parts, parts.size());
     size_t folder_parts = parts.empty() ? 0 : parts.size() - 1;
     const platform_out_folder *folder = enter_folder(job, parts, folder_parts, false);
@@ -266,8 +274,8 @@ bool extract_file(extraction *job, const name_parts &parts, const member_record 
     }
     const char *name = parts.empty() ? "." : parts.back().c_str();
     char *temp_name = job->temp_name;
-    int out =
-        platform_create_out_file(folder, TEMPORARY_PREFIX, false, temp_name, sizeof job->temp_name);
+    int out = platform_create_out_file(folder, TEMPORARY_PREFIX, member_is_executable(check),
+                                       temp_name, sizeof job->temp_name);
     if (out < 0) {
         report_system_error(errno, "can't create '%s'", path.c_str());
         job->all_whole = false;
@@ -275,7 +283,8 @@ bool extract_file(extraction *job, const name_parts &parts, const member_record 
     }
     platform_remove_on_interrupt_in(folder, temp_name);
     int write_error = 0;
-    copy_result result = write_temporary(out, archive, record->size, &job->buffer, &write_error);
+    copy_result result =
+        write_temporary(out, archive, record->size, &job->buffer, check, &write_error);
     place_result placed = PLACE_FAILED;
     if (result == COPY_DONE) {
         placed = place_member(*job, folder, temp_name, name, path);
@@ -290,6 +299,12 @@ bool extract_file(extraction *job, const name_parts &parts, const member_record 
     if (result == COPY_ARCHIVE_SHORT) {
         report_error("can't read the data of '%s'; nothing after it is read", path.c_str());
         return false;
+    }
+    if (result == COPY_DAMAGED) {
+        report_error("'%s' is damaged: its data does not give its check value; it is not "
+                     "extracted",
+                     path.c_str());
+        return true;
     }
     if (placed == PLACE_FAILED)
         report_system_error(write_error, "can't write '%s'", path.c_str());
@@ -309,8 +324,17 @@ bool extract_member(const member_record *record, FILE *archive, void *context) {
         std::string shown = parts.empty() ? "." : join_parts(parts, parts.size(), '/');
         std::printf("%s%s\n", shown.c_str(), record->kind == KIND_DIRECTORY ? "/" : "");
     }
+    // A directory's check value covers its record alone.
+    member_check check = begin_member_check(record);
+    if (record->kind == KIND_DIRECTORY && member_check_failed(&check)) {
+        report_error("'%s' is damaged: its record does not give its check value; it is not "
+                     "created",
+                     local_path(*job, parts, parts.size()).c_str());
+        job->all_whole = false;
+        return true;
+    }
     if (record->kind == KIND_FILE)
-        return extract_file(job, parts, record, archive);
+        return extract_file(job, parts, record, &check, archive);
     if (enter_folder(job, parts, parts.size(), true) == nullptr)
         job->all_whole = false;
     return true;

@@ -49,6 +49,7 @@ enum platform_entry_kind {
 struct platform_entry {
     platform_entry_kind kind;
     int64_t size;
+    bool executable; // a file with any executable bit (never on Windows)
     // Together they tell one directory from another, to find loops through
     // followed links; both 0 when the system can't tell.
     uint64_t volume;
