@@ -29,3 +29,7 @@ void report_separator();
 
 // Puts the held texts on the console.
 void show_held_text();
+
+// True once any "!!!Error, " message has been written: the run then ends
+// with status 1, whether or not it closes with the notice.
+bool error_was_reported();

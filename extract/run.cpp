@@ -111,5 +111,6 @@ int run_extractor(int argc, char **argv) {
     std::free(path);
     if (!flags.error)
         run_closing_notice();
-    return 0;
+    // "No files for extraction" closes with the notice, yet the run failed.
+    return error_was_reported() ? 1 : 0;
 }

@@ -41,8 +41,10 @@ TEST(ClosingNotice, EmptyArchiveStillShowsSeparatorAndNotice) {
     temp_folder folder;
     write_file(folder / "_setup_.txt", NOTICE);
     write_setup(folder.path, {});
-    EXPECT_EQ(run_setup(folder.path).output,
-              FILE_LINE + "!!!Error, no files for extraction.\n" + SEPARATOR + NOTICE);
+    program_run run = run_setup(folder.path);
+    EXPECT_EQ(run.output, FILE_LINE + "!!!Error, no files for extraction.\n" + SEPARATOR + NOTICE);
+    // The notice is shown, yet the run failed: nothing was extracted.
+    EXPECT_EQ(run.exit_status, 1);
 }
 
 TEST(ClosingNotice, NoticeThatIsADirectoryShowsNothing) {
@@ -82,7 +84,7 @@ TEST(ClosingNotice, RunsWithAnErrorShowNeitherSeparatorNorNotice) {
         program_run run = run_program(folder / "setup.exe", {c.start_name}, folder.path);
 
         EXPECT_EQ(run.output, c.expected);
-        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(run.exit_status, 1);
     }
 }
 

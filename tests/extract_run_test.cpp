@@ -78,7 +78,7 @@ TEST(ExtractRun, LengthTrailerMustMatchTheFile) {
         program_run run = run_setup(folder.path);
 
         EXPECT_EQ(run.output, FILE_LINE + WRONG_LENGTH);
-        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(run.exit_status, 1);
         EXPECT_EQ(list_tree(folder.path), std::vector<std::string>{"setup.exe"});
     }
 }
@@ -99,7 +99,7 @@ TEST(ExtractRun, EmptyArchiveReportsNoFilesAndStillCloses) {
     write_setup(folder.path, {});
     program_run run = run_setup(folder.path);
     EXPECT_EQ(run.output, FILE_LINE + NO_FILES + SEPARATOR);
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, 1);
 }
 
 TEST(ExtractRun, BadRecordsEndTheRunWithoutSeparator) {
@@ -125,6 +125,7 @@ TEST(ExtractRun, BadRecordsEndTheRunWithoutSeparator) {
         EXPECT_EQ(run.output, FILE_LINE + directory_line("one") +
                                   file_line("two.txt", figure("0.0")) + file_line("three.txt", "") +
                                   BAD_RECORD);
+        EXPECT_EQ(run.exit_status, 1);
         EXPECT_EQ(list_tree(folder.path),
                   (std::vector<std::string>{"one/", "setup.exe", "three.txt", "two.txt"}));
     }
@@ -311,6 +312,7 @@ TEST(ExtractRun, UnsoundRecordsAreRefusedBeforeTouchingTheDisk) {
         program_run run = run_setup(folder);
 
         EXPECT_EQ(run.output, FILE_LINE + file_line("first.txt", figure("0.0")) + BAD_RECORD);
+        EXPECT_EQ(run.exit_status, 1);
         EXPECT_EQ(
             list_tree(outer.path),
             (std::vector<std::string>{"run/", "run/first.txt", "run/setup.exe", "run/victim.txt"}));
@@ -336,6 +338,7 @@ TEST(ExtractRun, OutputFileThatCannotBeOpenedEndsTheRun) {
     program_run run = run_setup(folder.path);
     EXPECT_EQ(run.output, FILE_LINE + "Extracting : nodir/a.txt \b, failed\n" +
                               "!!!Error, file could not be created.\n");
+    EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(list_tree(folder.path), std::vector<std::string>{"setup.exe"});
 }
 
@@ -347,6 +350,7 @@ TEST(ExtractRun, FullDiskIsReportedAndTheFileRemoved) {
     program_run run = run_setup(folder.path);
     EXPECT_EQ(run.output, FILE_LINE + "Extracting : out.bin " + figure("0.0") +
                               "\b, failed\n!!!Error, file could not be written.\n");
+    EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(list_tree(folder.path), std::vector<std::string>{"setup.exe"});
 }
 

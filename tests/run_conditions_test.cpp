@@ -103,6 +103,28 @@ TEST(OwnFile, OnlyTheRunningFileIsExtracted) {
     }
 }
 
+// With too little memory for the copy buffer the run ends at once with -1
+// (255). The data limit is raised step by step from one the program can't
+// even start under: the first run that gets as far as its own code must be
+// the one whose copy buffer can't be had.
+TEST(LittleMemory, NoCopyBufferEndsWithStatus255) {
+    temp_folder folder;
+    write_setup(folder.path, {file_member("a.txt", "a")});
+    program_run run{0, "", ""};
+    for (int kib = 4; kib <= 256; kib += 4) {
+        run = run_program("/bin/sh",
+                          {"sh", "-c", "ulimit -d " + std::to_string(kib) + " && exec ./setup.exe"},
+                          folder.path);
+        if (run.exit_status > -1000)
+            break;
+    }
+    if (run.exit_status <= -1000)
+        GTEST_SKIP() << "the stub never started under a data limit of 256 KiB or less";
+    EXPECT_EQ(run.output, "!!!Error, not enough memory for malloc.\n");
+    EXPECT_EQ(run.exit_status, 255);
+    EXPECT_EQ(list_tree(folder.path), std::vector<std::string>{"setup.exe"});
+}
+
 // Starts `program` in `folder` with standard output on `output`, as a shell
 // would: the interruptions and SIGPIPE with their default actions (whatever
 // this test program was given), except `ignored` (0 for none).

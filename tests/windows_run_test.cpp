@@ -116,7 +116,7 @@ TEST(WindowsRun, NoticeAlreadyThereIsShownAfterAnEmptyArchive) {
 
     EXPECT_EQ(run.output,
               FILE_LINE + "!!!Error, no files for extraction.\r\n" + WINDOWS_SEPARATOR + notice);
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, 1);
 }
 
 TEST(WindowsRun, WrongLengthIsRefused) {
@@ -129,7 +129,7 @@ TEST(WindowsRun, WrongLengthIsRefused) {
 
     EXPECT_EQ(run.output, FILE_LINE + "!!!Error, This file is not of the original's length.\r\n" +
                               "!!!Error, It is recommended to obtain another copy.\r\n");
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"_setup_.txt", "setup.exe"}));
 }
 
@@ -146,7 +146,7 @@ TEST(WindowsRun, BadRecordEndsTheRunWithoutNotice) {
     EXPECT_EQ(run.output, FILE_LINE + crlf(directory_line("one")) +
                               crlf(file_line("one\\two.txt", figure("0.0"))) +
                               "!!!Error, bad file record.\r\n");
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(read_file(folder / "one/two.txt"), "two");
     EXPECT_EQ(list_tree(folder.path),
               (std::vector<std::string>{"_setup_.txt", "one/", "one/two.txt", "setup.exe"}));
@@ -410,7 +410,7 @@ TEST(WindowsRun, DeviceAndDriveNamesAreBadRecords) {
 
         EXPECT_EQ(run.output,
                   FILE_LINE + crlf(directory_line("sub")) + "!!!Error, bad file record.\r\n");
-        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(run.exit_status, 1);
         EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"setup.exe", "sub/"}));
     }
 }
