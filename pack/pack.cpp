@@ -93,16 +93,16 @@ bool check_total_size(const std::vector<pack_member> &members, int64_t *data_tot
     return false;
 }
 
-bool ends_with_exe(const std::string &name) {
-    if (name.size() < 4)
+// True when `name` ends in `ending` (lower case), whatever its letter case.
+bool ends_with_ignoring_case(const std::string &name, const char *ending) {
+    size_t length = std::strlen(ending);
+    if (name.size() < length)
         return false;
-    const char *tail = name.c_str() + name.size() - 4;
-    const char *exe = ".exe";
-    for (int i = 0; i < 4; ++i) {
-        char c = tail[i];
+    for (size_t i = 0; i < length; ++i) {
+        char c = name[name.size() - length + i];
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
-        if (c != exe[i])
+        if (c != ending[i])
             return false;
     }
     return true;
@@ -257,9 +257,12 @@ int run_pack(const pack_options &options) {
         release_members(&list);
         return 1;
     }
-    if (!ends_with_exe(options.output))
-        report_warning("'%s' does not end in .exe; the stub opens its own file under the name "
-                       "it was started by, with .EXE added",
+    // The stub finds its own file under any name; only Windows itself starts
+    // a program by its name alone when that ends in .exe or .com.
+    if (rules == NAME_RULES_WINDOWS && !ends_with_ignoring_case(options.output, ".exe") &&
+        !ends_with_ignoring_case(options.output, ".com"))
+        report_warning("'%s' does not end in .exe or .com, which Windows needs to start it "
+                       "as a program",
                        options.output.c_str());
     progress_state progress = {data_total, 0, -1};
     bool show_progress = data_total >= PROGRESS_THRESHOLD && platform_is_terminal(stderr);

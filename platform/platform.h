@@ -33,6 +33,11 @@ void platform_match_letter_case(char *path);
 // copy of it); also true when the system can't tell which file it runs.
 bool platform_is_running_program(FILE *opened);
 
+// Opens the running program's own file for binary reading, as the system
+// names it, whatever name the program was started by. Null where the system
+// can't name it (POSIX without /proc).
+FILE *platform_open_running_program();
+
 // Creates or empties the file `name` and opens it for binary writing as the
 // member being written: from now until platform_close_member, an interruption
 // removes it. `name` must stay valid until then. Null when it can't be opened.
@@ -42,8 +47,8 @@ FILE *platform_open_member(const char *name);
 // An interruption from now on leaves the file where it is.
 bool platform_close_member(FILE *member);
 
-// The size of the file `path` from its status record; false when it can't be read.
-bool platform_file_size(const char *path, int64_t *size);
+// The size of the open file from its status record; false when it can't be read.
+bool platform_file_size(FILE *file, int64_t *size);
 
 // True when a status record can be read for `path` (a file or a directory).
 bool platform_exists(const char *path);

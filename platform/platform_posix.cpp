@@ -100,6 +100,10 @@ bool platform_is_running_program(FILE *opened) {
     return is_same_file(&status, &own);
 }
 
+FILE *platform_open_running_program() {
+    return std::fopen("/proc/self/exe", "rb");
+}
+
 static bool same_ignoring_ascii_case(const char *a, const char *b, size_t length) {
     for (size_t i = 0; i < length; ++i) {
         char x = a[i], y = b[i];
@@ -227,9 +231,9 @@ void platform_match_letter_case(char *path) {
     match_by_name_only(path);
 }
 
-bool platform_file_size(const char *path, int64_t *size) {
+bool platform_file_size(FILE *file, int64_t *size) {
     struct stat status;
-    if (stat(path, &status) != 0)
+    if (fstat(fileno(file), &status) != 0)
         return false;
     *size = static_cast<int64_t>(status.st_size);
     return true;

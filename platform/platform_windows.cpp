@@ -59,12 +59,20 @@ static bool same_file(const BY_HANDLE_FILE_INFORMATION *a, const BY_HANDLE_FILE_
            a->nFileIndexHigh == b->nFileIndexHigh && a->nFileIndexLow == b->nFileIndexLow;
 }
 
+// The longest path the system knows.
+static const DWORD LONGEST_PATH = 32768;
+
+// The running program's file as the system names it, in the wide-character
+// form that holds any name; false when the system does not say.
+static bool running_program_path(wchar_t *path) {
+    DWORD length = GetModuleFileNameW(nullptr, path, LONGEST_PATH);
+    return length != 0 && length < LONGEST_PATH;
+}
+
 static bool running_program_information(BY_HANDLE_FILE_INFORMATION *information) {
-    // The longest path the system knows; on the stack, as a static array
-    // would be stored whole in the program file.
-    wchar_t own_path[32768];
-    DWORD length = GetModuleFileNameW(nullptr, own_path, sizeof own_path / sizeof own_path[0]);
-    if (length == 0 || length >= sizeof own_path / sizeof own_path[0])
+    // On the stack, as a static array would be stored whole in the program file.
+    wchar_t own_path[LONGEST_PATH];
+    if (!running_program_path(own_path))
         return false;
     HANDLE own = CreateFileW(own_path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, OPEN_EXISTING, 0, nullptr);
@@ -82,6 +90,11 @@ bool platform_is_running_program(FILE *opened) {
         !GetFileInformationByHandle(handle, &other))
         return true;
     return same_file(&own, &other);
+}
+
+FILE *platform_open_running_program() {
+    wchar_t own_path[LONGEST_PATH];
+    return running_program_path(own_path) ? _wfopen(own_path, L"rb") : nullptr;
 }
 
 // Like fopen(name, "wb"), but the handle lets the interruption handler delete
@@ -119,9 +132,9 @@ bool platform_close_member(FILE *member) {
     return closed;
 }
 
-bool platform_file_size(const char *path, int64_t *size) {
+bool platform_file_size(FILE *file, int64_t *size) {
     struct _stati64 status;
-    if (_stati64(path, &status) != 0)
+    if (_fstati64(_fileno(file), &status) != 0)
         return false;
     *size = static_cast<int64_t>(status.st_size);
     return true;

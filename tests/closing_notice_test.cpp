@@ -65,8 +65,6 @@ TEST(ClosingNotice, RunsWithAnErrorShowNeitherSeparatorNorNotice) {
         std::string expected;
     };
     const error_case cases[] = {
-        {"file not opened", "", 0, "./other.exe",
-         "File : ./OTHER.EXE\n!!!Error, file could not be opened.\n"},
         {"wrong length", "", 1, "./setup.exe",
          FILE_LINE + "!!!Error, This file is not of the original's length.\n"
                      "!!!Error, It is recommended to obtain another copy.\n"},

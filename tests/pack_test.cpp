@@ -702,20 +702,26 @@ TEST(Pack, BackslashSeparatorWithAPosixStubGetsAWarning) {
     }
 }
 
-TEST(Pack, OutputNameWithoutExeGetsAWarning) {
+// The stub finds its own file under any name, but Windows starts a program
+// by its name only when that ends in .exe or .com.
+TEST(Pack, OutputNameWindowsCannotStartGetsAWarning) {
     struct name_case {
+        const char *stub;
         const char *name;
         bool warned;
     };
     const name_case cases[] = {
-        {"setup.exe", false}, {"SETUP.EXE", false},    {"Setup.eXe", false},
-        {"setup", true},      {"setup.exe.bak", true}, {"exe", true},
+        {"MZstub", "setup.exe", false},    {"MZstub", "Setup.eXe", false},
+        {"MZstub", "SETUP.COM", false},    {"MZstub", "setup", true},
+        {"MZstub", "setup.exe.bak", true}, {"MZstub", "exe", true},
+        {"#!stub", "setup", false},        {"#!stub", "setup.run", false},
     };
     for (const name_case &c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(std::string(c.stub) + " " + c.name);
         temp_folder folder;
         write_file(folder / "a.txt", "a");
-        program_run pack = run_pack({"-o", c.name, "a.txt"}, folder.path);
+        write_file(folder / "stub.bin", c.stub);
+        program_run pack = run_pack({"-s", "stub.bin", "-o", c.name, "a.txt"}, folder.path);
         EXPECT_EQ(pack.exit_status, 0);
         EXPECT_EQ(pack.errors.find("warning: ") != std::string::npos, c.warned) << pack.errors;
         EXPECT_TRUE(path_exists(folder / c.name));
