@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,7 +40,22 @@ static void end_interrupted(int signal_number) {
     raise(signal_number);
 }
 
+// A descriptor 0-2 the program was started without would be taken by the
+// first file it opens, a member, and console text would go into that member.
+// Each gets /dev/null instead, or the root folder, read-only, where there is
+// no /dev: writes to it fail like writes to a console that went away.
+static void fill_closed_standard_descriptors() {
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lower ones are open, so the new descriptor is this one.
+        if (open("/dev/null", O_RDWR) < 0)
+            open("/", O_RDONLY);
+    }
+}
+
 void platform_prepare_run() {
+    fill_closed_standard_descriptors();
     // Console writes are not examined: with the reader gone they simply fail.
     signal(SIGPIPE, SIG_IGN);
     struct sigaction interrupted;

@@ -2,6 +2,7 @@
 
 #include "platform.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,7 +46,47 @@ static BOOL WINAPI end_interrupted(DWORD event) {
     ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
+static HANDLE open_nul() {
+    return CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+static bool is_open_handle(HANDLE handle) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return false;
+    SetLastError(NO_ERROR);
+    return GetFileType(handle) != FILE_TYPE_UNKNOWN || GetLastError() == NO_ERROR;
+}
+
+// A program may be started without standard handles, or with ones that are
+// not open in it. The runtime marks descriptors 0-2 open even then, so a
+// member's descriptor is never one of them; a descriptor left free all the
+// same gets NUL here, before any member can take it and the console text
+// with it. A missing standard handle gets NUL too, so the interpreter of the
+// notice is never handed a handle value that a member's file may have taken.
+static void fill_missing_standard_handles() {
+    static const DWORD STANDARD_HANDLES[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (DWORD which : STANDARD_HANDLES) {
+        if (is_open_handle(GetStdHandle(which)))
+            continue;
+        HANDLE nul = open_nul();
+        if (nul != INVALID_HANDLE_VALUE)
+            SetStdHandle(which, nul);
+    }
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        errno = 0;
+        if (_get_osfhandle(descriptor) != -1 || errno != EBADF)
+            continue;
+        int nul = _open("NUL", _O_RDWR);
+        if (nul >= 0 && nul != descriptor) {
+            _dup2(nul, descriptor);
+            _close(nul);
+        }
+    }
+}
+
 void platform_prepare_run() {
+    fill_missing_standard_handles();
     InitializeCriticalSection(&member_guard);
     SetConsoleCtrlHandler(end_interrupted, TRUE);
 }

@@ -167,6 +167,32 @@ TEST(OwnFile, WithoutProcOnlyTheStartNameLeadsToTheFile) {
     }
 }
 
+// Started with standard descriptors closed, the stub must not let a member
+// take their place: every member receives its own bytes and nothing else.
+TEST(ClosedDescriptors, MembersGetOnlyTheirBytes) {
+    const char *closings[] = {"<&- >&-", ">&-", "<&- >&- 2>&-", "2>&-"};
+    const std::vector<archive_member> members = {
+        directory_member("dir"), file_member("dir/a.bin", patterned_data(40000)),
+        file_member("b.txt", "b"), file_member("_setup_.txt", "notice")};
+    for (const char *closing : closings) {
+        SCOPED_TRACE(closing);
+        temp_folder folder;
+        write_setup(folder.path, members);
+
+        program_run run = run_program(
+            "/bin/sh", {"sh", "-c", std::string("exec ./setup.exe ") + closing}, folder.path);
+
+        EXPECT_EQ(run.exit_status, 0);
+        for (const archive_member &member : members) {
+            if (member.kind == KIND_FILE) {
+                EXPECT_EQ(read_file(folder / member.name), member.data) << member.name;
+            }
+        }
+        EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"_setup_.txt", "b.txt", "dir/",
+                                                                    "dir/a.bin", "setup.exe"}));
+    }
+}
+
 // With too little memory for the copy buffer the run ends at once with -1
 // (255). The data limit is raised step by step from one the program can't
 // even start under: the first run that gets as far as its own code must be

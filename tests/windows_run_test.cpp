@@ -234,6 +234,29 @@ TEST(WindowsRun, FullPathAndEmptyCommandLine) {
     }
 }
 
+// Started without standard handles (none, or an invalid one), the stub lets
+// no member take their place: every member gets its own bytes only, and the
+// notice's interpreter is started all the same.
+TEST(WindowsRun, MissingStandardHandlesLeaveMembersWhole) {
+    temp_folder folder;
+    const std::vector<archive_member> members = {
+        directory_member("dir"), file_member("dir\\a.bin", patterned_data(40000)),
+        file_member("b.txt", "b"), file_member("_setup_.txt", "notice")};
+    write_windows_setup(folder.path, members);
+
+    program_run run = run_program(
+        wine_program,
+        {wine_program, windows_program("missing-standard-handles.exe"), "setup.exe", "setup.exe"},
+        folder.path);
+
+    EXPECT_EQ(run.exit_status, 0) << run.output << run.errors;
+    EXPECT_TRUE(read_file(folder / "dir/a.bin") == members[1].data);
+    EXPECT_EQ(read_file(folder / "b.txt"), "b");
+    EXPECT_EQ(read_file(folder / "_setup_.txt"), "notice");
+    EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"_setup_.txt", "b.txt", "dir/",
+                                                                "dir/a.bin", "setup.exe"}));
+}
+
 // Where two byte strings first differ (the shorter one's length when one
 // begins the other), for a failure message that does not print them whole.
 size_t first_difference(const std::string &a, const std::string &b) {
@@ -484,7 +507,8 @@ int choose_target(const std::string &arch) {
     wine_program = is_32_bit ? find_wine_tool("SFX_WINE32", "/usr/lib/wine/wine") : wine64_program;
     if (wine_program.empty())
         return missing("Wine's 32-bit loader is missing (package wine32:i386)");
-    for (const char *built : {"sfxstub.exe", "sfxpack.exe", "empty-command-line.exe"})
+    for (const char *built : {"sfxstub.exe", "sfxpack.exe", "empty-command-line.exe",
+                              "missing-standard-handles.exe"})
         if (access(windows_program(built).c_str(), R_OK) != 0)
             return missing("the " + arch + " Windows build is missing: " + windows_program(built));
     if (!preload_emulation_fixes() && is_32_bit)
