@@ -152,19 +152,18 @@ TEST(WindowsRun, BadRecordEndsTheRunWithoutNotice) {
               (std::vector<std::string>{"_setup_.txt", "one/", "one/two.txt", "setup.exe"}));
 }
 
-// The start name is shown upper-cased, with ".EXE" appended when it holds none,
-// and opens the file on disk whatever its letter case.
+// The start name is shown upper-cased, with ".EXE" appended when it holds
+// none; the program's own file opens whatever that name leads to.
 TEST(WindowsRun, StartNameIsUpperCasedAndOpensTheFile) {
     struct name_case {
         std::string file;       // the self-extracting file on disk
         std::string start_name; // what the user types
         std::string shown;      // the name on the "File :" line
-        bool opens;
     };
     const name_case cases[] = {
-        {"setup.exe", "setup", "SETUP.EXE", true},
-        {"Setup.Exe", "sEtUp.exe", "SETUP.EXE", true},
-        {"pack.com", "pack.com", "PACK.COM.EXE", false},
+        {"setup.exe", "setup", "SETUP.EXE"},
+        {"Setup.Exe", "sEtUp.exe", "SETUP.EXE"},
+        {"setup.com", "setup.com", "SETUP.COM.EXE"},
     };
     for (const name_case &c : cases) {
         SCOPED_TRACE(c.start_name);
@@ -173,26 +172,52 @@ TEST(WindowsRun, StartNameIsUpperCasedAndOpensTheFile) {
 
         program_run run = run_in_cmd(folder.path, c.start_name);
 
-        std::string rest = c.opens ? crlf(file_line("out.txt", figure("0.0")) + SEPARATOR)
-                                   : "!!!Error, file could not be opened.\r\n";
-        EXPECT_EQ(run.output, "File : " + c.shown + "\r\n" + rest);
-        EXPECT_EQ(path_exists(folder / "out.txt"), c.opens);
+        EXPECT_EQ(run.output, "File : " + c.shown + "\r\n" +
+                                  crlf(file_line("out.txt", figure("0.0")) + SEPARATOR));
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(read_file(folder / "out.txt"), "x");
     }
 }
 
 // Started as pack.com, the stub looks for PACK.COM.EXE. Another archive of
-// that name beside it must not be extracted: the stub only reads the file it
-// runs from, and a name that leads elsewhere is a file it could not open.
-TEST(WindowsRun, NameLeadingToAnotherArchiveIsNotOpened) {
+// that name beside it must not be extracted: the stub reads only the file it
+// runs from, which the system names when the start name leads elsewhere.
+TEST(WindowsRun, NameLeadingToAnotherArchiveGivesWayToTheRunningFile) {
     temp_folder folder;
     write_windows_setup(folder.path, {file_member("mine.txt", "m")}, "pack.com");
     write_windows_setup(folder.path, {file_member("other.txt", "o")}, "pack.com.exe");
 
     program_run run = run_in_cmd(folder.path, "pack.com");
 
-    EXPECT_EQ(run.output, "File : PACK.COM.EXE\r\n!!!Error, file could not be opened.\r\n");
+    EXPECT_EQ(run.output,
+              "File : PACK.COM.EXE\r\n" + crlf(file_line("mine.txt", figure("0.0")) + SEPARATOR));
     EXPECT_EQ(run.exit_status, 0);
-    EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"pack.com", "pack.com.exe"}));
+    EXPECT_EQ(list_tree(folder.path),
+              (std::vector<std::string>{"mine.txt", "pack.com", "pack.com.exe"}));
+}
+
+// A Windows path on Wine's root drive for `unix_path`.
+std::string windows_path(const std::string &unix_path) {
+    std::string path = "Z:" + unix_path;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+// cmd finds the program along PATH and hands it the bare name.
+TEST(WindowsRun, RunThroughTheSearchPathFromAnEmptyFolder) {
+    temp_folder root;
+    make_folder(root / "bin");
+    make_folder(root / "empty");
+    write_windows_setup(root / "bin", {file_member("a.txt", "a")});
+
+    program_run run = run_in_cmd(root / "empty",
+                                 "set PATH=" + windows_path(root / "bin") + ";%PATH%&& setup");
+
+    EXPECT_EQ(run.output, FILE_LINE + crlf(file_line("a.txt", figure("0.0")) + SEPARATOR));
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(list_tree(root / "empty"), std::vector<std::string>{"a.txt"});
 }
 
 // The program's full path as Windows names it on Wine's root drive, upper-cased.
