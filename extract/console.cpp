@@ -23,8 +23,8 @@ static void say(const char *format, ...) {
 }
 
 // Writes a text of a member's line and holds it in the stream's buffer until
-// the program next waits for the archive (show_held_text) or says something
-// else: a line of small members then costs no console write of its own.
+// the program next does something that may wait (show_held_text) or says
+// something else: a line's end then goes out with the next line's start.
 static void say_held(const char *format, ...) {
     va_list arguments;
     va_start(arguments, format);

@@ -1,9 +1,10 @@
 // Every text the extractor writes to the console, one function per message.
 // Messages go out as soon as they are written. The texts of a member's line
 // (its name, progress figures, done text) are held until the program next
-// reads the archive, so a progress figure is on the console before the chunk
-// it announces is read, and the lines of small members read ahead together go
-// out in one write.
+// does something that may wait: reads the archive, creates a directory or
+// opens a member. So a line names its member before the member is created, a
+// progress figure is on the console before the chunk it announces is read,
+// and one write carries a line's end with the next line's start.
 #pragma once
 
 #include <cstdint>

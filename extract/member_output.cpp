@@ -5,8 +5,11 @@
 
 #include <cstdio>
 
+// Creating a directory or opening a file may wait (a slow network share, a
+// pipe in the folder): the line naming it is on the console first.
 static member_result output_directory(const member_record *record) {
     report_directory_start(record->name);
+    show_held_text();
     platform_make_directory(record->name);
     report_directory_done();
     return MEMBER_DONE;
@@ -33,6 +36,7 @@ static member_result copy_member_data(archive_input *archive, FILE *out, int32_t
 
 static member_result output_file(const member_record *record, archive_input *archive) {
     report_file_start(record->name);
+    show_held_text();
     FILE *out = platform_open_member(record->name);
     // A name that reached a device or a pipe must not get the member's data.
     if (out != nullptr && !platform_is_disk_file(out)) {

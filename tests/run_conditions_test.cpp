@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -305,6 +306,56 @@ TEST(ClosedConsole, RunFinishesAfterTheReaderLeft) {
             }
         }
     }
+}
+
+// Reads from `fd` until `count` bytes came, the writer closed it or ten
+// seconds passed without a byte.
+std::string read_some_in_time(int fd, size_t count) {
+    std::string text;
+    while (text.size() < count) {
+        struct pollfd ready = {fd, POLLIN, 0};
+        if (poll(&ready, 1, 10000) <= 0)
+            break;
+        char chunk[4096];
+        ssize_t got = read(fd, chunk, std::min(sizeof chunk, count - text.size()));
+        if (got <= 0)
+            break;
+        text.append(chunk, static_cast<size_t>(got));
+    }
+    return text;
+}
+
+// A member's name leads to a FIFO in the folder: opening it waits for a
+// reader. The line naming that member is on the console while it waits.
+TEST(Waiting, TheLineIsShownBeforeAMemberOpenThatWaits) {
+    temp_folder folder;
+    write_setup(folder.path, {file_member("a.txt", "a"), file_member("b.fifo", "fifo data"),
+                              file_member("c.txt", "c")});
+    ASSERT_EQ(mkfifo((folder / "b.fifo").c_str(), 0600), 0);
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+
+    pid_t child = start_program(folder / "setup.exe", "./setup.exe", folder.path, ends[1]);
+    close(ends[1]);
+    const std::string until_open =
+        "File : ./SETUP.EXE\n" + file_line("a.txt", figure("0.0")) + "Extracting : b.fifo ";
+    std::string shown = read_some_in_time(ends[0], until_open.size());
+    int status = 0;
+    bool still_waiting = waitpid(child, &status, WNOHANG) == 0;
+    int fifo = open((folder / "b.fifo").c_str(), O_RDONLY);
+    std::string received = fifo >= 0 ? read_to_end(fifo) : "";
+    std::string rest = read_to_end(ends[0]);
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    close(ends[0]);
+    if (fifo >= 0)
+        close(fifo);
+
+    EXPECT_EQ(shown, until_open);
+    EXPECT_TRUE(still_waiting) << "the stub went past the FIFO without a reader";
+    EXPECT_EQ(received, "fifo data");
+    EXPECT_EQ(shown + rest, until_open + figure("0.0") + "\b, done  \n" +
+                                file_line("c.txt", figure("0.0")) + SEPARATOR);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
 }
 
 // Waits until `path` holds `size` bytes; false after ten seconds.
