@@ -73,8 +73,10 @@ bool platform_is_disk_file(FILE *file);
 // Shows the text file `path` on the console, below what was printed so far,
 // and returns when it is shown. Failures show nothing. On Windows the command
 // interpreter's type shows it: the one COMSPEC names when that is an absolute
-// path to an existing file, otherwise the system folder's cmd.exe, never one
-// found in the current folder.
+// path to an existing file, otherwise the system folder's cmd.exe. One that
+// lies in the current folder or below it, where the archive may have put it,
+// is never started: then, and when there is no interpreter to start, the
+// file's bytes are copied to the console unchanged, as on POSIX.
 void platform_show_text_file(const char *path);
 
 // Formatted printing on standard output. On Windows it goes through the C

@@ -214,9 +214,9 @@ static bool is_absolute_path(const char *path) {
     return (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
 }
 
-// IMPORTANT SECURITY NOTE: the current folder holds what the archive just
-// extracted, so a cmd.exe there must never run. A relative COMSPEC, or none,
-// would have the runtime look there first.
+// The interpreter COMSPEC names when that is an absolute path to a file,
+// else the system folder's cmd.exe. A relative COMSPEC, or none, would have
+// the runtime look in the current folder first.
 static bool find_interpreter(char *path, size_t room) {
     const char *named = std::getenv("COMSPEC");
     if (named != nullptr && is_absolute_path(named) && std::strlen(named) < room &&
@@ -232,13 +232,73 @@ static bool find_interpreter(char *path, size_t room) {
     return true;
 }
 
+// Volume serial number and file index of the file or folder `path`.
+static bool identify(const char *path, BY_HANDLE_FILE_INFORMATION *information) {
+    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    bool known = GetFileInformationByHandle(handle, information) != 0;
+    CloseHandle(handle);
+    return known;
+}
+
+// True when the file `path` lies in the current folder or in a folder below
+// it, where the archive may have put it; also when that can't be told. The
+// folders are compared as the file system knows them, so no spelling of a
+// name (letter case, short names, another drive letter for it) escapes.
+static bool lies_in_current_folder(const char *path) {
+    BY_HANDLE_FILE_INFORMATION current, folder;
+    char full[MAX_PATH + 1];
+    DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full || !identify(".", &current))
+        return true;
+    // Each folder on the way up, from the file's own one to the root of its
+    // drive or share; the walk ends early at one that can't be opened, but
+    // the file's own folder must be known.
+    bool known = false;
+    char *end = std::strrchr(full, '\\');
+    while (end != nullptr) {
+        bool is_root = end == std::strchr(full, '\\');
+        end[is_root ? 1 : 0] = '\0';
+        if (!identify(full, &folder))
+            return !known;
+        known = true;
+        if (same_file(&current, &folder))
+            return true;
+        end = is_root ? nullptr : std::strrchr(full, '\\');
+    }
+    return !known;
+}
+
+// The file's bytes, unchanged, straight to the console, as type shows them.
+static void copy_to_console(const char *path) {
+    HANDLE text = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (text == INVALID_HANDLE_VALUE)
+        return;
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    char chunk[4096];
+    DWORD got = 0, written = 0;
+    while (ReadFile(text, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        if (!WriteFile(console, chunk, got, &written, nullptr))
+            break;
+    CloseHandle(text);
+}
+
 // The command interpreter's own type command shows the text, so it appears
 // exactly as the user's console shows any text file. It writes to the same
 // console or pipe as the stub and is waited for; its result is not looked at.
+// An interpreter the archive may have put in place is never started, and
+// without one the stub copies the text itself.
 void platform_show_text_file(const char *path) {
+    // What the interpreter or the copy writes must come after everything printed so far.
+    std::fflush(stdout);
     char interpreter[MAX_PATH + 1];
-    if (!find_interpreter(interpreter, sizeof interpreter))
+    if (!find_interpreter(interpreter, sizeof interpreter) || lies_in_current_folder(interpreter)) {
+        copy_to_console(path);
         return;
+    }
     static const char TYPE_ARGUMENTS[] = "\" /c type ";
     char command[1 + sizeof interpreter + sizeof TYPE_ARGUMENTS + MAX_PATH];
     if (std::strlen(path) >= MAX_PATH)
@@ -255,11 +315,11 @@ void platform_show_text_file(const char *path) {
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process;
-    // What the interpreter writes must come after everything printed so far.
-    std::fflush(stdout);
     if (!CreateProcessA(interpreter, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process))
+                        &process)) {
+        copy_to_console(path);
         return;
+    }
     WaitForSingleObject(process.hProcess, INFINITE);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

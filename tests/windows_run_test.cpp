@@ -212,8 +212,8 @@ TEST(WindowsRun, RunThroughTheSearchPathFromAnEmptyFolder) {
     make_folder(root / "empty");
     write_windows_setup(root / "bin", {file_member("a.txt", "a")});
 
-    program_run run = run_in_cmd(root / "empty",
-                                 "set PATH=" + windows_path(root / "bin") + ";%PATH%&& setup");
+    program_run run =
+        run_in_cmd(root / "empty", "set PATH=" + windows_path(root / "bin") + ";%PATH%&& setup");
 
     EXPECT_EQ(run.output, FILE_LINE + crlf(file_line("a.txt", figure("0.0")) + SEPARATOR));
     EXPECT_EQ(run.exit_status, 0);
@@ -278,8 +278,8 @@ TEST(WindowsRun, MissingStandardHandlesLeaveMembersWhole) {
     EXPECT_TRUE(read_file(folder / "dir/a.bin") == members[1].data);
     EXPECT_EQ(read_file(folder / "b.txt"), "b");
     EXPECT_EQ(read_file(folder / "_setup_.txt"), "notice");
-    EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"_setup_.txt", "b.txt", "dir/",
-                                                                "dir/a.bin", "setup.exe"}));
+    EXPECT_EQ(list_tree(folder.path),
+              (std::vector<std::string>{"_setup_.txt", "b.txt", "dir/", "dir/a.bin", "setup.exe"}));
 }
 
 // Where two byte strings first differ (the shorter one's length when one
@@ -399,37 +399,54 @@ std::string figures_for(size_t size) {
     return figures;
 }
 
-// A cmd.exe extracted into the folder is never the one that shows the notice,
-// however COMSPEC is set. The planted one is a copy of the stub: run, it would
-// print its "File :" line.
+// A cmd.exe extracted into the folder, or into a folder below it, is never
+// the one that shows the notice, however COMSPEC is set: named absolutely,
+// the stub copies the notice itself. The planted one is a copy of the stub:
+// run, it would print its "File :" line.
 TEST(WindowsRun, NoticeNeverRunsAnInterpreterFromTheFolder) {
     struct comspec_case {
         const char *what;
-        std::string setting; // cmd text before starting setup.exe
+        std::string planted_as; // the member that holds the planted interpreter
+        std::string setting;    // cmd text before starting setup.exe; FOLDER is replaced
+        bool upper_cased;       // FOLDER becomes the folder's path in upper case
     };
     const comspec_case cases[] = {
-        {"as the system sets it", ""},
-        {"unset", "set COMSPEC=&& "},
-        {"relative", "set COMSPEC=cmd.exe&& "},
-        {"relative with a folder", "set COMSPEC=.\\cmd.exe&& "},
-        {"absolute but missing", "set COMSPEC=C:\\nowhere\\cmd.exe&& "},
+        {"as the system sets it", "cmd.exe", "", false},
+        {"unset", "cmd.exe", "set COMSPEC=&& ", false},
+        {"relative", "cmd.exe", "set COMSPEC=cmd.exe&& ", false},
+        {"relative with a folder", "cmd.exe", "set COMSPEC=.\\cmd.exe&& ", false},
+        {"absolute but missing", "cmd.exe", "set COMSPEC=C:\\nowhere\\cmd.exe&& ", false},
+        {"absolute, the planted one", "cmd.exe", "set COMSPEC=FOLDER\\cmd.exe&& ", false},
+        {"absolute, in another letter case", "cmd.exe", "set COMSPEC=FOLDER\\CMD.EXE&& ", true},
+        {"absolute, in a folder below", "sub\\cmd.exe", "set COMSPEC=FOLDER\\sub\\cmd.exe&& ",
+         false},
     };
     const std::string planted = windows_stub_image();
     const std::string notice = "the notice\r\n";
     for (const comspec_case &c : cases) {
         SCOPED_TRACE(c.what);
         temp_folder folder;
-        write_windows_setup(folder.path,
-                            {file_member("cmd.exe", planted), file_member("_setup_.txt", notice)});
+        std::vector<archive_member> members = {file_member(c.planted_as, planted),
+                                               file_member("_setup_.txt", notice)};
+        std::string lines = file_line(c.planted_as, figures_for(planted.size())) +
+                            file_line("_setup_.txt", figure("0.0"));
+        if (c.planted_as != "cmd.exe") {
+            members.insert(members.begin(), directory_member("sub"));
+            lines = directory_line("sub") + lines;
+        }
+        write_windows_setup(folder.path, members);
+        std::string setting = c.setting;
+        size_t at = setting.find("FOLDER");
+        if (at != std::string::npos)
+            setting.replace(
+                at, 6, c.upper_cased ? shown_windows_path(folder.path) : windows_path(folder.path));
 
-        program_run run = run_in_cmd(folder.path, c.setting + "setup.exe");
+        program_run run = run_in_cmd(folder.path, setting + "setup.exe");
 
-        EXPECT_EQ(run.output, FILE_LINE +
-                                  crlf(file_line("cmd.exe", figures_for(planted.size())) +
-                                       file_line("_setup_.txt", figure("0.0"))) +
-                                  WINDOWS_SEPARATOR + notice);
+        EXPECT_EQ(run.output, FILE_LINE + crlf(lines) + WINDOWS_SEPARATOR + notice);
         EXPECT_EQ(run.exit_status, 0);
-        EXPECT_EQ(read_file(folder / "cmd.exe"), planted);
+        EXPECT_TRUE(read_file(folder / (c.planted_as == "cmd.exe" ? "cmd.exe" : "sub/cmd.exe")) ==
+                    planted);
     }
 }
 
@@ -532,8 +549,8 @@ int choose_target(const std::string &arch) {
     wine_program = is_32_bit ? find_wine_tool("SFX_WINE32", "/usr/lib/wine/wine") : wine64_program;
     if (wine_program.empty())
         return missing("Wine's 32-bit loader is missing (package wine32:i386)");
-    for (const char *built : {"sfxstub.exe", "sfxpack.exe", "empty-command-line.exe",
-                              "missing-standard-handles.exe"})
+    for (const char *built :
+         {"sfxstub.exe", "sfxpack.exe", "empty-command-line.exe", "missing-standard-handles.exe"})
         if (access(windows_program(built).c_str(), R_OK) != 0)
             return missing("the " + arch + " Windows build is missing: " + windows_program(built));
     if (!preload_emulation_fixes() && is_32_bit)
