@@ -352,6 +352,42 @@ TEST(WindowsPack, SameFileAsTheLinuxPackerAndExtractsTheTree) {
         EXPECT_TRUE(read_file(target / file.first) == file.second) << file.first;
 }
 
+// The Windows packer refuses what the Linux packer refuses for a Windows
+// stub, in the same words: names Windows takes as one (letter case of ASCII
+// and of the code page's letters) and names it can't create, all in one run.
+TEST(WindowsPack, RefusesNamesWindowsTakesAsOneLikeTheLinuxPacker) {
+    temp_folder folder;
+    make_folder(folder / "tree");
+    for (const char *name : {"Index.html", "index.html", "\xc3\x89t\xc3\xa9.txt",
+                             "\xc3\xa9T\xc3\x89.TXT", "con.txt", "fine.txt"})
+        write_file(folder / (std::string("tree/") + name), "x");
+    write_file(folder / "stub.exe", windows_stub_image());
+    const std::vector<std::string> pack_options = {"-s", "stub.exe", "-C", "tree", "."};
+    std::vector<std::string> windows_arguments = {wine_program, windows_program("sfxpack.exe"),
+                                                  "-o", "windows.exe"};
+    std::vector<std::string> linux_arguments = {"env",        "-u", "LD_PRELOAD",
+                                                SFXPACK_PATH, "-o", "linux.exe"};
+    windows_arguments.insert(windows_arguments.end(), pack_options.begin(), pack_options.end());
+    linux_arguments.insert(linux_arguments.end(), pack_options.begin(), pack_options.end());
+
+    program_run windows_run = run_program(wine_program, windows_arguments, folder.path);
+    program_run linux_run = run_program("/usr/bin/env", linux_arguments, folder.path);
+
+    EXPECT_EQ(windows_run.exit_status, 1);
+    EXPECT_EQ(linux_run.exit_status, 1);
+    EXPECT_EQ(windows_run.errors, linux_run.errors);
+    const std::string one_name = " are one name on Windows, which ignores letter case\n";
+    EXPECT_EQ(linux_run.errors,
+              "sfxpack: 'tree/con.txt': 'con.txt' is a device name on Windows (CON, PRN, AUX, "
+              "NUL, COM0-COM9, LPT0-LPT9, CONIN$, CONOUT$, with any extension)\n"
+              "sfxpack: 'tree/Index.html' and 'tree/index.html'" +
+                  one_name +
+                  "sfxpack: 'tree/\xc3\x89t\xc3\xa9.txt' and 'tree/\xc3\xa9T\xc3\x89.TXT'" +
+                  one_name);
+    EXPECT_FALSE(path_exists(folder / "windows.exe"));
+    EXPECT_FALSE(path_exists(folder / "linux.exe"));
+}
+
 // Names packed by sfxpack for a Windows stub are stored in code page 1252 and
 // come out as they were on the packing machine. Wine reads 8-bit names in the
 // code page of its locale, 1252 under the C locales the tests run in.
