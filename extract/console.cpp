@@ -1,6 +1,6 @@
 #include "console.h"
 
-#include "platform.h"
+#include "platform_stub.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -12,7 +12,7 @@ static const char ERROR_PREFIX[] = "!!!Error, ";
 static bool error_said;
 
 // Writes a text and puts it on the console at once, after any held text.
-static void say(const char *format, ...) {
+PLATFORM_RUNTIME_PRINTF(1, 2) static void say(const char *format, ...) {
     va_list arguments;
     va_start(arguments, format);
     platform_print(format, arguments);
@@ -25,7 +25,7 @@ static void say(const char *format, ...) {
 // Writes a text of a member's line and holds it in the stream's buffer until
 // the program next does something that may wait (show_held_text) or says
 // something else: a line's end then goes out with the next line's start.
-static void say_held(const char *format, ...) {
+PLATFORM_RUNTIME_PRINTF(1, 2) static void say_held(const char *format, ...) {
     va_list arguments;
     va_start(arguments, format);
     platform_print(format, arguments);

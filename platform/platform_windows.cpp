@@ -1,6 +1,6 @@
 #if defined(_WIN32)
 
-#include "platform.h"
+#include "platform_stub.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -207,7 +207,7 @@ static bool is_existing_file(const char *path) {
 }
 
 // A drive letter with its root ("C:\\"), or a network path ("\\\\server").
-static bool is_absolute_path(const char *path) {
+static bool is_fully_qualified_path(const char *path) {
     bool letter = (path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z');
     if (letter && path[1] == ':' && (path[2] == '\\' || path[2] == '/'))
         return true;
@@ -219,7 +219,7 @@ static bool is_absolute_path(const char *path) {
 // the runtime look in the current folder first.
 static bool find_interpreter(char *path, size_t room) {
     const char *named = std::getenv("COMSPEC");
-    if (named != nullptr && is_absolute_path(named) && std::strlen(named) < room &&
+    if (named != nullptr && is_fully_qualified_path(named) && std::strlen(named) < room &&
         is_existing_file(named)) {
         std::strcpy(path, named);
         return true;
