@@ -70,7 +70,8 @@ bool check_name(const name_parts &parts, const std::string &name, char separator
 // `source`: the path messages name it by. False, after a message, when its
 // name can't be stored: the caller goes on with the walk.
 bool add_member(gatherer *gathering, const name_parts &parts, char kind,
-                const std::string &relative, const std::string &source, int64_t size) {
+                const std::string &relative, const std::string &source, int64_t size,
+                bool executable) {
     std::string name = join_parts(parts, parts.size(), gathering->settings->separator);
     std::string stored;
     if (!check_name(parts, name, gathering->settings->separator) ||
@@ -83,7 +84,7 @@ bool add_member(gatherer *gathering, const name_parts &parts, char kind,
     const char *kept_stored = stored == name ? kept_name : keep_text(gathering->list, stored);
     gathering->list->members.push_back(pack_member{
         kept_name, kept_stored, is_file ? keep_text(gathering->list, relative) : nullptr,
-        &gathering->list->inputs, is_file ? size : 0, kind});
+        &gathering->list->inputs, is_file ? size : 0, kind, is_file && executable});
     return true;
 }
 
@@ -151,7 +152,8 @@ bool add_directory(gatherer *gathering, name_parts *parts, const std::string &re
     }
     // A directory whose name is refused is not walked: every name in it
     // would be refused for the same part.
-    if (!parts->empty() && !add_member(gathering, *parts, KIND_DIRECTORY, relative, source, 0))
+    if (!parts->empty() &&
+        !add_member(gathering, *parts, KIND_DIRECTORY, relative, source, 0, false))
         return true;
     std::vector<std::string> names;
     if (!platform_list_directory_in(&gathering->list->inputs, relative.c_str(), collect_name,
@@ -215,7 +217,7 @@ bool add_entry(gatherer *gathering, name_parts *parts) {
         }
         if (!check_file_size(source, entry.size))
             return false;
-        add_member(gathering, *parts, KIND_FILE, relative, source, entry.size);
+        add_member(gathering, *parts, KIND_FILE, relative, source, entry.size, entry.executable);
         return true;
     case PLATFORM_ENTRY_LINK:
         // Reported and passed over, so one run names every link to fix.
@@ -270,7 +272,7 @@ bool add_path_argument(gatherer *gathering, const std::string &argument) {
         name_parts parent(parts.begin(), parts.begin() + static_cast<long>(count));
         std::string source =
             source_path(gathering->settings->directory, join_parts(parent, count, '/'));
-        if (!add_member(gathering, parent, KIND_DIRECTORY, std::string(), source, 0))
+        if (!add_member(gathering, parent, KIND_DIRECTORY, std::string(), source, 0, false))
             return true;
     }
     return add_entry(gathering, &parts);
@@ -291,7 +293,7 @@ bool add_notice(gatherer *gathering) {
     }
     gathering->list->members.push_back(
         pack_member{NOTICE_FILE_NAME, NOTICE_FILE_NAME, keep_text(gathering->list, source),
-                    &gathering->list->current, entry.size, KIND_FILE});
+                    &gathering->list->current, entry.size, KIND_FILE, false});
     return true;
 }
 

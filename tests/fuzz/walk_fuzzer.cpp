@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,6 +78,22 @@ extern "C" FILE *__wrap_fopen(const char *path, const char *mode) {
 extern "C" int __wrap_mkdir(const char *path, mode_t mode) {
     check_path_stays_inside(path);
     return __real_mkdir(path, mode);
+}
+
+// Member files are created by open, which takes the mode for a new file.
+extern "C" int __real_open(const char *path, int flags, ...);
+
+extern "C" int __wrap_open(const char *path, int flags, ...) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = static_cast<mode_t>(va_arg(arguments, int));
+        va_end(arguments);
+    }
+    if ((flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0)
+        check_path_stays_inside(path);
+    return __real_open(path, flags, mode);
 }
 
 extern "C" int __wrap_remove(const char *path) {
