@@ -1,0 +1,601 @@
+// Feeds arbitrary bytes to sfxpack's -l and -x, in this process, as the
+// members of a self-extracting file. The first input byte picks the stub in
+// front of them (bit 0: a Windows one, which only needs to start with "MZ", or
+// a POSIX one) and, for a Windows stub, the code page names are read in (bits
+// 1-2); the rest is everything after ARCHIVE_START. The length trailer is
+// appended as a packer would, since anyone can fix it after altering a file.
+//
+// -x extracts into a scratch folder that already holds traps: a symbolic link
+// to a folder outside, one to a file outside, a FIFO and a read-only file.
+// After each input:
+// - nothing outside the scratch folder was created, removed or changed, and
+//   while -x ran no path it wrote, created, renamed or removed resolved
+//   outside it;
+// - every trap is still the same entry with the same content;
+// - no temporary file is left;
+// - -l and -x agree with a walk of the input's own records on where the good
+//   records end: status 0 only for a whole walk, and -l names each good
+//   record with its kind and size;
+// - when -x says 0, every member is on disk with exactly its data, and the
+//   scratch folder holds nothing else;
+// - no descriptor stays open.
+#include "archive_reader.h"
+#include "command_line.h"
+#include "extract_files.h"
+#include "list.h"
+#include "member_record.h"
+#include "pack_messages.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <iconv.h>
+#include <map>
+#include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::string sentinel;     // holds the archive, the traps' targets and scratch/
+std::string archive_path; // the self-extracting file of the input
+std::string scratch;      // the folder -x extracts into, resolved
+bool extracting;          // the path checks apply only while -x runs
+bool show_messages;       // SFX_FUZZ_MESSAGES set: sfxpack's messages go to stderr
+
+// The start of each stub kind's image: all the packer reads of a stub.
+const char POSIX_STUB_START[] = "\x7f"
+                                "ELF";
+const char WINDOWS_STUB_START[] = "MZ";
+// The code pages a Windows stub's names are read in; 0 is sfxpack's default.
+const int CODEPAGES[] = {0, 932, 1251, 437};
+const int DEFAULT_CODEPAGE_NUMBER = 1252;
+
+// The traps in the scratch folder, each with what it must stay.
+const char DIRECTORY_LINK[] = "dir-link";
+const char FILE_LINK[] = "file-link";
+const char FIFO[] = "fifo";
+const char READ_ONLY[] = "read-only";
+const char READ_ONLY_TEXT[] = "keep me";
+const char OUTSIDE_FOLDER_TARGET[] = "../outside";
+const char OUTSIDE_FILE_TARGET[] = "../outside.txt";
+
+const char TEMPORARY_PREFIX[] = ".sfxpack-part";
+
+[[noreturn]] void fail(const char *what, const std::string &detail) {
+    std::fprintf(stderr, "extract_fuzzer: %s: %s\n", what, detail.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+bool inside_scratch(const char *resolved) {
+    size_t length = scratch.size();
+    return std::strncmp(resolved, scratch.c_str(), length) == 0 &&
+           (resolved[length] == '\0' || resolved[length] == '/');
+}
+
+// A path -x changes must lie inside the scratch folder. Its folder is resolved
+// by the file system, links and all; a folder that does not exist makes the
+// call fail without touching anything.
+void check_path_stays_inside(const char *path) {
+    if (!extracting)
+        return;
+    std::string folder = path;
+    size_t slash = folder.find_last_of('/');
+    std::string last = slash == std::string::npos ? folder : folder.substr(slash + 1);
+    if (last == ".." || last == "." || last.empty())
+        slash = folder.size();
+    folder = slash == std::string::npos ? "." : folder.substr(0, slash);
+    if (folder.empty())
+        folder = "/";
+    char resolved[PATH_MAX];
+    if (realpath(folder.c_str(), resolved) == nullptr)
+        return;
+    if (!inside_scratch(resolved))
+        fail("path resolves outside the scratch folder", path);
+}
+
+} // namespace
+
+// sfxpack's messages: formatted, so their arguments are checked like any
+// other use, and shown only when asked for, as printing them would slow every
+// input down.
+static void report(const char *prefix, const char *format, va_list arguments) {
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    if (show_messages)
+        std::fprintf(stderr, "sfxpack: %s%s\n", prefix, text);
+}
+
+void report_error(const char *format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    report("", format, arguments);
+    va_end(arguments);
+}
+
+void report_warning(const char *format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    report("warning: ", format, arguments);
+    va_end(arguments);
+}
+
+// The packer's file system calls that change something, routed here by the
+// linker (--wrap).
+extern "C" FILE *__real_fopen(const char *path, const char *mode);
+extern "C" int __real_mkdir(const char *path, mode_t mode);
+extern "C" int __real_remove(const char *path);
+extern "C" int __real_rename(const char *from, const char *to);
+extern "C" int __real_mkstemp(char *path_template);
+extern "C" int __real_chmod(const char *path, mode_t mode);
+
+extern "C" FILE *__wrap_fopen(const char *path, const char *mode) {
+    if (std::strpbrk(mode, "wa+") != nullptr)
+        check_path_stays_inside(path);
+    return __real_fopen(path, mode);
+}
+
+extern "C" int __wrap_mkdir(const char *path, mode_t mode) {
+    check_path_stays_inside(path);
+    return __real_mkdir(path, mode);
+}
+
+extern "C" int __wrap_remove(const char *path) {
+    check_path_stays_inside(path);
+    return __real_remove(path);
+}
+
+extern "C" int __wrap_rename(const char *from, const char *to) {
+    check_path_stays_inside(from);
+    check_path_stays_inside(to);
+    return __real_rename(from, to);
+}
+
+extern "C" int __wrap_mkstemp(char *path_template) {
+    check_path_stays_inside(path_template);
+    return __real_mkstemp(path_template);
+}
+
+extern "C" int __wrap_chmod(const char *path, mode_t mode) {
+    check_path_stays_inside(path);
+    return __real_chmod(path, mode);
+}
+
+namespace {
+
+// What one entry is, as far as a change to it would show.
+struct entry_state {
+    mode_t mode;
+    ino_t inode;
+    off_t size;
+    struct timespec modified;
+    std::string content; // a file's bytes, a link's target
+};
+
+bool operator==(const entry_state &a, const entry_state &b) {
+    return a.mode == b.mode && a.inode == b.inode && a.size == b.size &&
+           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec &&
+           a.content == b.content;
+}
+
+std::string read_whole(const std::string &path) {
+    std::string bytes;
+    FILE *file = __real_fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        fail("cannot read", path);
+    char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        bytes.append(chunk, got);
+    std::fclose(file);
+    return bytes;
+}
+
+bool state_of(const std::string &path, entry_state *state) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0)
+        return false;
+    state->mode = status.st_mode;
+    state->inode = status.st_ino;
+    state->size = status.st_size;
+    state->modified = status.st_mtim;
+    state->content.clear();
+    if (S_ISREG(status.st_mode))
+        state->content = read_whole(path);
+    if (S_ISLNK(status.st_mode)) {
+        char target[PATH_MAX];
+        ssize_t length = readlink(path.c_str(), target, sizeof target);
+        if (length >= 0)
+            state->content.assign(target, static_cast<size_t>(length));
+    }
+    return true;
+}
+
+typedef std::map<std::string, entry_state> tree_state;
+
+// Every entry below `folder` but those below `skipped`, by path.
+void add_tree(const std::string &folder, const std::string &skipped, tree_state *tree) {
+    DIR *directory = opendir(folder.c_str());
+    if (directory == nullptr)
+        fail("cannot list", folder);
+    for (struct dirent *entry; (entry = readdir(directory)) != nullptr;) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        std::string path = folder + "/" + entry->d_name;
+        if (path == skipped)
+            continue;
+        entry_state state;
+        if (!state_of(path, &state))
+            fail("cannot read the status of", path);
+        (*tree)[path] = state;
+        if (S_ISDIR(state.mode))
+            add_tree(path, skipped, tree);
+    }
+    closedir(directory);
+}
+
+// The sentinel folder as it was set up: everything but the scratch folder's
+// insides and the archive, which is rewritten for every input.
+tree_state outside_before;
+// The traps as they were set up.
+tree_state traps_before;
+
+tree_state outside_now() {
+    tree_state tree;
+    add_tree(sentinel, scratch, &tree);
+    tree.erase(archive_path);
+    entry_state state;
+    if (!state_of(scratch, &state))
+        fail("the scratch folder is gone", scratch);
+    // Its own time and size change with every member.
+    state.modified = {0, 0};
+    state.size = 0;
+    tree[scratch] = state;
+    return tree;
+}
+
+tree_state traps_now() {
+    tree_state traps;
+    for (const char *trap : {DIRECTORY_LINK, FILE_LINK, FIFO, READ_ONLY}) {
+        entry_state state;
+        if (state_of(scratch + "/" + trap, &state))
+            traps[trap] = state;
+    }
+    return traps;
+}
+
+void make_folder(const std::string &path) {
+    if (__real_mkdir(path.c_str(), 0755) != 0)
+        fail("cannot create", path);
+}
+
+void make_file(const std::string &path, const char *text, mode_t mode) {
+    FILE *file = __real_fopen(path.c_str(), "wb");
+    if (file == nullptr || std::fputs(text, file) < 0 || std::fclose(file) != 0)
+        fail("cannot write", path);
+    if (__real_chmod(path.c_str(), mode) != 0)
+        fail("cannot set the mode of", path);
+}
+
+void set_up_traps() {
+    make_folder(sentinel + "/outside");
+    make_file(sentinel + "/outside/kept.txt", "outside", 0644);
+    make_file(sentinel + "/outside.txt", "outside", 0644);
+    make_folder(scratch);
+    if (symlink(OUTSIDE_FOLDER_TARGET, (scratch + "/" + DIRECTORY_LINK).c_str()) != 0 ||
+        symlink(OUTSIDE_FILE_TARGET, (scratch + "/" + FILE_LINK).c_str()) != 0)
+        fail("cannot create the links in", scratch);
+    if (mkfifo((scratch + "/" + FIFO).c_str(), 0644) != 0)
+        fail("cannot create the FIFO in", scratch);
+    make_file(scratch + "/" + READ_ONLY, READ_ONLY_TEXT, 0444);
+}
+
+int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
+    return __real_remove(path);
+}
+
+void remove_sentinel() {
+    nftw(sentinel.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+bool is_trap(const std::string &name) {
+    for (const char *trap : {DIRECTORY_LINK, FILE_LINK, FIFO, READ_ONLY})
+        if (name == trap)
+            return true;
+    return false;
+}
+
+// Empties the scratch folder of all but the traps.
+int remove_below_scratch(const char *path, const struct stat *, int, struct FTW *place) {
+    if (place->level == 1 && is_trap(path + place->base))
+        return 0;
+    if (place->level > 0 && __real_remove(path) != 0)
+        fail("cannot clear", path);
+    return 0;
+}
+
+int lowest_free_descriptor() {
+    int probe = open("/dev/null", O_RDONLY);
+    close(probe);
+    return probe;
+}
+
+// Standard output goes to a file in memory, so what -l prints can be read.
+int captured_output = -1;
+
+void start_capture() {
+    std::fflush(stdout);
+    if (ftruncate(STDOUT_FILENO, 0) != 0 || lseek(STDOUT_FILENO, 0, SEEK_SET) != 0)
+        fail("cannot empty", "the captured standard output");
+}
+
+std::string captured() {
+    std::fflush(stdout);
+    off_t size = lseek(STDOUT_FILENO, 0, SEEK_END);
+    std::string text(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0 && pread(STDOUT_FILENO, &text[0], text.size(), 0) != size)
+        fail("cannot read", "the captured standard output");
+    return text;
+}
+
+// One good record of the input, as the stub's judging found it.
+struct member {
+    char kind;
+    std::string name; // as stored
+    std::string data;
+};
+
+struct walk {
+    std::vector<member> members;
+    bool whole; // the walk met the end of the file, not a bad record
+};
+
+// Walks the records in the input's own bytes (the archive's from ARCHIVE_START,
+// trailer included) the way the stub reads its file: a record is read when 264
+// bytes are left, trailer or not, and judged whole before the next step.
+walk walk_records(const std::string &bytes, name_rules rules) {
+    walk w = {{}, true};
+    size_t at = 0;
+    while (bytes.size() - at >= static_cast<size_t>(RECORD_SIZE)) {
+        member_record record;
+        decode_member_record(reinterpret_cast<const unsigned char *>(bytes.data()) + at, &record);
+        int64_t after = static_cast<int64_t>(bytes.size() - at) - RECORD_SIZE - TRAILER_SIZE;
+        if (judge_member_record(&record, after, rules) != RECORD_GOOD) {
+            w.whole = false;
+            return w;
+        }
+        at += RECORD_SIZE;
+        size_t size = static_cast<size_t>(member_data_size(&record));
+        w.members.push_back({record.kind, record.name, bytes.substr(at, size)});
+        at += size;
+    }
+    return w;
+}
+
+// The name as a path below the scratch folder: converted from the code page
+// behind a Windows stub (by the C library's own converter), split at both
+// separators, empty and "." parts dropped. False when it can't be converted.
+bool local_path(const std::string &stored, int codepage, std::string *path) {
+    std::string name = stored;
+    if (codepage != 0) {
+        iconv_t converter =
+            iconv_open("UTF-8", ("CP" + std::to_string(codepage)).c_str());
+        if (converter == reinterpret_cast<iconv_t>(-1))
+            fail("no converter for code page", std::to_string(codepage));
+        std::string out(4 * stored.size() + 4, '\0');
+        char *in = const_cast<char *>(stored.data());
+        char *to = &out[0];
+        size_t in_left = stored.size(), out_left = out.size();
+        bool converted = iconv(converter, &in, &in_left, &to, &out_left) != static_cast<size_t>(-1) &&
+                         in_left == 0;
+        iconv_close(converter);
+        if (!converted)
+            return false;
+        name.assign(out.data(), out.size() - out_left);
+    }
+    path->clear();
+    size_t start = 0;
+    for (;;) {
+        size_t end = name.find_first_of("/\\", start);
+        std::string part = name.substr(start, end == std::string::npos ? end : end - start);
+        if (!part.empty() && part != ".")
+            *path += (path->empty() ? "" : "/") + part;
+        if (end == std::string::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+// What the scratch folder must hold after -x said every member came out:
+// each path with the last member written there, the folders on their way.
+// An empty data string with `folder` set is a folder.
+struct expected_entry {
+    bool folder;
+    std::string data;
+};
+
+void add_folders_on_the_way(const std::string &path, std::map<std::string, expected_entry> *tree) {
+    for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+        (*tree)[path.substr(0, slash)] = {true, ""};
+}
+
+void check_everything_extracted(const walk &w, int codepage) {
+    std::map<std::string, expected_entry> expected;
+    for (const member &m : w.members) {
+        std::string path;
+        if (!local_path(m.name, codepage, &path))
+            fail("-x said 0 for a name that is not in the code page", m.name);
+        add_folders_on_the_way(path, &expected);
+        if (m.kind == KIND_DIRECTORY) {
+            if (!path.empty())
+                expected[path] = {true, ""};
+        } else {
+            if (path.empty())
+                fail("-x said 0 for a file member named as the folder itself", m.name);
+            expected[path] = {false, m.data};
+        }
+    }
+    tree_state found;
+    add_tree(scratch, "", &found);
+    for (const auto &trap : traps_before)
+        found.erase(scratch + "/" + trap.first);
+    for (const auto &e : expected) {
+        std::string path = scratch + "/" + e.first;
+        auto on_disk = found.find(path);
+        if (on_disk == found.end())
+            fail("-x said 0 but a member is missing", e.first);
+        if (e.second.folder != S_ISDIR(on_disk->second.mode) ||
+            (!e.second.folder && !S_ISREG(on_disk->second.mode)))
+            fail("-x said 0 but a member is of the wrong kind", e.first);
+        if (!e.second.folder && on_disk->second.content != e.second.data)
+            fail("-x said 0 but a member's data differs", e.first);
+        found.erase(on_disk);
+    }
+    if (!found.empty())
+        fail("-x left an entry no member names", found.begin()->first);
+}
+
+// No temporary file may stay, whatever the outcome; a member may carry such a
+// name itself.
+void check_no_temporary_left(const walk &w, int codepage) {
+    tree_state found;
+    add_tree(scratch, "", &found);
+    for (const auto &entry : found) {
+        size_t slash = entry.first.find_last_of('/');
+        if (entry.first.compare(slash + 1, sizeof TEMPORARY_PREFIX - 1, TEMPORARY_PREFIX) != 0)
+            continue;
+        bool named = false;
+        for (const member &m : w.members) {
+            std::string path;
+            named = named || (local_path(m.name, codepage, &path) &&
+                              scratch + "/" + path == entry.first);
+        }
+        if (!named)
+            fail("a temporary file was left", entry.first);
+    }
+}
+
+// -l prints one line per good record, "KIND SIZE NAME", then a count line
+// when the walk was whole and held members.
+void check_listing(const std::string &listing, int status, const walk &w) {
+    bool sound = w.whole && !w.members.empty();
+    if (status != (sound ? 0 : 1))
+        fail("-l's status disagrees with the records", std::to_string(status));
+    size_t at = 0;
+    for (const member &m : w.members) {
+        char line_start[32];
+        std::snprintf(line_start, sizeof line_start, "%c %10ld ", m.kind,
+                      static_cast<long>(m.kind == KIND_FILE ? m.data.size() : 0));
+        if (listing.compare(at, std::strlen(line_start), line_start) != 0)
+            fail("-l does not name a good record", m.name);
+        size_t end = listing.find('\n', at);
+        if (end == std::string::npos)
+            fail("-l's line is cut short", m.name);
+        at = end + 1;
+    }
+    size_t rest = std::count(listing.begin() + static_cast<long>(at), listing.end(), '\n');
+    if (rest != (sound ? 1u : 0u))
+        fail("-l printed more lines than there are good records", listing.substr(at));
+}
+
+void write_archive(const char *stub_start, const uint8_t *data, size_t size) {
+    int descriptor = open(archive_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (descriptor < 0)
+        fail("cannot write", archive_path);
+    int64_t file_size = ARCHIVE_START + static_cast<int64_t>(size) + TRAILER_SIZE;
+    unsigned char trailer[TRAILER_SIZE];
+    encode_le32(static_cast<uint32_t>(file_size), trailer);
+    size_t start_size = std::strlen(stub_start);
+    bool written =
+        pwrite(descriptor, stub_start, start_size, 0) == static_cast<ssize_t>(start_size) &&
+        pwrite(descriptor, data, size, ARCHIVE_START) == static_cast<ssize_t>(size) &&
+        pwrite(descriptor, trailer, TRAILER_SIZE, ARCHIVE_START + static_cast<off_t>(size)) ==
+            TRAILER_SIZE;
+    close(descriptor);
+    if (!written)
+        fail("cannot write", archive_path);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    show_messages = std::getenv("SFX_FUZZ_MESSAGES") != nullptr;
+    const char *base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/sfxfuzz.XXXXXX";
+    char *made = mkdtemp(&pattern[0]);
+    if (made == nullptr)
+        fail("cannot create the sentinel folder", pattern);
+    char resolved[PATH_MAX];
+    if (realpath(made, resolved) == nullptr)
+        fail("cannot resolve", made);
+    sentinel = resolved;
+    std::atexit(remove_sentinel);
+    archive_path = sentinel + "/setup.exe";
+    scratch = sentinel + "/scratch";
+    set_up_traps();
+    outside_before = outside_now();
+    traps_before = traps_now();
+    captured_output = memfd_create("captured-stdout", 0);
+    if (captured_output < 0 || dup2(captured_output, STDOUT_FILENO) < 0)
+        fail("cannot capture", "standard output");
+    close(captured_output);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    // Inputs stay far below 2^31 bytes, so every one passes the length check.
+    if (size < 1 || size > (1u << 24))
+        return -1;
+    bool windows = (data[0] & 1) != 0;
+    int codepage = windows ? CODEPAGES[(data[0] >> 1) & 3] : 0;
+    int codepage_read = windows ? (codepage != 0 ? codepage : DEFAULT_CODEPAGE_NUMBER) : 0;
+    int first_free_descriptor = lowest_free_descriptor();
+    write_archive(windows ? WINDOWS_STUB_START : POSIX_STUB_START, data + 1, size - 1);
+    std::string members(reinterpret_cast<const char *>(data) + 1, size - 1);
+    unsigned char trailer[TRAILER_SIZE];
+    encode_le32(static_cast<uint32_t>(ARCHIVE_START + members.size() + TRAILER_SIZE), trailer);
+    walk w = walk_records(members + std::string(reinterpret_cast<char *>(trailer), TRAILER_SIZE),
+                          windows ? NAME_RULES_WINDOWS : NAME_RULES_POSIX);
+
+    start_capture();
+    int list_status = run_list(archive_path.c_str(), codepage);
+    check_listing(captured(), list_status, w);
+
+    pack_options options = {};
+    options.action = ACTION_EXTRACT;
+    options.extracted = archive_path;
+    options.directory = scratch;
+    options.verbose = true;
+    options.codepage = codepage;
+    start_capture();
+    extracting = true;
+    int extract_status = run_extract(options);
+    extracting = false;
+
+    if (traps_now() != traps_before)
+        fail("-x followed or replaced a trap", "");
+    if (outside_now() != outside_before)
+        fail("-x changed something outside the scratch folder", "");
+    check_no_temporary_left(w, codepage_read);
+    if (extract_status != 0 && extract_status != 1)
+        fail("-x gave a status other than 0 or 1", std::to_string(extract_status));
+    if (extract_status == 0) {
+        if (!w.whole || w.members.empty())
+            fail("-x said 0 for a file the stub would refuse", "");
+        check_everything_extracted(w, codepage_read);
+    }
+    if (lowest_free_descriptor() != first_free_descriptor)
+        fail("a descriptor was left open", "");
+    if (nftw(scratch.c_str(), remove_below_scratch, 16, FTW_DEPTH | FTW_PHYS) != 0)
+        fail("cannot clear", scratch);
+    return 0;
+}
