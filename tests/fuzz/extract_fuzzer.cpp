@@ -387,16 +387,16 @@ walk walk_records(const std::string &bytes, name_rules rules) {
 bool local_path(const std::string &stored, int codepage, std::string *path) {
     std::string name = stored;
     if (codepage != 0) {
-        iconv_t converter =
-            iconv_open("UTF-8", ("CP" + std::to_string(codepage)).c_str());
+        iconv_t converter = iconv_open("UTF-8", ("CP" + std::to_string(codepage)).c_str());
         if (converter == reinterpret_cast<iconv_t>(-1))
             fail("no converter for code page", std::to_string(codepage));
         std::string out(4 * stored.size() + 4, '\0');
         char *in = const_cast<char *>(stored.data());
         char *to = &out[0];
         size_t in_left = stored.size(), out_left = out.size();
-        bool converted = iconv(converter, &in, &in_left, &to, &out_left) != static_cast<size_t>(-1) &&
-                         in_left == 0;
+        bool converted =
+            iconv(converter, &in, &in_left, &to, &out_left) != static_cast<size_t>(-1) &&
+            in_left == 0;
         iconv_close(converter);
         if (!converted)
             return false;
@@ -424,7 +424,8 @@ struct expected_entry {
 };
 
 void add_folders_on_the_way(const std::string &path, std::map<std::string, expected_entry> *tree) {
-    for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+    for (size_t slash = path.find('/'); slash != std::string::npos;
+         slash = path.find('/', slash + 1))
         (*tree)[path.substr(0, slash)] = {true, ""};
 }
 
@@ -476,8 +477,8 @@ void check_no_temporary_left(const walk &w, int codepage) {
         bool named = false;
         for (const member &m : w.members) {
             std::string path;
-            named = named || (local_path(m.name, codepage, &path) &&
-                              scratch + "/" + path == entry.first);
+            named = named ||
+                    (local_path(m.name, codepage, &path) && scratch + "/" + path == entry.first);
         }
         if (!named)
             fail("a temporary file was left", entry.first);
