@@ -2,7 +2,8 @@
 // members of a self-extracting file. The first input byte picks the stub in
 // front of them (bit 0: a Windows one, which only needs to start with "MZ", or
 // a POSIX one) and, for a Windows stub, the code page names are read in (bits
-// 1-2); the rest is everything after ARCHIVE_START. The length trailer is
+// 1-2), and whether the file lies in the folder -x extracts into (bit 3),
+// where no member may replace it; the rest is everything after ARCHIVE_START. The length trailer is
 // appended as a packer would, since anyone can fix it after altering a file.
 //
 // -x extracts into a scratch folder that already holds traps: a symbolic link
@@ -13,9 +14,9 @@
 //   outside it;
 // - every trap is still the same entry with the same content;
 // - no temporary file is left;
-// - -l and -x agree with a walk of the input's own records on where the good
-//   records end: status 0 only for a whole walk, and -l names each good
-//   record with its kind and size;
+// - -l and -x agree with a walk of the input's own records on which records
+//   are good: status 0 only for a whole walk, -l names each good record with
+//   its kind and size, -x -v names each one it takes up;
 // - when -x says 0, every member is on disk with exactly its data, and the
 //   scratch folder holds nothing else;
 // - no descriptor stays open.
@@ -47,7 +48,7 @@
 namespace {
 
 std::string sentinel;     // holds the archive, the traps' targets and scratch/
-std::string archive_path; // the self-extracting file of the input
+std::string archive_path; // the self-extracting file of the input, outside or inside scratch/
 std::string scratch;      // the folder -x extracts into, resolved
 bool extracting;          // the path checks apply only while -x runs
 bool show_messages;       // SFX_FUZZ_MESSAGES set: sfxpack's messages go to stderr
@@ -70,6 +71,7 @@ const char OUTSIDE_FOLDER_TARGET[] = "../outside";
 const char OUTSIDE_FILE_TARGET[] = "../outside.txt";
 
 const char TEMPORARY_PREFIX[] = ".sfxpack-part";
+const char ARCHIVE_NAME[] = "setup.exe";
 
 [[noreturn]] void fail(const char *what, const std::string &detail) {
     std::fprintf(stderr, "extract_fuzzer: %s: %s\n", what, detail.c_str());
@@ -252,7 +254,7 @@ tree_state traps_before;
 tree_state outside_now() {
     tree_state tree;
     add_tree(sentinel, scratch, &tree);
-    tree.erase(archive_path);
+    tree.erase(sentinel + "/" + ARCHIVE_NAME);
     entry_state state;
     if (!state_of(scratch, &state))
         fail("the scratch folder is gone", scratch);
@@ -449,6 +451,7 @@ void check_everything_extracted(const walk &w, int codepage) {
     add_tree(scratch, "", &found);
     for (const auto &trap : traps_before)
         found.erase(scratch + "/" + trap.first);
+    found.erase(archive_path);
     for (const auto &e : expected) {
         std::string path = scratch + "/" + e.first;
         auto on_disk = found.find(path);
@@ -508,6 +511,19 @@ void check_listing(const std::string &listing, int status, const walk &w) {
         fail("-l printed more lines than there are good records", listing.substr(at));
 }
 
+// -x -v names each good record as it comes, folders with '/', all but those
+// whose names are not in the code page, which it passes over.
+void check_extract_names(const std::string &named, const walk &w, int codepage) {
+    std::string expected;
+    for (const member &m : w.members) {
+        std::string path;
+        if (local_path(m.name, codepage, &path))
+            expected += (path.empty() ? "." : path) + (m.kind == KIND_DIRECTORY ? "/\n" : "\n");
+    }
+    if (named != expected)
+        fail("-x did not take up the good records", named);
+}
+
 void write_archive(const char *stub_start, const uint8_t *data, size_t size) {
     int descriptor = open(archive_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (descriptor < 0)
@@ -540,7 +556,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
         fail("cannot resolve", made);
     sentinel = resolved;
     std::atexit(remove_sentinel);
-    archive_path = sentinel + "/setup.exe";
     scratch = sentinel + "/scratch";
     set_up_traps();
     outside_before = outside_now();
@@ -559,6 +574,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     bool windows = (data[0] & 1) != 0;
     int codepage = windows ? CODEPAGES[(data[0] >> 1) & 3] : 0;
     int codepage_read = windows ? (codepage != 0 ? codepage : DEFAULT_CODEPAGE_NUMBER) : 0;
+    archive_path = ((data[0] & 8) != 0 ? scratch : sentinel) + "/" + ARCHIVE_NAME;
     int first_free_descriptor = lowest_free_descriptor();
     write_archive(windows ? WINDOWS_STUB_START : POSIX_STUB_START, data + 1, size - 1);
     std::string members(reinterpret_cast<const char *>(data) + 1, size - 1);
@@ -566,6 +582,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     encode_le32(static_cast<uint32_t>(ARCHIVE_START + members.size() + TRAILER_SIZE), trailer);
     walk w = walk_records(members + std::string(reinterpret_cast<char *>(trailer), TRAILER_SIZE),
                           windows ? NAME_RULES_WINDOWS : NAME_RULES_POSIX);
+
+    entry_state archive_before;
+    if (!state_of(archive_path, &archive_before))
+        fail("cannot read the status of", archive_path);
 
     start_capture();
     int list_status = run_list(archive_path.c_str(), codepage);
@@ -581,9 +601,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     extracting = true;
     int extract_status = run_extract(options);
     extracting = false;
+    check_extract_names(captured(), w, codepage_read);
 
     if (traps_now() != traps_before)
         fail("-x followed or replaced a trap", "");
+    entry_state archive_after;
+    if (!state_of(archive_path, &archive_after) || !(archive_after == archive_before))
+        fail("-x replaced or changed the file it extracts", archive_path);
     if (outside_now() != outside_before)
         fail("-x changed something outside the scratch folder", "");
     check_no_temporary_left(w, codepage_read);
