@@ -1,10 +1,11 @@
 // Feeds arbitrary bytes to sfxpack's -l and -x, in this process, as the
 // members of a self-extracting file. The first input byte picks the stub in
 // front of them (bit 0: a Windows one, which only needs to start with "MZ", or
-// a POSIX one) and, for a Windows stub, the code page names are read in (bits
-// 1-2), and whether the file lies in the folder -x extracts into (bit 3),
-// where no member may replace it; the rest is everything after ARCHIVE_START. The length trailer is
-// appended as a packer would, since anyone can fix it after altering a file.
+// a POSIX one), for a Windows stub the code page names are read in (bits 1-3),
+// and whether the file lies in the folder -x extracts into (bit 4), where no
+// member may replace it; the rest is everything after ARCHIVE_START. The
+// length trailer is appended as a packer would, since anyone can fix it after
+// altering a file.
 //
 // -x extracts into a scratch folder that already holds traps: a symbolic link
 // to a folder outside, one to a file outside, a FIFO and a read-only file.
@@ -58,7 +59,7 @@ const char POSIX_STUB_START[] = "\x7f"
                                 "ELF";
 const char WINDOWS_STUB_START[] = "MZ";
 // The code pages a Windows stub's names are read in; 0 is sfxpack's default.
-const int CODEPAGES[] = {0, 932, 1251, 437};
+const int CODEPAGES[] = {0, 932, 1251, 437, 936, 949, 950, 1258};
 const int DEFAULT_CODEPAGE_NUMBER = 1252;
 
 // The traps in the scratch folder, each with what it must stay.
@@ -396,9 +397,11 @@ bool local_path(const std::string &stored, int codepage, std::string *path) {
         char *in = const_cast<char *>(stored.data());
         char *to = &out[0];
         size_t in_left = stored.size(), out_left = out.size();
+        // A converter may hold back a character until it is flushed.
         bool converted =
             iconv(converter, &in, &in_left, &to, &out_left) != static_cast<size_t>(-1) &&
-            in_left == 0;
+            in_left == 0 &&
+            iconv(converter, nullptr, nullptr, &to, &out_left) != static_cast<size_t>(-1);
         iconv_close(converter);
         if (!converted)
             return false;
@@ -572,9 +575,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1 || size > (1u << 24))
         return -1;
     bool windows = (data[0] & 1) != 0;
-    int codepage = windows ? CODEPAGES[(data[0] >> 1) & 3] : 0;
+    int codepage = windows ? CODEPAGES[(data[0] >> 1) & 7] : 0;
     int codepage_read = windows ? (codepage != 0 ? codepage : DEFAULT_CODEPAGE_NUMBER) : 0;
-    archive_path = ((data[0] & 8) != 0 ? scratch : sentinel) + "/" + ARCHIVE_NAME;
+    archive_path = ((data[0] & 16) != 0 ? scratch : sentinel) + "/" + ARCHIVE_NAME;
     int first_free_descriptor = lowest_free_descriptor();
     write_archive(windows ? WINDOWS_STUB_START : POSIX_STUB_START, data + 1, size - 1);
     std::string members(reinterpret_cast<const char *>(data) + 1, size - 1);
