@@ -2,8 +2,9 @@
 // members of a self-extracting file. The first input byte picks the stub in
 // front of them (bit 0: a Windows one, which only needs to start with "MZ", or
 // a POSIX one), for a Windows stub the code page names are read in (bits 1-3),
-// and whether the file lies in the folder -x extracts into (bit 4), where no
-// member may replace it; the rest is everything after ARCHIVE_START. The
+// whether the file lies in the folder -x extracts into (bit 4), where no
+// member may replace it, and whether -x runs in that folder without -C, with
+// paths relative to it (bit 5); the rest is everything after ARCHIVE_START. The
 // length trailer is appended as a packer would, since anyone can fix it after
 // altering a file.
 //
@@ -53,6 +54,7 @@ std::string archive_path; // the self-extracting file of the input, outside or i
 std::string scratch;      // the folder -x extracts into, resolved
 bool extracting;          // the path checks apply only while -x runs
 bool show_messages;       // SFX_FUZZ_MESSAGES set: sfxpack's messages go to stderr
+int home_folder;          // where the fuzzer was started, for its own relative paths
 
 // The start of each stub kind's image: all the packer reads of a stub.
 const char POSIX_STUB_START[] = "\x7f"
@@ -561,6 +563,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     std::atexit(remove_sentinel);
     scratch = sentinel + "/scratch";
     set_up_traps();
+    home_folder = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (home_folder < 0)
+        fail("cannot open", "the current folder");
     outside_before = outside_now();
     traps_before = traps_now();
     captured_output = memfd_create("captured-stdout", 0);
@@ -596,14 +601,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     pack_options options = {};
     options.action = ACTION_EXTRACT;
-    options.extracted = archive_path;
-    options.directory = scratch;
+    bool in_scratch = (data[0] & 32) != 0;
+    bool archive_inside = archive_path.compare(0, scratch.size(), scratch) == 0;
+    options.extracted = in_scratch && archive_inside ? ARCHIVE_NAME : archive_path;
+    options.directory = in_scratch ? "" : scratch;
     options.verbose = true;
     options.codepage = codepage;
     start_capture();
+    if (in_scratch && chdir(scratch.c_str()) != 0)
+        fail("cannot enter", scratch);
     extracting = true;
     int extract_status = run_extract(options);
     extracting = false;
+    if (in_scratch && fchdir(home_folder) != 0)
+        fail("cannot return to", "the starting folder");
     check_extract_names(captured(), w, codepage_read);
 
     if (traps_now() != traps_before)
