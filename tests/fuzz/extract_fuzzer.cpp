@@ -143,6 +143,7 @@ extern "C" int __real_remove(const char *path);
 extern "C" int __real_rename(const char *from, const char *to);
 extern "C" int __real_mkstemp(char *path_template);
 extern "C" int __real_chmod(const char *path, mode_t mode);
+extern "C" int __real_unlink(const char *path);
 
 extern "C" FILE *__wrap_fopen(const char *path, const char *mode) {
     if (std::strpbrk(mode, "wa+") != nullptr)
@@ -174,6 +175,11 @@ extern "C" int __wrap_mkstemp(char *path_template) {
 extern "C" int __wrap_chmod(const char *path, mode_t mode) {
     check_path_stays_inside(path);
     return __real_chmod(path, mode);
+}
+
+extern "C" int __wrap_unlink(const char *path) {
+    check_path_stays_inside(path);
+    return __real_unlink(path);
 }
 
 namespace {
