@@ -25,12 +25,12 @@
 #include "archive_reader.h"
 #include "command_line.h"
 #include "extract_files.h"
+#include "fuzz_folders.h"
 #include "list.h"
 #include "member_record.h"
 #include "pack_messages.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -52,7 +52,6 @@ namespace {
 std::string sentinel;     // holds the archive, the traps' targets and scratch/
 std::string archive_path; // the self-extracting file of the input, outside or inside scratch/
 std::string scratch;      // the folder -x extracts into, resolved
-bool extracting;          // the path checks apply only while -x runs
 bool show_messages;       // SFX_FUZZ_MESSAGES set: sfxpack's messages go to stderr
 int home_folder;          // where the fuzzer was started, for its own relative paths
 
@@ -75,39 +74,6 @@ const char OUTSIDE_FILE_TARGET[] = "../outside.txt";
 
 const char TEMPORARY_PREFIX[] = ".sfxpack-part";
 const char ARCHIVE_NAME[] = "setup.exe";
-
-[[noreturn]] void fail(const char *what, const std::string &detail) {
-    std::fprintf(stderr, "extract_fuzzer: %s: %s\n", what, detail.c_str());
-    std::fflush(stderr);
-    std::abort();
-}
-
-bool inside_scratch(const char *resolved) {
-    size_t length = scratch.size();
-    return std::strncmp(resolved, scratch.c_str(), length) == 0 &&
-           (resolved[length] == '\0' || resolved[length] == '/');
-}
-
-// A path -x changes must lie inside the scratch folder. Its folder is resolved
-// by the file system, links and all; a folder that does not exist makes the
-// call fail without touching anything.
-void check_path_stays_inside(const char *path) {
-    if (!extracting)
-        return;
-    std::string folder = path;
-    size_t slash = folder.find_last_of('/');
-    std::string last = slash == std::string::npos ? folder : folder.substr(slash + 1);
-    if (last == ".." || last == "." || last.empty())
-        slash = folder.size();
-    folder = slash == std::string::npos ? "." : folder.substr(0, slash);
-    if (folder.empty())
-        folder = "/";
-    char resolved[PATH_MAX];
-    if (realpath(folder.c_str(), resolved) == nullptr)
-        return;
-    if (!inside_scratch(resolved))
-        fail("path resolves outside the scratch folder", path);
-}
 
 } // namespace
 
@@ -135,50 +101,31 @@ void report_warning(const char *format, ...) {
     va_end(arguments);
 }
 
-// The packer's file system calls that change something, routed here by the
-// linker (--wrap).
-extern "C" FILE *__real_fopen(const char *path, const char *mode);
-extern "C" int __real_mkdir(const char *path, mode_t mode);
-extern "C" int __real_remove(const char *path);
+// The calls with which -x changes the file system beyond those both fuzzers
+// wrap, routed here by the linker (--wrap).
 extern "C" int __real_rename(const char *from, const char *to);
 extern "C" int __real_mkstemp(char *path_template);
 extern "C" int __real_chmod(const char *path, mode_t mode);
 extern "C" int __real_unlink(const char *path);
 
-extern "C" FILE *__wrap_fopen(const char *path, const char *mode) {
-    if (std::strpbrk(mode, "wa+") != nullptr)
-        check_path_stays_inside(path);
-    return __real_fopen(path, mode);
-}
-
-extern "C" int __wrap_mkdir(const char *path, mode_t mode) {
-    check_path_stays_inside(path);
-    return __real_mkdir(path, mode);
-}
-
-extern "C" int __wrap_remove(const char *path) {
-    check_path_stays_inside(path);
-    return __real_remove(path);
-}
-
 extern "C" int __wrap_rename(const char *from, const char *to) {
-    check_path_stays_inside(from);
-    check_path_stays_inside(to);
+    fuzz_check_path_stays_inside(from);
+    fuzz_check_path_stays_inside(to);
     return __real_rename(from, to);
 }
 
 extern "C" int __wrap_mkstemp(char *path_template) {
-    check_path_stays_inside(path_template);
+    fuzz_check_path_stays_inside(path_template);
     return __real_mkstemp(path_template);
 }
 
 extern "C" int __wrap_chmod(const char *path, mode_t mode) {
-    check_path_stays_inside(path);
+    fuzz_check_path_stays_inside(path);
     return __real_chmod(path, mode);
 }
 
 extern "C" int __wrap_unlink(const char *path) {
-    check_path_stays_inside(path);
+    fuzz_check_path_stays_inside(path);
     return __real_unlink(path);
 }
 
@@ -203,7 +150,7 @@ std::string read_whole(const std::string &path) {
     std::string bytes;
     FILE *file = __real_fopen(path.c_str(), "rb");
     if (file == nullptr)
-        fail("cannot read", path);
+        fuzz_fail("cannot read", path);
     char chunk[4096];
     for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
         bytes.append(chunk, got);
@@ -237,7 +184,7 @@ typedef std::map<std::string, entry_state> tree_state;
 void add_tree(const std::string &folder, const std::string &skipped, tree_state *tree) {
     DIR *directory = opendir(folder.c_str());
     if (directory == nullptr)
-        fail("cannot list", folder);
+        fuzz_fail("cannot list", folder);
     for (struct dirent *entry; (entry = readdir(directory)) != nullptr;) {
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
             continue;
@@ -246,7 +193,7 @@ void add_tree(const std::string &folder, const std::string &skipped, tree_state 
             continue;
         entry_state state;
         if (!state_of(path, &state))
-            fail("cannot read the status of", path);
+            fuzz_fail("cannot read the status of", path);
         (*tree)[path] = state;
         if (S_ISDIR(state.mode))
             add_tree(path, skipped, tree);
@@ -266,7 +213,7 @@ tree_state outside_now() {
     tree.erase(sentinel + "/" + ARCHIVE_NAME);
     entry_state state;
     if (!state_of(scratch, &state))
-        fail("the scratch folder is gone", scratch);
+        fuzz_fail("the scratch folder is gone", scratch);
     // Its own time and size change with every member.
     state.modified = {0, 0};
     state.size = 0;
@@ -284,38 +231,25 @@ tree_state traps_now() {
     return traps;
 }
 
-void make_folder(const std::string &path) {
-    if (__real_mkdir(path.c_str(), 0755) != 0)
-        fail("cannot create", path);
-}
-
 void make_file(const std::string &path, const char *text, mode_t mode) {
     FILE *file = __real_fopen(path.c_str(), "wb");
     if (file == nullptr || std::fputs(text, file) < 0 || std::fclose(file) != 0)
-        fail("cannot write", path);
+        fuzz_fail("cannot write", path);
     if (__real_chmod(path.c_str(), mode) != 0)
-        fail("cannot set the mode of", path);
+        fuzz_fail("cannot set the mode of", path);
 }
 
 void set_up_traps() {
-    make_folder(sentinel + "/outside");
+    fuzz_make_folder(sentinel + "/outside");
     make_file(sentinel + "/outside/kept.txt", "outside", 0644);
     make_file(sentinel + "/outside.txt", "outside", 0644);
-    make_folder(scratch);
+    fuzz_make_folder(scratch);
     if (symlink(OUTSIDE_FOLDER_TARGET, (scratch + "/" + DIRECTORY_LINK).c_str()) != 0 ||
         symlink(OUTSIDE_FILE_TARGET, (scratch + "/" + FILE_LINK).c_str()) != 0)
-        fail("cannot create the links in", scratch);
+        fuzz_fail("cannot create the links in", scratch);
     if (mkfifo((scratch + "/" + FIFO).c_str(), 0644) != 0)
-        fail("cannot create the FIFO in", scratch);
+        fuzz_fail("cannot create the FIFO in", scratch);
     make_file(scratch + "/" + READ_ONLY, READ_ONLY_TEXT, 0444);
-}
-
-int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
-    return __real_remove(path);
-}
-
-void remove_sentinel() {
-    nftw(sentinel.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 bool is_trap(const std::string &name) {
@@ -330,14 +264,8 @@ int remove_below_scratch(const char *path, const struct stat *, int, struct FTW 
     if (place->level == 1 && is_trap(path + place->base))
         return 0;
     if (place->level > 0 && __real_remove(path) != 0)
-        fail("cannot clear", path);
+        fuzz_fail("cannot clear", path);
     return 0;
-}
-
-int lowest_free_descriptor() {
-    int probe = open("/dev/null", O_RDONLY);
-    close(probe);
-    return probe;
 }
 
 // Standard output goes to a file in memory, so what -l prints can be read.
@@ -346,7 +274,7 @@ int captured_output = -1;
 void start_capture() {
     std::fflush(stdout);
     if (ftruncate(STDOUT_FILENO, 0) != 0 || lseek(STDOUT_FILENO, 0, SEEK_SET) != 0)
-        fail("cannot empty", "the captured standard output");
+        fuzz_fail("cannot empty", "the captured standard output");
 }
 
 std::string captured() {
@@ -354,7 +282,7 @@ std::string captured() {
     off_t size = lseek(STDOUT_FILENO, 0, SEEK_END);
     std::string text(static_cast<size_t>(size > 0 ? size : 0), '\0');
     if (size > 0 && pread(STDOUT_FILENO, &text[0], text.size(), 0) != size)
-        fail("cannot read", "the captured standard output");
+        fuzz_fail("cannot read", "the captured standard output");
     return text;
 }
 
@@ -400,7 +328,7 @@ bool local_path(const std::string &stored, int codepage, std::string *path) {
     if (codepage != 0) {
         iconv_t converter = iconv_open("UTF-8", ("CP" + std::to_string(codepage)).c_str());
         if (converter == reinterpret_cast<iconv_t>(-1))
-            fail("no converter for code page", std::to_string(codepage));
+            fuzz_fail("no converter for code page", std::to_string(codepage));
         std::string out(4 * stored.size() + 4, '\0');
         char *in = const_cast<char *>(stored.data());
         char *to = &out[0];
@@ -447,14 +375,14 @@ void check_everything_extracted(const walk &w, int codepage) {
     for (const member &m : w.members) {
         std::string path;
         if (!local_path(m.name, codepage, &path))
-            fail("-x said 0 for a name that is not in the code page", m.name);
+            fuzz_fail("-x said 0 for a name that is not in the code page", m.name);
         add_folders_on_the_way(path, &expected);
         if (m.kind == KIND_DIRECTORY) {
             if (!path.empty())
                 expected[path] = {true, ""};
         } else {
             if (path.empty())
-                fail("-x said 0 for a file member named as the folder itself", m.name);
+                fuzz_fail("-x said 0 for a file member named as the folder itself", m.name);
             expected[path] = {false, m.data};
         }
     }
@@ -467,16 +395,16 @@ void check_everything_extracted(const walk &w, int codepage) {
         std::string path = scratch + "/" + e.first;
         auto on_disk = found.find(path);
         if (on_disk == found.end())
-            fail("-x said 0 but a member is missing", e.first);
+            fuzz_fail("-x said 0 but a member is missing", e.first);
         if (e.second.folder != S_ISDIR(on_disk->second.mode) ||
             (!e.second.folder && !S_ISREG(on_disk->second.mode)))
-            fail("-x said 0 but a member is of the wrong kind", e.first);
+            fuzz_fail("-x said 0 but a member is of the wrong kind", e.first);
         if (!e.second.folder && on_disk->second.content != e.second.data)
-            fail("-x said 0 but a member's data differs", e.first);
+            fuzz_fail("-x said 0 but a member's data differs", e.first);
         found.erase(on_disk);
     }
     if (!found.empty())
-        fail("-x left an entry no member names", found.begin()->first);
+        fuzz_fail("-x left an entry no member names", found.begin()->first);
 }
 
 // No temporary file may stay, whatever the outcome; a member may carry such a
@@ -495,7 +423,7 @@ void check_no_temporary_left(const walk &w, int codepage) {
                     (local_path(m.name, codepage, &path) && scratch + "/" + path == entry.first);
         }
         if (!named)
-            fail("a temporary file was left", entry.first);
+            fuzz_fail("a temporary file was left", entry.first);
     }
 }
 
@@ -504,22 +432,22 @@ void check_no_temporary_left(const walk &w, int codepage) {
 void check_listing(const std::string &listing, int status, const walk &w) {
     bool sound = w.whole && !w.members.empty();
     if (status != (sound ? 0 : 1))
-        fail("-l's status disagrees with the records", std::to_string(status));
+        fuzz_fail("-l's status disagrees with the records", std::to_string(status));
     size_t at = 0;
     for (const member &m : w.members) {
         char line_start[32];
         std::snprintf(line_start, sizeof line_start, "%c %10ld ", m.kind,
                       static_cast<long>(m.kind == KIND_FILE ? m.data.size() : 0));
         if (listing.compare(at, std::strlen(line_start), line_start) != 0)
-            fail("-l does not name a good record", m.name);
+            fuzz_fail("-l does not name a good record", m.name);
         size_t end = listing.find('\n', at);
         if (end == std::string::npos)
-            fail("-l's line is cut short", m.name);
+            fuzz_fail("-l's line is cut short", m.name);
         at = end + 1;
     }
     size_t rest = std::count(listing.begin() + static_cast<long>(at), listing.end(), '\n');
     if (rest != (sound ? 1u : 0u))
-        fail("-l printed more lines than there are good records", listing.substr(at));
+        fuzz_fail("-l printed more lines than there are good records", listing.substr(at));
 }
 
 // -x -v names each good record as it comes, folders with '/', all but those
@@ -532,13 +460,13 @@ void check_extract_names(const std::string &named, const walk &w, int codepage) 
             expected += (path.empty() ? "." : path) + (m.kind == KIND_DIRECTORY ? "/\n" : "\n");
     }
     if (named != expected)
-        fail("-x did not take up the good records", named);
+        fuzz_fail("-x did not take up the good records", named);
 }
 
 void write_archive(const char *stub_start, const uint8_t *data, size_t size) {
     int descriptor = open(archive_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (descriptor < 0)
-        fail("cannot write", archive_path);
+        fuzz_fail("cannot write", archive_path);
     int64_t file_size = ARCHIVE_START + static_cast<int64_t>(size) + TRAILER_SIZE;
     unsigned char trailer[TRAILER_SIZE];
     encode_le32(static_cast<uint32_t>(file_size), trailer);
@@ -550,33 +478,25 @@ void write_archive(const char *stub_start, const uint8_t *data, size_t size) {
             TRAILER_SIZE;
     close(descriptor);
     if (!written)
-        fail("cannot write", archive_path);
+        fuzz_fail("cannot write", archive_path);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     show_messages = std::getenv("SFX_FUZZ_MESSAGES") != nullptr;
-    const char *base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/sfxfuzz.XXXXXX";
-    char *made = mkdtemp(&pattern[0]);
-    if (made == nullptr)
-        fail("cannot create the sentinel folder", pattern);
-    char resolved[PATH_MAX];
-    if (realpath(made, resolved) == nullptr)
-        fail("cannot resolve", made);
-    sentinel = resolved;
-    std::atexit(remove_sentinel);
+    sentinel = fuzz_make_sentinel();
     scratch = sentinel + "/scratch";
+    fuzz_set_scratch(scratch);
     set_up_traps();
     home_folder = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (home_folder < 0)
-        fail("cannot open", "the current folder");
+        fuzz_fail("cannot open", "the current folder");
     outside_before = outside_now();
     traps_before = traps_now();
     captured_output = memfd_create("captured-stdout", 0);
     if (captured_output < 0 || dup2(captured_output, STDOUT_FILENO) < 0)
-        fail("cannot capture", "standard output");
+        fuzz_fail("cannot capture", "standard output");
     close(captured_output);
     return 0;
 }
@@ -589,7 +509,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int codepage = windows ? CODEPAGES[(data[0] >> 1) & 7] : 0;
     int codepage_read = windows ? (codepage != 0 ? codepage : DEFAULT_CODEPAGE_NUMBER) : 0;
     archive_path = ((data[0] & 16) != 0 ? scratch : sentinel) + "/" + ARCHIVE_NAME;
-    int first_free_descriptor = lowest_free_descriptor();
+    int first_free_descriptor = fuzz_lowest_free_descriptor();
     write_archive(windows ? WINDOWS_STUB_START : POSIX_STUB_START, data + 1, size - 1);
     std::string members(reinterpret_cast<const char *>(data) + 1, size - 1);
     unsigned char trailer[TRAILER_SIZE];
@@ -599,7 +519,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     entry_state archive_before;
     if (!state_of(archive_path, &archive_before))
-        fail("cannot read the status of", archive_path);
+        fuzz_fail("cannot read the status of", archive_path);
 
     start_capture();
     int list_status = run_list(archive_path.c_str(), codepage);
@@ -615,32 +535,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     options.codepage = codepage;
     start_capture();
     if (in_scratch && chdir(scratch.c_str()) != 0)
-        fail("cannot enter", scratch);
-    extracting = true;
+        fuzz_fail("cannot enter", scratch);
+    fuzz_checking_paths = true;
     int extract_status = run_extract(options);
-    extracting = false;
+    fuzz_checking_paths = false;
     if (in_scratch && fchdir(home_folder) != 0)
-        fail("cannot return to", "the starting folder");
+        fuzz_fail("cannot return to", "the starting folder");
     check_extract_names(captured(), w, codepage_read);
 
     if (traps_now() != traps_before)
-        fail("-x followed or replaced a trap", "");
+        fuzz_fail("-x followed or replaced a trap", "");
     entry_state archive_after;
     if (!state_of(archive_path, &archive_after) || !(archive_after == archive_before))
-        fail("-x replaced or changed the file it extracts", archive_path);
+        fuzz_fail("-x replaced or changed the file it extracts", archive_path);
     if (outside_now() != outside_before)
-        fail("-x changed something outside the scratch folder", "");
+        fuzz_fail("-x changed something outside the scratch folder", "");
     check_no_temporary_left(w, codepage_read);
     if (extract_status != 0 && extract_status != 1)
-        fail("-x gave a status other than 0 or 1", std::to_string(extract_status));
+        fuzz_fail("-x gave a status other than 0 or 1", std::to_string(extract_status));
     if (extract_status == 0) {
         if (!w.whole || w.members.empty())
-            fail("-x said 0 for a file the stub would refuse", "");
+            fuzz_fail("-x said 0 for a file the stub would refuse", "");
         check_everything_extracted(w, codepage_read);
     }
-    if (lowest_free_descriptor() != first_free_descriptor)
-        fail("a descriptor was left open", "");
+    if (fuzz_lowest_free_descriptor() != first_free_descriptor)
+        fuzz_fail("a descriptor was left open", "");
     if (nftw(scratch.c_str(), remove_below_scratch, 16, FTW_DEPTH | FTW_PHYS) != 0)
-        fail("cannot clear", scratch);
+        fuzz_fail("cannot clear", scratch);
     return 0;
 }
