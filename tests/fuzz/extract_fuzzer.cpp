@@ -23,6 +23,7 @@
 //   scratch folder holds nothing else;
 // - no descriptor stays open.
 #include "archive_reader.h"
+#include "codepage.h"
 #include "command_line.h"
 #include "extract_files.h"
 #include "fuzz_folders.h"
@@ -61,9 +62,8 @@ const char POSIX_STUB_START[] = "\x7f"
 const char WINDOWS_STUB_START[] = "MZ";
 // The code pages a Windows stub's names are read in; 0 is sfxpack's default.
 const int CODEPAGES[] = {0, 932, 1251, 437, 936, 949, 950, 1258};
-const int DEFAULT_CODEPAGE_NUMBER = 1252;
 
-// The traps in the scratch folder, each with what it must stay.
+// The traps in the scratch folder, and where the links lead.
 const char DIRECTORY_LINK[] = "dir-link";
 const char FILE_LINK[] = "file-link";
 const char FIFO[] = "fifo";
@@ -507,7 +507,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return -1;
     bool windows = (data[0] & 1) != 0;
     int codepage = windows ? CODEPAGES[(data[0] >> 1) & 7] : 0;
-    int codepage_read = windows ? (codepage != 0 ? codepage : DEFAULT_CODEPAGE_NUMBER) : 0;
+    int codepage_read = windows ? (codepage != 0 ? codepage : DEFAULT_CODEPAGE) : 0;
     archive_path = ((data[0] & 16) != 0 ? scratch : sentinel) + "/" + ARCHIVE_NAME;
     int first_free_descriptor = fuzz_lowest_free_descriptor();
     write_archive(windows ? WINDOWS_STUB_START : POSIX_STUB_START, data + 1, size - 1);
@@ -524,6 +524,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     start_capture();
     int list_status = run_list(archive_path.c_str(), codepage);
     check_listing(captured(), list_status, w);
+    // sfxpack -t, once it exists, runs here on the same file: its status must
+    // be -l's unless a check value fails, and a member it finds damaged must
+    // not come out of -x.
 
     pack_options options = {};
     options.action = ACTION_EXTRACT;
