@@ -481,6 +481,73 @@ void write_archive(const char *stub_start, const uint8_t *data, size_t size) {
         fuzz_fail("cannot write", archive_path);
 }
 
+// What the first input byte chose.
+struct choices {
+    bool windows;        // a Windows stub in front, not a POSIX one
+    int codepage;        // as given to sfxpack: 0 for its default
+    int codepage_read;   // the code page names are read in; 0 for POSIX names
+    bool archive_inside; // the file lies in the scratch folder
+    bool in_scratch;     // -x runs in the scratch folder, without -C
+};
+
+choices read_choices(uint8_t byte) {
+    choices c;
+    c.windows = (byte & 1) != 0;
+    c.codepage = c.windows ? CODEPAGES[(byte >> 1) & 7] : 0;
+    c.codepage_read = c.windows ? (c.codepage != 0 ? c.codepage : DEFAULT_CODEPAGE) : 0;
+    c.archive_inside = (byte & 16) != 0;
+    c.in_scratch = (byte & 32) != 0;
+    return c;
+}
+
+// The input's own records, with the trailer the file ends in.
+walk walk_input(const std::string &members, const choices &c) {
+    unsigned char trailer[TRAILER_SIZE];
+    encode_le32(static_cast<uint32_t>(ARCHIVE_START + members.size() + TRAILER_SIZE), trailer);
+    return walk_records(members + std::string(reinterpret_cast<char *>(trailer), TRAILER_SIZE),
+                        c.windows ? NAME_RULES_WINDOWS : NAME_RULES_POSIX);
+}
+
+// Runs -x -v under the path checks; what it printed goes to `named`.
+int run_checked_extract(const choices &c, std::string *named) {
+    pack_options options = {};
+    options.action = ACTION_EXTRACT;
+    options.extracted = c.in_scratch && c.archive_inside ? ARCHIVE_NAME : archive_path;
+    options.directory = c.in_scratch ? "" : scratch;
+    options.verbose = true;
+    options.codepage = c.codepage;
+    start_capture();
+    if (c.in_scratch && chdir(scratch.c_str()) != 0)
+        fuzz_fail("cannot enter", scratch);
+    fuzz_checking_paths = true;
+    int status = run_extract(options);
+    fuzz_checking_paths = false;
+    if (c.in_scratch && fchdir(home_folder) != 0)
+        fuzz_fail("cannot return to", "the starting folder");
+    *named = captured();
+    return status;
+}
+
+void check_nothing_else_changed(const entry_state &archive_before) {
+    if (traps_now() != traps_before)
+        fuzz_fail("-x followed or replaced a trap", "");
+    entry_state archive_after;
+    if (!state_of(archive_path, &archive_after) || !(archive_after == archive_before))
+        fuzz_fail("-x replaced or changed the file it extracts", archive_path);
+    if (outside_now() != outside_before)
+        fuzz_fail("-x changed something outside the scratch folder", "");
+}
+
+void check_extract_status(int status, const walk &w, int codepage_read) {
+    if (status != 0 && status != 1)
+        fuzz_fail("-x gave a status other than 0 or 1", std::to_string(status));
+    if (status != 0)
+        return;
+    if (!w.whole || w.members.empty())
+        fuzz_fail("-x said 0 for a file the stub would refuse", "");
+    check_everything_extracted(w, codepage_read);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -505,62 +572,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // Inputs stay far below 2^31 bytes, so every one passes the length check.
     if (size < 1 || size > (1u << 24))
         return -1;
-    bool windows = (data[0] & 1) != 0;
-    int codepage = windows ? CODEPAGES[(data[0] >> 1) & 7] : 0;
-    int codepage_read = windows ? (codepage != 0 ? codepage : DEFAULT_CODEPAGE) : 0;
-    archive_path = ((data[0] & 16) != 0 ? scratch : sentinel) + "/" + ARCHIVE_NAME;
+    choices c = read_choices(data[0]);
+    archive_path = (c.archive_inside ? scratch : sentinel) + "/" + ARCHIVE_NAME;
     int first_free_descriptor = fuzz_lowest_free_descriptor();
-    write_archive(windows ? WINDOWS_STUB_START : POSIX_STUB_START, data + 1, size - 1);
-    std::string members(reinterpret_cast<const char *>(data) + 1, size - 1);
-    unsigned char trailer[TRAILER_SIZE];
-    encode_le32(static_cast<uint32_t>(ARCHIVE_START + members.size() + TRAILER_SIZE), trailer);
-    walk w = walk_records(members + std::string(reinterpret_cast<char *>(trailer), TRAILER_SIZE),
-                          windows ? NAME_RULES_WINDOWS : NAME_RULES_POSIX);
-
+    write_archive(c.windows ? WINDOWS_STUB_START : POSIX_STUB_START, data + 1, size - 1);
+    walk w = walk_input(std::string(reinterpret_cast<const char *>(data) + 1, size - 1), c);
     entry_state archive_before;
     if (!state_of(archive_path, &archive_before))
         fuzz_fail("cannot read the status of", archive_path);
 
     start_capture();
-    int list_status = run_list(archive_path.c_str(), codepage);
+    int list_status = run_list(archive_path.c_str(), c.codepage);
     check_listing(captured(), list_status, w);
     // sfxpack -t, once it exists, runs here on the same file: its status must
     // be -l's unless a check value fails, and a member it finds damaged must
     // not come out of -x.
 
-    pack_options options = {};
-    options.action = ACTION_EXTRACT;
-    bool in_scratch = (data[0] & 32) != 0;
-    bool archive_inside = archive_path.compare(0, scratch.size(), scratch) == 0;
-    options.extracted = in_scratch && archive_inside ? ARCHIVE_NAME : archive_path;
-    options.directory = in_scratch ? "" : scratch;
-    options.verbose = true;
-    options.codepage = codepage;
-    start_capture();
-    if (in_scratch && chdir(scratch.c_str()) != 0)
-        fuzz_fail("cannot enter", scratch);
-    fuzz_checking_paths = true;
-    int extract_status = run_extract(options);
-    fuzz_checking_paths = false;
-    if (in_scratch && fchdir(home_folder) != 0)
-        fuzz_fail("cannot return to", "the starting folder");
-    check_extract_names(captured(), w, codepage_read);
+    std::string named;
+    int extract_status = run_checked_extract(c, &named);
+    check_extract_names(named, w, c.codepage_read);
+    check_nothing_else_changed(archive_before);
+    check_no_temporary_left(w, c.codepage_read);
+    check_extract_status(extract_status, w, c.codepage_read);
 
-    if (traps_now() != traps_before)
-        fuzz_fail("-x followed or replaced a trap", "");
-    entry_state archive_after;
-    if (!state_of(archive_path, &archive_after) || !(archive_after == archive_before))
-        fuzz_fail("-x replaced or changed the file it extracts", archive_path);
-    if (outside_now() != outside_before)
-        fuzz_fail("-x changed something outside the scratch folder", "");
-    check_no_temporary_left(w, codepage_read);
-    if (extract_status != 0 && extract_status != 1)
-        fuzz_fail("-x gave a status other than 0 or 1", std::to_string(extract_status));
-    if (extract_status == 0) {
-        if (!w.whole || w.members.empty())
-            fuzz_fail("-x said 0 for a file the stub would refuse", "");
-        check_everything_extracted(w, codepage_read);
-    }
     if (fuzz_lowest_free_descriptor() != first_free_descriptor)
         fuzz_fail("a descriptor was left open", "");
     if (nftw(scratch.c_str(), remove_below_scratch, 16, FTW_DEPTH | FTW_PHYS) != 0)
