@@ -15,12 +15,12 @@
 //   while -x ran no path it wrote, created, renamed or removed resolved
 //   outside it;
 // - every trap is still the same entry with the same content;
-// - no temporary file is left;
 // - -l and -x agree with a walk of the input's own records on which records
-//   are good: status 0 only for a whole walk, -l names each good record with
-//   its kind and size, -x -v names each one it takes up;
-// - when -x says 0, every member is on disk with exactly its data, and the
-//   scratch folder holds nothing else;
+//   are good: -l's status is 0 only for a whole walk and it names each good
+//   record with its kind and size, -x -v names each one it takes up;
+// - the scratch folder holds exactly what those records make when played onto
+//   a model of it, every file with its data, and no temporary file; -x's
+//   status is 0 exactly when the walk was whole and every member came out;
 // - no descriptor stays open.
 #include "archive_reader.h"
 #include "codepage.h"
@@ -356,75 +356,104 @@ bool local_path(const std::string &stored, int codepage, std::string *path) {
     }
 }
 
-// What the scratch folder must hold after -x said every member came out:
-// each path with the last member written there, the folders on their way.
-// An empty data string with `folder` set is a folder.
-struct expected_entry {
-    bool folder;
+// What -x must leave in the scratch folder, found by playing the good records
+// onto a model of it: a member comes out unless its name is not in the code
+// page, holds a part too long for the file system, or meets on its way or at
+// its name something -x never passes through or replaces (a trap, the file
+// being extracted, a file where a folder is needed, a folder where a file is).
+enum model_kind {
+    MODEL_FOLDER,
+    MODEL_FILE,
+    MODEL_KEPT, // a trap or the file being extracted
+};
+
+struct model_entry {
+    model_kind kind;
     std::string data;
 };
 
-void add_folders_on_the_way(const std::string &path, std::map<std::string, expected_entry> *tree) {
+struct folder_model {
+    std::map<std::string, model_entry> entries; // by path below the scratch folder
+    bool all_out;                               // every member came out
+};
+
+// Makes the folders on the way to `path` as -x does, one after the other;
+// false at the first that can't be, or when the last part is too long.
+bool model_folders_on_the_way(folder_model *model, const std::string &path) {
+    size_t start = 0;
     for (size_t slash = path.find('/'); slash != std::string::npos;
-         slash = path.find('/', slash + 1))
-        (*tree)[path.substr(0, slash)] = {true, ""};
+         start = slash + 1, slash = path.find('/', start)) {
+        if (slash - start > NAME_MAX)
+            return false;
+        auto found = model->entries.find(path.substr(0, slash));
+        if (found == model->entries.end())
+            model->entries[path.substr(0, slash)] = {MODEL_FOLDER, ""};
+        else if (found->second.kind != MODEL_FOLDER)
+            return false;
+    }
+    return path.size() - start <= NAME_MAX;
 }
 
-void check_everything_extracted(const walk &w, int codepage) {
-    std::map<std::string, expected_entry> expected;
-    for (const member &m : w.members) {
-        std::string path;
-        if (!local_path(m.name, codepage, &path))
-            fuzz_fail("-x said 0 for a name that is not in the code page", m.name);
-        add_folders_on_the_way(path, &expected);
-        if (m.kind == KIND_DIRECTORY) {
-            if (!path.empty())
-                expected[path] = {true, ""};
-        } else {
-            if (path.empty())
-                fuzz_fail("-x said 0 for a file member named as the folder itself", m.name);
-            expected[path] = {false, m.data};
-        }
+// False when the member does not come out.
+bool model_member(folder_model *model, const member &m, int codepage) {
+    std::string path;
+    if (!local_path(m.name, codepage, &path) || !model_folders_on_the_way(model, path))
+        return false;
+    if (m.kind == KIND_DIRECTORY && path.empty())
+        return true;
+    auto found = model->entries.find(path);
+    bool missing = found == model->entries.end();
+    if (m.kind == KIND_DIRECTORY) {
+        if (missing)
+            model->entries[path] = {MODEL_FOLDER, ""};
+        return missing || found->second.kind == MODEL_FOLDER;
     }
+    if (path.empty() || (!missing && found->second.kind != MODEL_FILE))
+        return false;
+    model->entries[path] = {MODEL_FILE, m.data};
+    return true;
+}
+
+folder_model model_extraction(const walk &w, int codepage, bool archive_inside) {
+    folder_model model = {{}, true};
+    for (const char *trap : {DIRECTORY_LINK, FILE_LINK, FIFO, READ_ONLY})
+        model.entries[trap] = {MODEL_KEPT, ""};
+    if (archive_inside)
+        model.entries[ARCHIVE_NAME] = {MODEL_KEPT, ""};
+    for (const member &m : w.members)
+        if (!model_member(&model, m, codepage))
+            model.all_out = false;
+    return model;
+}
+
+// The scratch folder holds exactly the model's folders and files, and the
+// kept entries, which are checked on their own.
+void check_extracted_tree(const folder_model &model) {
     tree_state found;
     add_tree(scratch, "", &found);
-    for (const auto &trap : traps_before)
-        found.erase(scratch + "/" + trap.first);
-    found.erase(archive_path);
-    for (const auto &e : expected) {
-        std::string path = scratch + "/" + e.first;
-        auto on_disk = found.find(path);
+    for (const auto &e : model.entries) {
+        auto on_disk = found.find(scratch + "/" + e.first);
+        if (e.second.kind == MODEL_KEPT) {
+            if (on_disk != found.end())
+                found.erase(on_disk);
+            continue;
+        }
         if (on_disk == found.end())
-            fuzz_fail("-x said 0 but a member is missing", e.first);
-        if (e.second.folder != S_ISDIR(on_disk->second.mode) ||
-            (!e.second.folder && !S_ISREG(on_disk->second.mode)))
-            fuzz_fail("-x said 0 but a member is of the wrong kind", e.first);
-        if (!e.second.folder && on_disk->second.content != e.second.data)
-            fuzz_fail("-x said 0 but a member's data differs", e.first);
+            fuzz_fail("a member that should have come out is missing", e.first);
+        if (e.second.kind == MODEL_FOLDER ? !S_ISDIR(on_disk->second.mode)
+                                          : !S_ISREG(on_disk->second.mode))
+            fuzz_fail("a member came out as the wrong kind", e.first);
+        if (e.second.kind == MODEL_FILE && on_disk->second.content != e.second.data)
+            fuzz_fail("a member's data differs", e.first);
         found.erase(on_disk);
     }
-    if (!found.empty())
-        fuzz_fail("-x left an entry no member names", found.begin()->first);
-}
-
-// No temporary file may stay, whatever the outcome; a member may carry such a
-// name itself.
-void check_no_temporary_left(const walk &w, int codepage) {
-    tree_state found;
-    add_tree(scratch, "", &found);
-    for (const auto &entry : found) {
-        size_t slash = entry.first.find_last_of('/');
-        if (entry.first.compare(slash + 1, sizeof TEMPORARY_PREFIX - 1, TEMPORARY_PREFIX) != 0)
-            continue;
-        bool named = false;
-        for (const member &m : w.members) {
-            std::string path;
-            named = named ||
-                    (local_path(m.name, codepage, &path) && scratch + "/" + path == entry.first);
-        }
-        if (!named)
-            fuzz_fail("a temporary file was left", entry.first);
-    }
+    if (found.empty())
+        return;
+    const std::string &path = found.begin()->first;
+    if (path.compare(path.find_last_of('/') + 1, sizeof TEMPORARY_PREFIX - 1, TEMPORARY_PREFIX) ==
+        0)
+        fuzz_fail("a temporary file was left", path);
+    fuzz_fail("-x left an entry no member comes out as", path);
 }
 
 // -l prints one line per good record, "KIND SIZE NAME", then a count line
@@ -538,14 +567,12 @@ void check_nothing_else_changed(const entry_state &archive_before) {
         fuzz_fail("-x changed something outside the scratch folder", "");
 }
 
-void check_extract_status(int status, const walk &w, int codepage_read) {
-    if (status != 0 && status != 1)
-        fuzz_fail("-x gave a status other than 0 or 1", std::to_string(status));
-    if (status != 0)
-        return;
-    if (!w.whole || w.members.empty())
-        fuzz_fail("-x said 0 for a file the stub would refuse", "");
-    check_everything_extracted(w, codepage_read);
+// The status is 0 exactly when the walk was whole, held members and every
+// one of them came out.
+void check_extract_status(int status, const walk &w, const folder_model &model) {
+    int expected = w.whole && !w.members.empty() && model.all_out ? 0 : 1;
+    if (status != expected)
+        fuzz_fail("-x's status disagrees with what it could write", std::to_string(status));
 }
 
 } // namespace
@@ -592,8 +619,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int extract_status = run_checked_extract(c, &named);
     check_extract_names(named, w, c.codepage_read);
     check_nothing_else_changed(archive_before);
-    check_no_temporary_left(w, c.codepage_read);
-    check_extract_status(extract_status, w, c.codepage_read);
+    folder_model model = model_extraction(w, c.codepage_read, c.archive_inside);
+    check_extracted_tree(model);
+    check_extract_status(extract_status, w, model);
 
     if (fuzz_lowest_free_descriptor() != first_free_descriptor)
         fuzz_fail("a descriptor was left open", "");
