@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 bool fuzz_checking_paths;
+bool fuzz_forbidding_changes;
 
 static std::string sentinel;
 static std::string scratch;
@@ -55,6 +56,8 @@ static bool inside_scratch(const char *resolved) {
 // and all, not by the rules of the code under test; when that folder does not
 // exist the call fails and touches nothing.
 void fuzz_check_path_stays_inside(const char *path) {
+    if (fuzz_forbidding_changes)
+        fuzz_fail("a change where none may be made", path);
     if (!fuzz_checking_paths)
         return;
     std::string folder = path;

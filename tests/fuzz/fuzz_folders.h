@@ -17,9 +17,11 @@ std::string fuzz_make_sentinel();
 // The folder every checked path must resolve into: a resolved path.
 void fuzz_set_scratch(const std::string &scratch);
 
-// While true, every path the code under test creates, writes, renames or
-// removes through the wrapped calls must resolve inside the scratch folder.
+// While fuzz_checking_paths is true, every path the code under test creates,
+// writes, renames or removes through the wrapped calls must resolve inside the
+// scratch folder; while fuzz_forbidding_changes is true, there may be none.
 extern bool fuzz_checking_paths;
+extern bool fuzz_forbidding_changes;
 void fuzz_check_path_stays_inside(const char *path);
 
 // The calls the wrappers pass on to, for the fuzzers' own setup.
