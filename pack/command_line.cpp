@@ -256,6 +256,7 @@ void print_usage(FILE *stream) {
                "       sfxpack -l FILE [--codepage CP]\n"
                "       sfxpack --targets\n"
                "       sfxpack -x FILE [-C DIR] [-v] [--codepage CP]\n"
+               "       sfxpack --help | --version\n"
                "\n"
                "Builds a self-extracting file: the stub, then every PATH (a file, or a\n"
                "directory with all it holds), which the stub recreates in the folder it\n"

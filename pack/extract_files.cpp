@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ struct extractor {
     name_storing names;     // how the stub at the file's front reads the stored names
     platform_entry archive; // the file being read, never to be replaced by a member
     bool all_whole;         // cleared by the first member that did not come out whole
+    // Folders that could not be created, each reported once: the members
+    // below one are passed over without a message of their own.
+    std::set<std::string> failed_folders;
     std::vector<char> buffer;
 };
 
@@ -72,11 +76,24 @@ bool refuse_link(const std::string &path, const platform_entry &entry) {
     return true;
 }
 
+// Creates the folder `path`, or says once why it can't.
+bool create_folder(extractor *x, const std::string &path) {
+    if (x->failed_folders.count(path) != 0)
+        return false;
+    if (platform_create_directory(path.c_str()))
+        return true;
+    report_error("can't create the folder '%s': %s", path.c_str(), std::strerror(errno));
+    x->failed_folders.insert(path);
+    return false;
+}
+
 // Every folder on the member's way must be a real folder; missing ones are
 // made, so a member comes out even when its folder had no record of its own.
-bool make_parents(const extractor &x, const name_parts &parts) {
+bool make_parents(extractor *x, const name_parts &parts) {
     for (size_t count = 1; count < parts.size(); ++count) {
-        std::string path = local_path(x, parts, count);
+        std::string path = local_path(*x, parts, count);
+        if (x->failed_folders.count(path) != 0)
+            return false;
         platform_entry entry;
         platform_entry_status(path.c_str(), false, &entry);
         if (refuse_link(path, entry))
@@ -84,29 +101,24 @@ bool make_parents(const extractor &x, const name_parts &parts) {
         if (entry.kind == PLATFORM_ENTRY_DIRECTORY)
             continue;
         if (entry.kind != PLATFORM_ENTRY_MISSING) {
-            report_error("can't create '%s': %s ('%s')", local_path(x, parts, parts.size()).c_str(),
-                         std::strerror(ENOTDIR), path.c_str());
+            report_error("can't create '%s': %s ('%s')",
+                         local_path(*x, parts, parts.size()).c_str(), std::strerror(ENOTDIR),
+                         path.c_str());
             return false;
         }
-        if (!platform_create_directory(path.c_str())) {
-            report_error("can't create the folder '%s': %s", path.c_str(), std::strerror(errno));
+        if (!create_folder(x, path))
             return false;
-        }
     }
     return true;
 }
 
-bool extract_directory(const extractor &x, const name_parts &parts) {
-    std::string path = local_path(x, parts, parts.size());
+bool extract_directory(extractor *x, const name_parts &parts) {
+    std::string path = local_path(*x, parts, parts.size());
     platform_entry entry;
     platform_entry_status(path.c_str(), false, &entry);
     if (refuse_link(path, entry))
         return false;
-    if (!platform_create_directory(path.c_str())) {
-        report_error("can't create the folder '%s': %s", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    return true;
+    return create_folder(x, path);
 }
 
 copy_result copy_member_data(FILE *archive, FILE *out, int32_t size, std::vector<char> *buffer) {
@@ -235,13 +247,13 @@ bool extract_member(const member_record *record, int64_t, FILE *archive, void *c
         std::string shown = parts.empty() ? "." : join_parts(parts, parts.size(), '/');
         std::printf("%s%s\n", shown.c_str(), record->kind == KIND_DIRECTORY ? "/" : "");
     }
-    if (!make_parents(*x, parts)) {
+    if (!make_parents(x, parts)) {
         x->all_whole = false;
         return true;
     }
     if (record->kind == KIND_FILE)
         return extract_file(x, parts, record, archive);
-    if (!extract_directory(*x, parts))
+    if (!extract_directory(x, parts))
         x->all_whole = false;
     return true;
 }
@@ -282,7 +294,7 @@ int run_extract(const pack_options &options) {
     }
     if (!names_of_archive(archive, path, options.codepage, &x.names)) {
         std::fclose(archive);
-        return 1;
+        return 2; // a code page asked for where names are not in one
     }
     int members = 0;
     bool whole =

@@ -19,7 +19,9 @@ struct gatherer {
     const gather_settings *settings;
     member_list *list;                  // in the order found, repeats included, until sorted
     std::vector<open_directory> walked; // directories being walked, outermost first
-    bool links_refused; // set when a symbolic link was met without -L; the walk goes on
+    // Set when a symbolic link was met that can't be stored (any link without
+    // -L, a dangling one with it); the walk goes on.
+    bool links_refused;
 };
 
 constexpr size_t TEXT_BLOCK_SIZE = 64 * 1024;
@@ -165,12 +167,33 @@ bool add_directory(gatherer *g, name_parts *parts, const std::string &relative,
     return ok;
 }
 
+// With -L, a link that leads nowhere is named as a link, and the walk goes on
+// so that one run names every such link. False when `relative` is no link.
+bool report_unfollowable_link(gatherer *g, const std::string &relative, const std::string &source,
+                              int error_number) {
+    platform_entry link;
+    if (!platform_entry_status_in(&g->list->inputs, relative.c_str(), false, &link) ||
+        link.kind != PLATFORM_ENTRY_LINK)
+        return false;
+    if (error_number == ENOENT || error_number == ENOTDIR)
+        report_error("'%s' is a dangling symbolic link: what it points to does not exist",
+                     source.c_str());
+    else
+        report_error("'%s' is a symbolic link that can't be followed: %s", source.c_str(),
+                     std::strerror(error_number));
+    g->links_refused = true;
+    return true;
+}
+
 bool add_entry(gatherer *g, name_parts *parts) {
     std::string relative = join_parts(*parts, parts->size(), '/');
     std::string source = source_path(g->settings->directory, relative);
     platform_entry entry;
     if (!platform_entry_status_in(&g->list->inputs, relative.c_str(), g->settings->follow_links,
                                   &entry)) {
+        if (g->settings->follow_links &&
+            report_unfollowable_link(g, relative, source, entry.error_number))
+            return true;
         report_error("can't read '%s': %s", source.c_str(), std::strerror(entry.error_number));
         return false;
     }

@@ -43,7 +43,7 @@ int run_list(const char *path, int codepage) {
     listing l = {};
     if (!names_of_archive(archive, path, codepage, &l.names)) {
         std::fclose(archive);
-        return 1;
+        return 2; // a code page asked for where names are not in one
     }
     int members = 0;
     bool whole = walk_archive(archive, path, entry.size, l.names.rules, print_member, &l, &members);

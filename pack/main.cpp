@@ -17,21 +17,30 @@ int main(int argc, char **argv) {
         std::fputs("Try 'sfxpack --help'.\n", stderr);
         return 2;
     }
+    int status = 0;
     switch (options.action) {
     case ACTION_HELP:
         print_usage(stdout);
-        return 0;
+        break;
     case ACTION_VERSION:
         print_version(stdout);
-        return 0;
+        break;
     case ACTION_TARGETS:
-        return run_list_targets();
+        status = run_list_targets();
+        break;
     case ACTION_LIST:
-        return run_list(options.listed.c_str(), options.codepage);
+        status = run_list(options.listed.c_str(), options.codepage);
+        break;
     case ACTION_EXTRACT:
-        return run_extract(options);
+        status = run_extract(options);
+        break;
     case ACTION_PACK:
+        status = run_pack(options);
         break;
     }
-    return run_pack(options);
+    // Some mistakes show only once the stub or the file is read: a target
+    // with no stub, a code page for names that are not in one.
+    if (status == 2)
+        std::fputs("Try 'sfxpack --help'.\n", stderr);
+    return status;
 }

@@ -6,6 +6,7 @@
 #include "output_buffer.h"
 #include "pack_messages.h"
 #include "platform.h"
+#include "program_image.h"
 #include "stub_location.h"
 #include "stub_names.h"
 
@@ -58,6 +59,10 @@ bool read_stub(const std::string &path, std::string *image) {
     }
     if (got == 0) {
         report_error("the stub '%s' is empty", path.c_str());
+        return false;
+    }
+    if (program_kind_of(image->data(), image->size()) == PROGRAM_NONE) {
+        report_error("the stub '%s' is neither an ELF nor a PE program", path.c_str());
         return false;
     }
     return true;
@@ -213,19 +218,14 @@ bool write_output(const std::string &output, const std::string &stub_image,
     return ok;
 }
 
-bool gather_for(const pack_options &options, name_rules rules, member_list *list) {
+bool gather_for(const pack_options &options, const name_storing &names, member_list *list) {
     // Nothing is open yet: release_members must find nothing to close.
     list->inputs = platform_folder{"", -1};
     gather_settings settings;
-    // Names are stored in a code page only for a Windows stub; for any other
-    // they stay the bytes the file system gave.
-    if (!choose_name_storing(rules, options.codepage, &settings.names)) {
-        report_error("--codepage is for a Windows stub; names for this stub stay as they are");
-        return false;
-    }
+    settings.names = names;
     settings.directory = options.directory;
     settings.notice = options.notice;
-    settings.separator = choose_separator(options, rules);
+    settings.separator = choose_separator(options, names.rules);
     settings.follow_links = options.follow_links;
     settings.has_output = platform_entry_status(options.output.c_str(), true, &settings.output) &&
                           settings.output.kind == PLATFORM_ENTRY_FILE;
@@ -242,18 +242,27 @@ bool gather_for(const pack_options &options, name_rules rules, member_list *list
 
 int run_pack(const pack_options &options) {
     std::string stub_path = options.stub;
+    int missing_status = 1;
     if (stub_path.empty() &&
         !(options.target.empty() ? find_native_stub(&stub_path)
-                                 : find_target_stub(options.target, &stub_path)))
-        return 1;
+                                 : find_target_stub(options.target, &stub_path, &missing_status)))
+        return missing_status;
     std::string stub_image;
     if (!read_stub(stub_path, &stub_image))
         return 1;
     name_rules rules = stub_name_rules(stub_image.data(), stub_image.size());
+    // Names are stored in a code page only for a Windows stub; for any other
+    // they stay the bytes the file system gave, and asking for one is a
+    // mistake on the command line.
+    name_storing names;
+    if (!choose_name_storing(rules, options.codepage, &names)) {
+        report_error("--codepage is for a Windows stub; names for this stub stay as they are");
+        return 2;
+    }
     warn_about_separator(options, rules);
     member_list list;
     int64_t data_total = 0;
-    if (!gather_for(options, rules, &list) || !check_total_size(list.members, &data_total)) {
+    if (!gather_for(options, names, &list) || !check_total_size(list.members, &data_total)) {
         release_members(&list);
         return 1;
     }

@@ -145,14 +145,17 @@ bool find_native_stub(std::string *path) {
     return false;
 }
 
-bool find_target_stub(const std::string &target, std::string *path) {
+bool find_target_stub(const std::string &target, std::string *path, int *failure_status) {
+    *failure_status = 2;
     if (!is_target_name(target)) {
         report_error("'%s' is not a target name (see sfxpack --targets)", target.c_str());
         return false;
     }
     search_folders folders;
-    if (!locate_search_folders(&folders))
+    if (!locate_search_folders(&folders)) {
+        *failure_status = 1;
         return false;
+    }
     if (stub_for(folders, target, path))
         return true;
     report_missing_target(folders, target);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,10 +80,9 @@ TEST(ExtractFiles, RoundTripForPosixAndWindowsStubs) {
         check_round_trip(stub_image(), {"-s", "stub.bin"}, "docs/guides/usage.txt");
     }
     {
-        // Only the "MZ" start tells a Windows program; -x never runs the stub.
+        // Only the PE header tells a Windows program; -x never runs the stub.
         SCOPED_TRACE("a stand-in for a Windows stub");
-        check_round_trip("MZ" + patterned_data(4000, 2), {"-s", "stub.bin"},
-                         "docs\\guides\\usage.txt");
+        check_round_trip(pe_stub_bytes(4002, 2), {"-s", "stub.bin"}, "docs\\guides\\usage.txt");
     }
 }
 
@@ -112,7 +113,7 @@ TEST(ExtractFiles, NamesComeBackFromTheCodePage) {
         extract_place place;
         make_folder(place.outer / "src");
         write_file(place.outer / ("src/" + c.name), "named");
-        write_file(place.outer / "stub.bin", "MZ" + patterned_data(100, 3));
+        write_file(place.outer / "stub.bin", pe_stub_bytes(102, 3));
         std::vector<std::string> pack_arguments = {"-s", "stub.bin", "-o", "setup.exe",
                                                    "-C", "src",      "."};
         pack_arguments.insert(pack_arguments.end(), c.codepage_options.begin(),
@@ -132,7 +133,7 @@ TEST(ExtractFiles, NamesComeBackFromTheCodePage) {
     {
         SCOPED_TRACE("a byte without meaning in code page 1252");
         extract_place place;
-        std::string stub = "MZ" + patterned_data(100, 3);
+        std::string stub = pe_stub_bytes(102, 3);
         write_raw_setup(place.outer.path,
                         record_bytes('f', "bad\x81.txt", 1) + "b" + record_bytes('f', "ok.txt", 2) +
                             "ok",
@@ -369,18 +370,77 @@ TEST(ExtractFiles, ProblemsFoundBeforeAnyMember) {
     }
 }
 
+// A folder that refuses new entries, also to root (who writes into a folder
+// whatever its mode) where the file system can mark it immutable.
+struct refusing_folder {
+    std::string path;
+    bool immutable = false;
+    bool refusing = false;
+    explicit refusing_folder(const std::string &folder) : path(folder) {
+        if (geteuid() != 0) {
+            refusing = chmod(path.c_str(), 0555) == 0;
+            return;
+        }
+        immutable = run_program("/bin/sh", {"sh", "-c", "chattr +i \"$0\" 2>/dev/null", path}, "/")
+                        .exit_status == 0;
+        refusing = immutable;
+    }
+    ~refusing_folder() {
+        if (immutable)
+            run_program("/bin/sh", {"sh", "-c", "chattr -i \"$0\"", path}, "/");
+        else
+            chmod(path.c_str(), 0755);
+    }
+    // What the system says when an entry is created in the folder.
+    std::string reason() const {
+        std::string probe = path + "/probe";
+        if (mkdir(probe.c_str(), 0755) == 0) {
+            rmdir(probe.c_str());
+            return "(the folder took a new entry)";
+        }
+        return std::strerror(errno);
+    }
+};
+
 TEST(ExtractFiles, UnwritableFolderGivesTheSystemsReason) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root writes into every folder, so none can refuse it";
     extract_place place;
     write_raw_setup(place.outer.path, record_bytes('f', "a.txt", 1) + "a");
-    chmod(place.out.c_str(), 0555);
-
-    program_run extract = run_pack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
-
-    chmod(place.out.c_str(), 0755);
+    program_run extract;
+    std::string reason;
+    {
+        refusing_folder locked(place.out);
+        if (!locked.refusing)
+            GTEST_SKIP() << "no folder here can refuse new entries (root without chattr)";
+        reason = locked.reason();
+        extract = run_pack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+    }
     EXPECT_EQ(extract.exit_status, 1);
-    EXPECT_EQ(extract.errors, "sfxpack: can't create 'out/a.txt': Permission denied\n");
+    EXPECT_EQ(extract.errors, "sfxpack: can't create 'out/a.txt': " + reason + "\n");
+    EXPECT_EQ(place.written(), std::vector<std::string>{"out/"});
+}
+
+// A folder that can't be created is named once: the members below it, with
+// or without a record of the folder, are passed over without more messages.
+TEST(ExtractFiles, AFolderThatCantBeCreatedIsNamedOnce) {
+    extract_place place;
+    write_raw_setup(place.outer.path, record_bytes('d', "d", 0) + record_bytes('f', "d/a.txt", 1) +
+                                          "a" + record_bytes('f', "d/sub/b.txt", 1) + "b" +
+                                          record_bytes('f', "x.txt", 1) + "x" +
+                                          record_bytes('f', "y/z.txt", 1) + "z" +
+                                          record_bytes('f', "y/w.txt", 1) + "w");
+    program_run extract;
+    std::string reason;
+    {
+        refusing_folder locked(place.out);
+        if (!locked.refusing)
+            GTEST_SKIP() << "no folder here can refuse new entries (root without chattr)";
+        reason = locked.reason();
+        extract = run_pack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+    }
+    EXPECT_EQ(extract.exit_status, 1);
+    EXPECT_EQ(extract.errors, "sfxpack: can't create the folder 'out/d': " + reason +
+                                  "\nsfxpack: can't create 'out/x.txt': " + reason +
+                                  "\nsfxpack: can't create the folder 'out/y': " + reason + "\n");
     EXPECT_EQ(place.written(), std::vector<std::string>{"out/"});
 }
 

@@ -1,7 +1,8 @@
 // The install tree as a user gets it: `cmake --install` into a prefix that is
 // then moved elsewhere, the Debian package unpacked into a scratch root, and
 // the build folder itself. In each, sfxpack finds the stubs relative to its
-// own file, lists them and packs a file that runs.
+// own file, lists them and packs a file that runs. The package also carries
+// what a distribution asks for, and its checker finds nothing to object to.
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +35,27 @@ bool in_ci() {
 
 bool tool_exists(const std::string &name) {
     return run_program("/bin/sh", {"sh", "-c", "command -v " + name}, "/").exit_status == 0;
+}
+
+// Output of a shell command line run in `folder`; $0 is `argument`.
+program_run run_shell(const std::string &command, const std::string &argument,
+                      const std::string &folder) {
+    return run_program("/bin/sh", {"sh", "-c", command, argument}, folder);
+}
+
+// A gzip file that gives the same bytes on every build: no file name and no
+// date in its header (bytes 3 to 7: flags, then the time).
+void expect_reproducible_gzip(const std::string &path) {
+    std::string bytes = read_file(path);
+    ASSERT_GE(bytes.size(), 10u) << path;
+    EXPECT_EQ(bytes.substr(0, 2), "\x1f\x8b") << path;
+    EXPECT_EQ(bytes.substr(3, 5), std::string(5, '\0')) << path << ": a name or a date is stored";
+}
+
+std::string gunzipped(const std::string &path) {
+    program_run unzip = run_shell("gzip -dc \"$0\"", path, "/");
+    EXPECT_EQ(unzip.exit_status, 0) << path << ": " << unzip.errors;
+    return unzip.output;
 }
 
 program_run run_sfxpack(const std::string &sfxpack, const std::vector<std::string> &arguments,
@@ -103,16 +125,22 @@ TEST(InstallTree, MovedPrefixHoldsTheLayoutAndFindsEveryStub) {
                                       "lib/",
                                       "lib/sfx/",
                                       "share/",
+                                      "share/bash-completion/",
+                                      "share/bash-completion/completions/",
+                                      "share/bash-completion/completions/sfxpack",
                                       "share/man/",
                                       "share/man/man1/",
-                                      "share/man/man1/sfxpack.1"};
+                                      "share/man/man1/sfxpack.1.gz"};
     for (const installed_stub &stub : built_stubs()) {
         expected.push_back("lib/sfx/" + stub.target + "/");
         expected.push_back("lib/sfx/" + stub.relative_path);
     }
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(list_tree(moved), expected);
-    EXPECT_EQ(read_file(moved + "/share/man/man1/sfxpack.1"), read_file(MAN_PAGE_PATH));
+    expect_reproducible_gzip(moved + "/share/man/man1/sfxpack.1.gz");
+    EXPECT_EQ(gunzipped(moved + "/share/man/man1/sfxpack.1.gz"), read_file(MAN_PAGE_PATH));
+    EXPECT_EQ(read_file(moved + "/share/bash-completion/completions/sfxpack"),
+              read_file(COMPLETION_PATH));
     EXPECT_EQ(read_file(moved + "/lib/sfx/" SFX_NATIVE_TARGET "/sfxstub"), stub_image());
 
     program_run targets = run_sfxpack(moved + "/bin/sfxpack", {"--targets"}, folder.path);
@@ -150,7 +178,7 @@ TEST(InstallTree, MovedPrefixPacksWithTheInstalledStubs) {
         EXPECT_EQ(read_file(folder / "win.exe").substr(0, image.size()), image);
         program_run list = run_sfxpack(sfxpack, {"-l", "win.exe"}, folder.path);
         EXPECT_EQ(list.exit_status, 0) << list.errors;
-        EXPECT_NE(list.output.find("share\\man\\man1\\sfxpack.1\n"), std::string::npos)
+        EXPECT_NE(list.output.find("share\\man\\man1\\sfxpack.1.gz\n"), std::string::npos)
             << list.output;
     }
 }
@@ -168,7 +196,7 @@ TEST(InstallTree, MissingStubsAreNamedAndNothingIsWritten) {
         const char *message;
     };
     const missing_case cases[] = {
-        {"unknown target", {"--target", "plan9-mips"}, "no stub for target 'plan9-mips'; found: "},
+        {"unknown target", {"--target", "win99"}, "no stub for target 'win99'; found: "},
         {"a path is no target", {"--target", "../bin"}, "'../bin' is not a target name"},
     };
     for (const missing_case &c : cases) {
@@ -176,8 +204,10 @@ TEST(InstallTree, MissingStubsAreNamedAndNothingIsWritten) {
         std::vector<std::string> arguments = c.arguments;
         arguments.insert(arguments.end(), {"-o", "setup.exe", "a.txt"});
         program_run pack = run_sfxpack(sfxpack, arguments, folder.path);
-        EXPECT_EQ(pack.exit_status, 1);
+        // A target the tree has no stub for is a mistake on the command line.
+        EXPECT_EQ(pack.exit_status, 2);
         EXPECT_NE(pack.errors.find(c.message), std::string::npos) << pack.errors;
+        EXPECT_NE(pack.errors.find("Try 'sfxpack --help'."), std::string::npos) << pack.errors;
         EXPECT_FALSE(path_exists(folder / "setup.exe"));
     }
 
@@ -212,37 +242,79 @@ TEST(InstallTree, BuildFolderFindsTheStubsWhereTheBuildPutsThem) {
     check_pack_and_run(SFXPACK_PATH, {"--target", SFX_NATIVE_TARGET}, stub_program());
 }
 
-TEST(DebianPackage, UnpackedPackageHoldsTheLayoutAndPacksAFileThatRuns) {
-    if (!tool_exists("dpkg-deb")) {
-        if (in_ci())
-            FAIL() << "dpkg-deb is missing";
-        GTEST_SKIP() << "dpkg-deb is missing";
-    }
-    temp_folder folder;
+// Builds the Debian package into `folder`/out and returns its path.
+std::string build_package(const std::string &folder) {
     program_run cpack = run_program(
         CPACK_COMMAND,
-        {"cpack", "-G", "DEB", "--config", BUILD_DIR "/CPackConfig.cmake", "-B", folder / "out"},
-        folder.path);
-    ASSERT_EQ(cpack.exit_status, 0) << cpack.output << cpack.errors;
-    program_run find = run_program("/bin/sh", {"sh", "-c", "ls out/sfx_*.deb"}, folder.path);
-    ASSERT_EQ(find.exit_status, 0) << find.errors;
-    std::string deb = folder / find.output.substr(0, find.output.find('\n'));
+        {"cpack", "-G", "DEB", "--config", BUILD_DIR "/CPackConfig.cmake", "-B", folder + "/out"},
+        folder);
+    EXPECT_EQ(cpack.exit_status, 0) << cpack.output << cpack.errors;
+    program_run find = run_shell("ls out/sfx_*.deb", "", folder);
+    EXPECT_EQ(find.exit_status, 0) << find.errors;
+    return folder + "/" + find.output.substr(0, find.output.find('\n'));
+}
 
-    program_run fields = run_program(
-        "/bin/sh", {"sh", "-c", "dpkg-deb -f \"$0\" Package Maintainer", deb}, folder.path);
-    EXPECT_EQ(fields.output, "Package: sfx\nMaintainer: sfx developers\n") << fields.errors;
+// Skips the test when `tool` is missing, except under CI, where it fails.
+#define REQUIRE_TOOL(tool)                                                                         \
+    do {                                                                                           \
+        if (!tool_exists(tool)) {                                                                  \
+            if (in_ci())                                                                           \
+                FAIL() << tool " is missing (tests/run-all installs it)";                          \
+            GTEST_SKIP() << tool " is missing (bash tests/run-all installs it)";                   \
+        }                                                                                          \
+    } while (0)
 
-    program_run unpack =
-        run_program("/bin/sh", {"sh", "-c", "dpkg-deb -x \"$0\" root", deb}, folder.path);
+TEST(DebianPackage, UnpackedPackageHoldsTheLayoutAndPacksAFileThatRuns) {
+    REQUIRE_TOOL("dpkg-deb");
+    temp_folder folder;
+    std::string deb = build_package(folder.path);
+    ASSERT_FALSE(HasFailure());
+
+    program_run fields = run_shell("dpkg-deb -f \"$0\" Package Maintainer", deb, folder.path);
+    EXPECT_EQ(fields.output, "Package: sfx\nMaintainer: " SFX_PACKAGE_MAINTAINER "\n")
+        << fields.errors;
+    // Found from what sfxpack is linked against, with the versions it needs.
+    program_run depends = run_shell("dpkg-deb -f \"$0\" Depends", deb, folder.path);
+    EXPECT_NE(depends.output.find("libc6 (>= "), std::string::npos) << depends.output;
+    EXPECT_NE(depends.output.find("libstdc++6 (>= "), std::string::npos) << depends.output;
+
+    program_run unpack = run_shell("dpkg-deb -x \"$0\" root", deb, folder.path);
     ASSERT_EQ(unpack.exit_status, 0) << unpack.errors;
     std::string usr = folder / "root/usr";
-    EXPECT_EQ(read_file(usr + "/share/man/man1/sfxpack.1"), read_file(MAN_PAGE_PATH));
+    EXPECT_EQ(gunzipped(usr + "/share/man/man1/sfxpack.1.gz"), read_file(MAN_PAGE_PATH));
     EXPECT_FALSE(path_exists(usr + "/bin/sfxstub"));
+    std::string doc = usr + "/share/doc/sfx/";
+    expect_reproducible_gzip(doc + "changelog.gz");
+    EXPECT_EQ(gunzipped(doc + "changelog.gz").rfind("sfx (" SFX_VERSION ") ", 0), 0u);
+    std::string copyright = read_file(doc + "copyright");
+    EXPECT_EQ(copyright.rfind("Format: https://www.debian.org/doc/packaging-manuals/"
+                              "copyright-format/1.0/\n",
+                              0),
+              0u)
+        << copyright;
+    EXPECT_NE(copyright.find("\nLicense: Zlib\n This software is provided 'as-is'"),
+              std::string::npos)
+        << copyright;
+    EXPECT_EQ(read_file(usr + "/share/bash-completion/completions/sfxpack"),
+              read_file(COMPLETION_PATH));
 
     program_run targets = run_sfxpack(usr + "/bin/sfxpack", {"--targets"}, folder.path);
     EXPECT_EQ(targets.exit_status, 0) << targets.errors;
     EXPECT_EQ(targets.output, targets_listing(usr + "/lib/sfx"));
     check_pack_and_run(usr + "/bin/sfxpack", {}, usr + "/lib/sfx/" SFX_NATIVE_TARGET "/sfxstub");
+}
+
+// A distribution's package checker reports no error and no warning; what it
+// would say about the static stub is overridden in the package, with the reason.
+TEST(DebianPackage, PackageCheckerFindsNoErrorOrWarning) {
+    REQUIRE_TOOL("dpkg-deb");
+    REQUIRE_TOOL("lintian");
+    temp_folder folder;
+    std::string deb = build_package(folder.path);
+    ASSERT_FALSE(HasFailure());
+    program_run check = run_shell("lintian --fail-on error,warning \"$0\"", deb, folder.path);
+    EXPECT_EQ(check.exit_status, 0) << check.output << check.errors;
+    EXPECT_EQ(check.output, "");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <sys/stat.h>
@@ -93,11 +94,11 @@ TEST(Pack, LayoutMatchesTheIndependentWriterByteForByte) {
         std::vector<std::string> options;
         char separator;
     };
-    std::string plain = "#!stub" + patterned_data(100, 5);
-    std::string windows = "MZ" + patterned_data(300, 6);
+    std::string plain = elf_stub_bytes(106, 5);
+    std::string windows = pe_stub_bytes(302, 6);
     const layout_case cases[] = {
         {"plain stub", plain, {}, '/'},
-        {"stub filling all 54000 bytes", patterned_data(ARCHIVE_START, 7), {}, '/'},
+        {"stub filling all 54000 bytes", elf_stub_bytes(ARCHIVE_START, 7), {}, '/'},
         {"Windows stub", windows, {}, '\\'},
         {"Windows stub, separator given", windows, {"--separator=/"}, '/'},
         {"plain stub, separator given", plain, {"--separator", "\\"}, '\\'},
@@ -137,8 +138,8 @@ TEST(Pack, NamesAreStoredInTheCodePageOfAWindowsStub) {
         std::string name;   // as on disk, UTF-8
         std::string stored; // the record's name bytes
     };
-    const std::string windows = "MZ" + patterned_data(300, 6);
-    const std::string plain = "#!stub" + patterned_data(100, 5);
+    const std::string windows = pe_stub_bytes(302, 6);
+    const std::string plain = elf_stub_bytes(106, 5);
     const codepage_case cases[] = {
         {windows, {}, "caf\xc3\xa9.txt", "caf\xe9.txt"},
         {windows, {"--codepage", "1252"}, "\xe2\x82\xac", "\x80"},
@@ -208,7 +209,7 @@ TEST(Pack, ListJudgesByTheRulesOfTheStubInFront) {
         std::string output;
         std::string message;
     };
-    const std::string windows = "MZ" + patterned_data(300, 6);
+    const std::string windows = pe_stub_bytes(302, 6);
     const list_case cases[] = {
         {windows, "aux.c", "", "(name holds a device name)"},
         {"#!stub", "aux.c", "f          0 aux.c\n", ""},
@@ -303,6 +304,30 @@ TEST(Pack, RefusalsLeaveNoOutputBehind) {
          {"-s", "big.stub", "-C", "src", "."},
          "the stub 'big.stub' is 54001 bytes"},
         {"missing stub", nullptr, {"-s", "none.stub", "-C", "src", "."}, "can't read the stub"},
+        // Only a program goes in front: the PE signature must stand where
+        // the MS-DOS header points, inside the file.
+        {"stub that is a text file",
+         [](const std::string &src) { write_file(src + "/../text.stub", "root:x:0:0::/root\n"); },
+         {"-s", "text.stub", "-C", "src", "."},
+         "the stub 'text.stub' is neither an ELF nor a PE program"},
+        {"stub with an ELF start cut short",
+         [](const std::string &src) { write_file(src + "/../short.stub", "\177EL"); },
+         {"-s", "short.stub", "-C", "src", "."},
+         "the stub 'short.stub' is neither an ELF nor a PE program"},
+        {"stub with 'MZ' and no PE header",
+         [](const std::string &src) {
+             write_file(src + "/../mz.stub", "MZ" + patterned_data(300, 6));
+         },
+         {"-s", "mz.stub", "-C", "src", "."},
+         "the stub 'mz.stub' is neither an ELF nor a PE program"},
+        {"stub whose PE header would lie past its end",
+         [](const std::string &src) {
+             std::string stub = pe_stub_bytes(200);
+             stub.replace(0x3C, 4, std::string("\xC6\0\0\0", 4)); // 198: 2 bytes left
+             write_file(src + "/../past.stub", stub);
+         },
+         {"-s", "past.stub", "-C", "src", "."},
+         "the stub 'past.stub' is neither an ELF nor a PE program"},
         {"name over 254 bytes",
          [&](const std::string &src) {
              make_tree(src, {{"tenletters/", ""}, {"tenletters/" + long_part, "x"}});
@@ -371,10 +396,6 @@ TEST(Pack, RefusalsLeaveNoOutputBehind) {
          [](const std::string &src) { write_file(src + "/bell\x07", "x"); },
          {"-C", "src", "."},
          "'bell\x07' would be refused by the extractor: name holds a control byte"},
-        {"code page for a POSIX stub",
-         nullptr,
-         {"--codepage", "1252", "-C", "src", "."},
-         "--codepage is for a Windows stub"},
         // For a Windows stub: names Windows can't create, or the code page can't hold.
         {"character the default code page lacks",
          [](const std::string &src) { write_file(src + "/\xc4\x81.txt", "x"); },
@@ -441,7 +462,7 @@ TEST(Pack, RefusalsLeaveNoOutputBehind) {
         make_folder(folder / "src");
         make_tree(folder / "src", {{"top.txt", "top"}});
         write_file(folder / "notice.txt", "n");
-        write_file(folder / "win.stub", "MZ" + patterned_data(200));
+        write_file(folder / "win.stub", pe_stub_bytes(202));
         make_folder(folder / "out");
         write_file(folder / "out/setup.exe", "old");
         if (c.prepare)
@@ -493,6 +514,31 @@ TEST(Pack, EverySymbolicLinkIsReportedInOneRun) {
               "sfxpack: 'src/link1' is a symbolic link; -L stores what links point to\n"
               "sfxpack: 'src/link3' is a symbolic link; -L stores what links point to\n"
               "sfxpack: 'src/sub/link2' is a symbolic link; -L stores what links point to\n");
+    EXPECT_FALSE(path_exists(folder / "setup.exe"));
+}
+
+// With -L a link that leads nowhere is named as a link, and every one of them
+// in one run, given as a PATH or found inside one.
+TEST(Pack, EveryLinkThatCantBeFollowedIsNamedInOneRun) {
+    temp_folder folder;
+    make_tree(folder.path, {{"src/", ""}, {"src/a.txt", "a"}, {"src/sub/", ""}});
+    ASSERT_EQ(symlink("a.txt", (folder / "src/fine").c_str()), 0);
+    ASSERT_EQ(symlink("missing.txt", (folder / "src/gone1").c_str()), 0);
+    ASSERT_EQ(symlink("loop", (folder / "src/loop").c_str()), 0);
+    ASSERT_EQ(symlink("../a.txt/x", (folder / "src/sub/gone2").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", (folder / "src/zgone3").c_str()), 0);
+
+    program_run pack = run_pack(
+        {"-L", "-o", "setup.exe", "-C", "src", "a.txt", "fine", "gone1", "loop", "sub", "zgone3"},
+        folder.path);
+
+    EXPECT_EQ(pack.exit_status, 1);
+    const std::string dangling =
+        "' is a dangling symbolic link: what it points to does not exist\n";
+    EXPECT_EQ(pack.errors, "sfxpack: 'src/gone1" + dangling +
+                               "sfxpack: 'src/loop' is a symbolic link that can't be followed: " +
+                               std::strerror(ELOOP) + "\nsfxpack: 'src/sub/gone2" + dangling +
+                               "sfxpack: 'src/zgone3" + dangling);
     EXPECT_FALSE(path_exists(folder / "setup.exe"));
 }
 
@@ -581,7 +627,7 @@ TEST(Pack, LargeOutputMatchesTheIndependentWriterByteForByte) {
         write_file(folder / "src/many/" + name, data);
         expected.push_back(file_member("many/" + name, data));
     }
-    std::string stub = "#!stub" + patterned_data(777, 4);
+    std::string stub = elf_stub_bytes(783, 4);
     write_file(folder / "stub.bin", stub);
 
     program_run pack =
@@ -679,10 +725,10 @@ TEST(Pack, BackslashSeparatorWithAPosixStubGetsAWarning) {
         bool warned;
     };
     const separator_case cases[] = {
-        {"POSIX stub, '\\' given", "#!stub", {"--separator=\\"}, true},
-        {"POSIX stub, '/' given", "#!stub", {"--separator=/"}, false},
-        {"POSIX stub, chosen from the stub", "#!stub", {}, false},
-        {"Windows stub, '\\' given", "MZstub", {"--separator=\\"}, false},
+        {"POSIX stub, '\\' given", elf_stub_bytes(6), {"--separator=\\"}, true},
+        {"POSIX stub, '/' given", elf_stub_bytes(6), {"--separator=/"}, false},
+        {"POSIX stub, chosen from the stub", elf_stub_bytes(6), {}, false},
+        {"Windows stub, '\\' given", pe_stub_bytes(68), {"--separator=\\"}, false},
     };
     for (const separator_case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -719,6 +765,37 @@ TEST(Pack, OutputNameWithoutExeGetsAWarning) {
         EXPECT_EQ(pack.exit_status, 0);
         EXPECT_EQ(pack.errors.find("warning: ") != std::string::npos, c.warned) << pack.errors;
         EXPECT_TRUE(path_exists(folder / c.name));
+    }
+}
+
+// Mistakes that show only once the stub or the file is read are mistakes on
+// the command line all the same.
+TEST(Pack, MistakesFoundOnceTheStubIsReadGiveStatus2) {
+    temp_folder folder;
+    write_file(folder / "a.txt", "a");
+    ASSERT_EQ(run_pack({"-o", "posix.exe", "a.txt"}, folder.path).exit_status, 0);
+    struct late_mistake {
+        std::vector<std::string> arguments;
+        const char *message;
+    };
+    const late_mistake cases[] = {
+        {{"--codepage", "1252", "-o", "setup.exe", "a.txt"}, "--codepage is for a Windows stub"},
+        {{"--target", "win99", "-o", "setup.exe", "a.txt"}, "no stub for target 'win99'"},
+        {{"--target", "../bin", "-o", "setup.exe", "a.txt"}, "'../bin' is not a target name"},
+        {{"-l", "posix.exe", "--codepage", "1252"}, "--codepage is for a file with a Windows stub"},
+        {{"-x", "posix.exe", "-C", "out", "--codepage=850"},
+         "--codepage is for a file with a Windows stub"},
+    };
+    make_folder(folder / "out");
+    for (const late_mistake &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        program_run run = run_pack(c.arguments, folder.path);
+        EXPECT_EQ(run.exit_status, 2);
+        EXPECT_EQ(run.output, "");
+        EXPECT_NE(run.errors.find(c.message), std::string::npos) << run.errors;
+        EXPECT_NE(run.errors.find("Try 'sfxpack --help'."), std::string::npos) << run.errors;
+        EXPECT_FALSE(path_exists(folder / "setup.exe"));
+        EXPECT_EQ(list_tree(folder / "out"), std::vector<std::string>{});
     }
 }
 

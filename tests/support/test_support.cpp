@@ -157,6 +157,20 @@ std::string patterned_data(size_t size, unsigned seed) {
     return data;
 }
 
+std::string elf_stub_bytes(size_t size, unsigned seed) {
+    std::string bytes = patterned_data(size, seed);
+    bytes.replace(0, 4, "\177ELF");
+    return bytes;
+}
+
+std::string pe_stub_bytes(size_t size, unsigned seed) {
+    std::string bytes = patterned_data(size, seed);
+    bytes.replace(0, 2, "MZ");
+    bytes.replace(0x3C, 4, std::string("\x40\0\0\0", 4));
+    bytes.replace(0x40, 4, std::string("PE\0\0", 4));
+    return bytes;
+}
+
 std::string stub_program() {
     return SFXSTUB_PATH;
 }

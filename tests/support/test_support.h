@@ -44,6 +44,12 @@ std::vector<std::string> list_tree(const std::string &folder);
 // A string of `size` bytes that differ from position to position.
 std::string patterned_data(size_t size, unsigned seed = 1);
 
+// Stand-ins for stubs that sfxpack takes but that never run: `size` bytes of
+// patterned data behind the start of an ELF program, or behind an MS-DOS
+// header whose PE signature sits at offset 64 (size at least 68).
+std::string elf_stub_bytes(size_t size, unsigned seed = 1);
+std::string pe_stub_bytes(size_t size, unsigned seed = 1);
+
 // The bytes of the built stub.
 const std::string &stub_image();
 

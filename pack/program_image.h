@@ -1,0 +1,15 @@
+// SPDX-License-Identifier: Zlib
+// What a stub's first bytes say it is. sfxpack puts only a program in front
+// of an archive: a file that is neither an ELF nor a PE program would give a
+// "self-extracting" file that can never run.
+#pragma once
+
+#include <cstddef>
+
+enum program_kind {
+    PROGRAM_NONE,
+    PROGRAM_ELF, // starts with 7F 'E' 'L' 'F'
+    PROGRAM_PE,  // starts with "MZ", and "PE\0\0" stands where that header points
+};
+
+program_kind program_kind_of(const char *image, size_t size);
