@@ -56,10 +56,12 @@ std::string scratch;      // the folder -x extracts into, resolved
 bool show_messages;       // SFX_FUZZ_MESSAGES set: sfxpack's messages go to stderr
 int home_folder;          // where the fuzzer was started, for its own relative paths
 
-// The start of each stub kind's image: all the packer reads of a stub.
-const char POSIX_STUB_START[] = "\x7f"
-                                "ELF";
-const char WINDOWS_STUB_START[] = "MZ";
+// The start of each stub kind's image, as much as sfxpack looks at: an ELF
+// program's magic, and an MS-DOS header whose offset at 0x3C points to the PE
+// signature right behind it.
+const std::string POSIX_STUB_START("\177ELF", 4);
+const std::string WINDOWS_STUB_START =
+    "MZ" + std::string(0x3A, '\0') + std::string("\x40\0\0\0", 4) + std::string("PE\0\0", 4);
 // The code pages a Windows stub's names are read in; 0 is sfxpack's default.
 const int CODEPAGES[] = {0, 932, 1251, 437, 936, 949, 950, 1258};
 
@@ -492,16 +494,16 @@ void check_extract_names(const std::string &named, const walk &w, int codepage) 
         fuzz_fail("-x did not take up the good records", named);
 }
 
-void write_archive(const char *stub_start, const uint8_t *data, size_t size) {
+void write_archive(const std::string &stub_start, const uint8_t *data, size_t size) {
     int descriptor = open(archive_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (descriptor < 0)
         fuzz_fail("cannot write", archive_path);
     int64_t file_size = ARCHIVE_START + static_cast<int64_t>(size) + TRAILER_SIZE;
     unsigned char trailer[TRAILER_SIZE];
     encode_le32(static_cast<uint32_t>(file_size), trailer);
-    size_t start_size = std::strlen(stub_start);
+    size_t start_size = stub_start.size();
     bool written =
-        pwrite(descriptor, stub_start, start_size, 0) == static_cast<ssize_t>(start_size) &&
+        pwrite(descriptor, stub_start.data(), start_size, 0) == static_cast<ssize_t>(start_size) &&
         pwrite(descriptor, data, size, ARCHIVE_START) == static_cast<ssize_t>(size) &&
         pwrite(descriptor, trailer, TRAILER_SIZE, ARCHIVE_START + static_cast<off_t>(size)) ==
             TRAILER_SIZE;
