@@ -1,5 +1,7 @@
 #include "archive_reader.h"
 
+#include "ascii_case.h"
+
 #include <cstring>
 
 bool check_length_trailer(FILE *archive, int64_t file_size) {
@@ -32,25 +34,27 @@ static bool is_separator(char c) {
     return c == '/' || c == '\\';
 }
 
-static char upper_ascii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+// True when the `length` bytes at `text` spell `word` in any letter case.
+static bool spells(const char *text, size_t length, const char *word) {
+    return std::strlen(word) == length && same_ignoring_ascii_case(text, word, length);
 }
 
-// True when the `length` bytes at `text` spell `upper` (upper case, ASCII)
-// in any letter case.
-static bool same_ignoring_case(const char *text, size_t length, const char *upper) {
-    if (std::strlen(upper) != length)
-        return false;
-    for (size_t i = 0; i < length; ++i)
-        if (upper_ascii(text[i]) != upper[i])
+bool find_name_part(const char *name, name_part_test test, void *context) {
+    const char *part = name;
+    for (;;) {
+        size_t length = std::strcspn(part, "/\\");
+        if (test(part, length, context))
+            return true;
+        if (part[length] == '\0')
             return false;
-    return true;
+        part += length + 1;
+    }
 }
 
 // Windows drops trailing dots and blanks from every path part, so ".. " and
 // "..." can reach the parent as surely as "..": any part made only of dots and
 // blanks that holds two dots or more is taken as a way up.
-static bool is_parent_part(const char *part, size_t length) {
+static bool is_parent_part(const char *part, size_t length, void *) {
     size_t dots = 0;
     for (size_t i = 0; i < length; ++i) {
         if (part[i] == '.')
@@ -61,8 +65,8 @@ static bool is_parent_part(const char *part, size_t length) {
     return dots >= 2;
 }
 
-// IMPORTANT SECURITY NOTE: archive data can be altered by anyone who then
-// fixes the trailer, so no name may reach outside the folder the user runs in.
+// Anyone can alter the archive and then fix its trailer, so no name may reach
+// outside the folder the user runs in.
 // Windows takes any byte before a ':' as a drive, digits and blanks included.
 // Parts are split at every '/' and '\\' byte, also where a double-byte code
 // page reads one as the second half of a character: the judging can only be
@@ -72,15 +76,7 @@ bool is_contained_name(const char *name) {
         return false;
     if (name[0] != '\0' && name[1] == ':')
         return false;
-    const char *part = name;
-    for (;;) {
-        size_t length = std::strcspn(part, "/\\");
-        if (is_parent_part(part, length))
-            return false;
-        if (part[length] == '\0')
-            return true;
-        part += length + 1;
-    }
+    return !find_name_part(name, is_parent_part, nullptr);
 }
 
 static bool is_superscript_digit(unsigned char c) {
@@ -95,11 +91,11 @@ static bool is_port_digit(const unsigned char *digit, size_t length) {
     return length == 2 && digit[0] == 0xC2 && is_superscript_digit(digit[1]);
 }
 
-// IMPORTANT SECURITY NOTE: Windows opens these names as devices in every
-// folder: data written to AUX or COM1 goes out of the machine's serial port.
+// Windows opens these names as devices in every folder: data written to AUX
+// or COM1 goes out of the machine's serial port.
 // It reads only what comes before the first dot (or a ':' stream name),
 // without trailing blanks.
-static bool is_device_part(const char *part, size_t length) {
+static bool is_device_part(const char *part, size_t length, void *) {
     // One table each, not a string per name: the stub stays small also where
     // every string gets its own guard data (sanitizer builds).
     static const char DEVICES[][8] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
@@ -110,24 +106,15 @@ static bool is_device_part(const char *part, size_t length) {
     while (base > 0 && part[base - 1] == ' ')
         --base;
     for (const char *device : DEVICES)
-        if (same_ignoring_case(part, base, device))
+        if (spells(part, base, device))
             return true;
-    if (base < 4 ||
-        !(same_ignoring_case(part, 3, PORTS[0]) || same_ignoring_case(part, 3, PORTS[1])))
+    if (base < 4 || !(spells(part, 3, PORTS[0]) || spells(part, 3, PORTS[1])))
         return false;
     return is_port_digit(reinterpret_cast<const unsigned char *>(part) + 3, base - 3);
 }
 
 bool holds_device_name(const char *name) {
-    const char *part = name;
-    for (;;) {
-        size_t length = std::strcspn(part, "/\\");
-        if (is_device_part(part, length))
-            return true;
-        if (part[length] == '\0')
-            return false;
-        part += length + 1;
-    }
+    return find_name_part(name, is_device_part, nullptr);
 }
 
 // Control bytes could fake or hide console lines where the name is printed,
@@ -169,4 +156,19 @@ record_verdict judge_member_record(const member_record *record, int64_t bytes_af
 
 int32_t member_data_size(const member_record *record) {
     return record->kind == KIND_FILE ? record->size : 0;
+}
+
+record_walk start_record_walk(int64_t file_size) {
+    return record_walk{file_size, ARCHIVE_START};
+}
+
+record_verdict judge_walked_record(const record_walk *walk, const member_record *record,
+                                   name_rules rules) {
+    int64_t bytes_after_record =
+        walk->file_size - TRAILER_SIZE - (walk->record_offset + RECORD_SIZE);
+    return judge_member_record(record, bytes_after_record, rules);
+}
+
+void step_past_record(record_walk *walk, const member_record *record) {
+    walk->record_offset += RECORD_SIZE + member_data_size(record);
 }

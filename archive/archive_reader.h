@@ -2,8 +2,9 @@
 #pragma once
 
 #include "member_record.h"
-#include "platform.h"
+#include "platform_stub.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -45,9 +46,34 @@ enum record_verdict {
 record_verdict judge_member_record(const member_record *record, int64_t bytes_after_record,
                                    name_rules rules);
 
+// Where a walk of the records stands in a file whose length check passed.
+// Both programs walk with it, each reading the records its own way.
+struct record_walk {
+    int64_t file_size;     // the whole file, trailer included
+    int64_t record_offset; // where the record taken up next starts
+};
+
+// A walk standing at the first record, ARCHIVE_START.
+record_walk start_record_walk(int64_t file_size);
+
+// Judges the record just read at the walk's offset, its size bounded by the
+// bytes between its end and the trailer.
+record_verdict judge_walked_record(const record_walk *walk, const member_record *record,
+                                   name_rules rules);
+
+// Steps the walk past a good record and the data that follows it.
+void step_past_record(record_walk *walk, const member_record *record);
+
 // Judges a NUL-terminated name alone, as judge_member_record does: RECORD_GOOD
 // or the verdict that refuses it.
 record_verdict judge_member_name(const char *name, name_rules rules);
+
+// Tests one part of a stored name: the `length` bytes at `part`.
+typedef bool (*name_part_test)(const char *part, size_t length, void *context);
+
+// Hands `test` each part of the stored name `name` in order, split at every
+// '/' and '\\' byte (empty parts too), until it returns true; true when it did.
+bool find_name_part(const char *name, name_part_test test, void *context);
 
 // True when `name` stays inside the current directory: not absolute, no drive
 // (any byte followed by ':'), no ".." part (both '/' and '\\' separate parts).

@@ -2,15 +2,12 @@
 
 #include <cstring>
 
-bool write_stub_and_filler(FILE *out, const void *stub, size_t stub_size) {
-    if (stub_size > static_cast<size_t>(ARCHIVE_START))
-        return false;
-    if (stub_size > 0 && std::fwrite(stub, 1, stub_size, out) != stub_size)
-        return false;
-    for (size_t at = stub_size; at < static_cast<size_t>(ARCHIVE_START); ++at)
-        if (std::fputc(FILLER_BYTE, out) == EOF)
-            return false;
-    return true;
+bool stub_fits(int64_t stub_size) {
+    return stub_size <= ARCHIVE_START;
+}
+
+size_t filler_after_stub(size_t stub_size) {
+    return static_cast<size_t>(ARCHIVE_START) - stub_size;
 }
 
 bool encode_new_record(char kind, const char *name, int32_t size, unsigned char *bytes) {
@@ -27,44 +24,9 @@ bool encode_new_record(char kind, const char *name, int32_t size, unsigned char 
     return true;
 }
 
-bool write_member_record(FILE *out, char kind, const char *name, int32_t size) {
-    unsigned char bytes[RECORD_SIZE];
-    return encode_new_record(kind, name, size, bytes) &&
-           std::fwrite(bytes, 1, sizeof bytes, out) == sizeof bytes;
-}
-
 bool encode_length_trailer(int64_t position, unsigned char *bytes) {
     if (position < 0 || position + TRAILER_SIZE > INT64_C(0x7FFFFFFF))
         return false;
     encode_le32(static_cast<uint32_t>(position + TRAILER_SIZE), bytes);
     return true;
-}
-
-bool write_length_trailer(FILE *out) {
-    unsigned char trailer[TRAILER_SIZE];
-    return encode_length_trailer(std::ftell(out), trailer) &&
-           std::fwrite(trailer, 1, sizeof trailer, out) == sizeof trailer;
-}
-
-static bool write_members(FILE *out, const std::vector<archive_member> &members) {
-    for (const archive_member &member : members) {
-        bool is_file = member.kind == KIND_FILE;
-        int32_t size = is_file ? static_cast<int32_t>(member.data.size()) : 0;
-        if (!write_member_record(out, member.kind, member.name.c_str(), size))
-            return false;
-        if (is_file && !member.data.empty() &&
-            std::fwrite(member.data.data(), 1, member.data.size(), out) != member.data.size())
-            return false;
-    }
-    return true;
-}
-
-bool write_sfx_file(const char *path, const std::string &stub,
-                    const std::vector<archive_member> &members) {
-    FILE *out = std::fopen(path, "wb");
-    if (out == nullptr)
-        return false;
-    bool written = write_stub_and_filler(out, stub.data(), stub.size()) &&
-                   write_members(out, members) && write_length_trailer(out);
-    return std::fclose(out) == 0 && written;
 }

@@ -2,7 +2,7 @@
 
 #include "console.h"
 #include "member_record.h"
-#include "platform.h"
+#include "platform_stub.h"
 
 void run_closing_notice() {
     report_separator();

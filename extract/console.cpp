@@ -1,12 +1,12 @@
 #include "console.h"
 
-#include "platform.h"
+#include "platform_stub.h"
 
 #include <cstdarg>
 #include <cstdio>
 
 // Writes a text and puts it on the console at once, after any held text.
-static void say(const char *format, ...) {
+PLATFORM_RUNTIME_PRINTF(1, 2) static void say(const char *format, ...) {
     va_list arguments;
     va_start(arguments, format);
     platform_print(format, arguments);
@@ -17,7 +17,7 @@ static void say(const char *format, ...) {
 // Writes a text of a member's line and holds it in the stream's buffer until
 // the program next waits for the archive (show_held_text) or says something
 // else: a line of small members then costs no console write of its own.
-static void say_held(const char *format, ...) {
+PLATFORM_RUNTIME_PRINTF(1, 2) static void say_held(const char *format, ...) {
     va_list arguments;
     va_start(arguments, format);
     platform_print(format, arguments);

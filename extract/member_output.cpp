@@ -1,7 +1,7 @@
 #include "member_output.h"
 
 #include "console.h"
-#include "platform.h"
+#include "platform_stub.h"
 
 #include <cstdio>
 

@@ -1,10 +1,11 @@
 #include "run.h"
 
 #include "archive_reader.h"
+#include "ascii_case.h"
 #include "closing_notice.h"
 #include "console.h"
 #include "member_output.h"
-#include "platform.h"
+#include "platform_stub.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -16,30 +17,28 @@ static char *make_program_path(const char *start_name) {
     char *path = static_cast<char *>(std::malloc(length + sizeof ".EXE"));
     if (path == nullptr)
         return nullptr;
-    for (size_t i = 0; i <= length; ++i) {
-        char c = start_name[i];
-        path[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
+    for (size_t i = 0; i <= length; ++i)
+        path[i] = ascii_upper(start_name[i]);
     if (std::strstr(path, ".EXE") == nullptr)
         std::strcat(path, ".EXE");
     return path;
 }
 
+// Reads through the copy buffer and never seeks: the walk only keeps the
+// offsets, so that each record's size is judged against the bytes after it.
 void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags *flags) {
     if (!seek_archive_start(archive))
         return;
     archive_input input = start_archive_input(archive, copy_buffer);
-    int64_t record_offset = ARCHIVE_START;
+    record_walk walk = start_record_walk(file_size);
     member_record record;
     for (;;) {
         record_read_result read = take_member_record(&input, &record);
         if (read == RECORD_END)
             return;
         flags->record_seen = true;
-        int64_t bytes_after_record = file_size - TRAILER_SIZE - (record_offset + RECORD_SIZE);
         if (read == RECORD_READ_FAILED ||
-            judge_member_record(&record, bytes_after_record, platform_name_rules()) !=
-                RECORD_GOOD) {
+            judge_walked_record(&walk, &record, platform_name_rules()) != RECORD_GOOD) {
             report_bad_record();
             flags->error = true;
             return;
@@ -48,7 +47,7 @@ void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags
             flags->error = true;
             return;
         }
-        record_offset += RECORD_SIZE + member_data_size(&record);
+        step_past_record(&walk, &record);
     }
 }
 

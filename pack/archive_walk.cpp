@@ -2,7 +2,7 @@
 
 #include "archive_reader.h"
 #include "pack_messages.h"
-#include "platform.h"
+#include "platform_pack.h"
 
 #include <cerrno>
 #include <cstring>
@@ -36,7 +36,7 @@ void report_wrong_length(FILE *archive, const char *path, int64_t file_size) {
 
 FILE *open_checked_archive(const char *path, platform_entry *entry) {
     if (!platform_entry_status(path, true, entry)) {
-        report_error("can't read '%s': %s", path, std::strerror(entry->error_number));
+        report_system_error(entry->error_number, "can't read '%s'", path);
         return nullptr;
     }
     if (entry->kind == PLATFORM_ENTRY_DIRECTORY) {
@@ -45,9 +45,7 @@ FILE *open_checked_archive(const char *path, platform_entry *entry) {
     }
     FILE *archive = platform_open(path, "rb");
     if (archive == nullptr) {
-        report_error("can't read '%s': %s", path, std::strerror(errno));
-        if (archive != nullptr)
-            std::fclose(archive);
+        report_system_error(errno, "can't read '%s'", path);
         return nullptr;
     }
     if (!check_length_trailer(archive, entry->size)) {
@@ -76,31 +74,32 @@ bool walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules
         report_error("can't reach the members of '%s'", path);
         return false;
     }
-    int64_t record_offset = ARCHIVE_START;
+    record_walk walk = start_record_walk(file_size);
     member_record record;
     for (;;) {
+        long long offset = static_cast<long long>(walk.record_offset);
         record_read_result read = read_member_record(archive, &record);
         if (read == RECORD_END)
             return true;
         if (read == RECORD_READ_FAILED) {
-            report_error("'%s': read error at offset %lld", path,
-                         static_cast<long long>(record_offset));
+            report_error("'%s': read error at offset %lld", path, offset);
             return false;
         }
-        int64_t bytes_after_record = file_size - TRAILER_SIZE - (record_offset + RECORD_SIZE);
-        record_verdict verdict = judge_member_record(&record, bytes_after_record, rules);
+        record_verdict verdict = judge_walked_record(&walk, &record, rules);
         if (verdict != RECORD_GOOD) {
             report_error("'%s': bad record at offset %lld (%s); the extractor stops there", path,
-                         static_cast<long long>(record_offset), describe_record_verdict(verdict));
+                         offset, describe_record_verdict(verdict));
             return false;
         }
         ++*members;
-        if (!visit(&record, record_offset, archive, context))
+        if (!visit(&record, archive, context))
             return false;
-        record_offset += RECORD_SIZE + member_data_size(&record);
-        if (std::fseek(archive, static_cast<long>(record_offset), SEEK_SET) != 0) {
+        // The visitor may have read any part of the data: the next record is
+        // found by its offset, not by where the stream stands.
+        step_past_record(&walk, &record);
+        if (std::fseek(archive, static_cast<long>(walk.record_offset), SEEK_SET) != 0) {
             report_error("'%s': can't step to offset %lld", path,
-                         static_cast<long long>(record_offset));
+                         static_cast<long long>(walk.record_offset));
             return false;
         }
     }

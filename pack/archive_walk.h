@@ -3,7 +3,7 @@
 #pragma once
 
 #include "member_record.h"
-#include "platform.h"
+#include "platform_pack.h"
 #include "stub_names.h"
 
 #include <cstdint>
@@ -21,15 +21,14 @@ FILE *open_checked_archive(const char *path, platform_entry *entry);
 // Windows program.
 bool names_of_archive(FILE *archive, const char *path, int codepage, name_storing *names);
 
-// Called for each record that passed the stub's judging, with the offset of
-// the record; `archive` stands at the member's data. Returns false to stop
-// the walk after it has reported why.
-typedef bool (*record_visitor)(const member_record *record, int64_t record_offset, FILE *archive,
-                               void *context);
+// Called for each record that passed the stub's judging; `archive` stands at
+// the member's data. Returns false to stop the walk after it has reported why.
+typedef bool (*record_visitor)(const member_record *record, FILE *archive, void *context);
 
 // Reads and judges every record from ARCHIVE_START on with the stub's own
-// judging under `rules` and hands each good one to `visit`, then steps to the next record
-// whatever `visit` read. Stops at the first record the stub would refuse.
+// judging under `rules` and hands each good one to `visit`, then steps to the
+// next record whatever `visit` read. Stops at the first record the stub would
+// refuse.
 // True when the walk reached the end; `members` counts the records visited.
 bool walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules rules,
                   record_visitor visit, void *context, int *members);

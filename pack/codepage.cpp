@@ -1,6 +1,7 @@
 #include "codepage.h"
 
-#include "platform.h"
+#include "ascii_case.h"
+#include "platform_pack.h"
 
 #include <cstdio>
 #include <cstring>
@@ -69,7 +70,7 @@ unsigned long code_point(const std::string &sequence) {
 
 bool parse_codepage(const std::string &text, int *codepage) {
     size_t start = 0;
-    if (text.size() > 2 && (text[0] == 'c' || text[0] == 'C') && (text[1] == 'p' || text[1] == 'P'))
+    if (text.size() > 2 && same_ignoring_ascii_case(text.c_str(), "CP", 2))
         start = 2;
     if (start == text.size() || text.size() - start > 5)
         return false;

@@ -48,10 +48,6 @@ std::string source_path(const std::string &base, const std::string &relative) {
     return base.back() == '/' ? base + relative : base + "/" + relative;
 }
 
-bool same_entry(const platform_entry &a, const platform_entry &b) {
-    return (a.volume != 0 || a.index != 0) && a.volume == b.volume && a.index == b.index;
-}
-
 // A part holding the separator would reach the extractor as two parts.
 // (make_stored_name refuses what else the extractor would refuse, here, where
 // the user can still fix it.)
@@ -69,19 +65,19 @@ bool check_name(const name_parts &parts, const std::string &name, char separator
 
 // `relative`: the file in the input folder whose bytes a file member carries;
 // `source`: the path messages name it by.
-bool add_member(gatherer *g, const name_parts &parts, char kind, const std::string &relative,
-                const std::string &source, int64_t size) {
-    std::string name = join_parts(parts, parts.size(), g->settings->separator);
+bool add_member(gatherer *gathering, const name_parts &parts, char kind,
+                const std::string &relative, const std::string &source, int64_t size) {
+    std::string name = join_parts(parts, parts.size(), gathering->settings->separator);
     std::string stored;
-    if (!check_name(parts, name, g->settings->separator) ||
-        !make_stored_name(g->settings->names, parts, name, source, &stored))
+    if (!check_name(parts, name, gathering->settings->separator) ||
+        !make_stored_name(gathering->settings->names, parts, name, source, &stored))
         return false;
     bool is_file = kind == KIND_FILE;
-    const char *kept_name = keep_text(g->list, name);
-    const char *kept_stored = stored == name ? kept_name : keep_text(g->list, stored);
-    g->list->members.push_back(pack_member{kept_name, kept_stored,
-                                           is_file ? keep_text(g->list, relative) : nullptr,
-                                           &g->list->inputs, is_file ? size : 0, kind});
+    const char *kept_name = keep_text(gathering->list, name);
+    const char *kept_stored = stored == name ? kept_name : keep_text(gathering->list, stored);
+    gathering->list->members.push_back(pack_member{
+        kept_name, kept_stored, is_file ? keep_text(gathering->list, relative) : nullptr,
+        &gathering->list->inputs, is_file ? size : 0, kind});
     return true;
 }
 
@@ -132,87 +128,89 @@ bool check_file_size(const std::string &source, int64_t size) {
     return false;
 }
 
-bool add_entry(gatherer *g, name_parts *parts);
+bool add_entry(gatherer *gathering, name_parts *parts);
 
 void collect_name(const char *name, void *names) {
     static_cast<std::vector<std::string> *>(names)->push_back(name);
 }
 
-bool add_directory(gatherer *g, name_parts *parts, const std::string &relative,
+bool add_directory(gatherer *gathering, name_parts *parts, const std::string &relative,
                    const std::string &source, const platform_entry &entry) {
-    for (const open_directory &outer : g->walked) {
-        if (same_entry(outer.entry, entry)) {
+    for (const open_directory &outer : gathering->walked) {
+        if (platform_same_entry(outer.entry, entry)) {
             report_error("'%s' leads back into '%s', which holds it (a loop through links)",
                          source.c_str(), outer.source.c_str());
             return false;
         }
     }
-    if (!parts->empty() && !add_member(g, *parts, KIND_DIRECTORY, relative, source, 0))
+    if (!parts->empty() && !add_member(gathering, *parts, KIND_DIRECTORY, relative, source, 0))
         return false;
     std::vector<std::string> names;
-    if (!platform_list_directory_in(&g->list->inputs, relative.c_str(), collect_name, &names)) {
-        report_error("can't read the directory '%s': %s", source.c_str(), std::strerror(errno));
+    if (!platform_list_directory_in(&gathering->list->inputs, relative.c_str(), collect_name,
+                                    &names)) {
+        report_system_error(errno, "can't read the directory '%s'", source.c_str());
         return false;
     }
     // Sorted so that the first error met is the same on every run.
     std::sort(names.begin(), names.end());
-    g->walked.push_back(open_directory{entry, source});
+    gathering->walked.push_back(open_directory{entry, source});
     bool ok = true;
     for (size_t i = 0; ok && i < names.size(); ++i) {
         parts->push_back(names[i]);
-        ok = add_entry(g, parts);
+        ok = add_entry(gathering, parts);
         parts->pop_back();
     }
-    g->walked.pop_back();
+    gathering->walked.pop_back();
     return ok;
 }
 
 // With -L, a link that leads nowhere is named as a link, and the walk goes on
 // so that one run names every such link. False when `relative` is no link.
-bool report_unfollowable_link(gatherer *g, const std::string &relative, const std::string &source,
-                              int error_number) {
+bool report_unfollowable_link(gatherer *gathering, const std::string &relative,
+                              const std::string &source, int error_number) {
     platform_entry link;
-    if (!platform_entry_status_in(&g->list->inputs, relative.c_str(), false, &link) ||
+    if (!platform_entry_status_in(&gathering->list->inputs, relative.c_str(), false, &link) ||
         link.kind != PLATFORM_ENTRY_LINK)
         return false;
     if (error_number == ENOENT || error_number == ENOTDIR)
         report_error("'%s' is a dangling symbolic link: what it points to does not exist",
                      source.c_str());
     else
-        report_error("'%s' is a symbolic link that can't be followed: %s", source.c_str(),
-                     std::strerror(error_number));
-    g->links_refused = true;
+        report_system_error(error_number, "'%s' is a symbolic link that can't be followed",
+                            source.c_str());
+    gathering->links_refused = true;
     return true;
 }
 
-bool add_entry(gatherer *g, name_parts *parts) {
+bool add_entry(gatherer *gathering, name_parts *parts) {
     std::string relative = join_parts(*parts, parts->size(), '/');
-    std::string source = source_path(g->settings->directory, relative);
+    std::string source = source_path(gathering->settings->directory, relative);
     platform_entry entry;
-    if (!platform_entry_status_in(&g->list->inputs, relative.c_str(), g->settings->follow_links,
-                                  &entry)) {
-        if (g->settings->follow_links &&
-            report_unfollowable_link(g, relative, source, entry.error_number))
+    if (!platform_entry_status_in(&gathering->list->inputs, relative.c_str(),
+                                  gathering->settings->follow_links, &entry)) {
+        if (gathering->settings->follow_links &&
+            report_unfollowable_link(gathering, relative, source, entry.error_number))
             return true;
-        report_error("can't read '%s': %s", source.c_str(), std::strerror(entry.error_number));
+        report_system_error(entry.error_number, "can't read '%s'", source.c_str());
         return false;
     }
     switch (entry.kind) {
     case PLATFORM_ENTRY_DIRECTORY:
-        return add_directory(g, parts, relative, source, entry);
+        return add_directory(gathering, parts, relative, source, entry);
     case PLATFORM_ENTRY_FILE:
-        if (g->settings->has_output && same_entry(entry, g->settings->output))
+        if (gathering->settings->has_output &&
+            platform_same_entry(entry, gathering->settings->output))
             return true; // the file being rebuilt is never packed into itself
         if (parts->empty()) {
             report_error("'%s' is not a directory, so '.' names nothing to pack", source.c_str());
             return false;
         }
         return check_file_size(source, entry.size) &&
-               add_member(g, *parts, KIND_FILE, relative, source, entry.size);
+               add_member(gathering, *parts, KIND_FILE, relative, source, entry.size);
     case PLATFORM_ENTRY_LINK:
         // Reported and passed over, so one run names every link to fix.
         report_error("'%s' is a symbolic link; -L stores what links point to", source.c_str());
-        g->links_refused = true;
+        gathering->links_refused = true;
         return true;
     case PLATFORM_ENTRY_OTHER:
     case PLATFORM_ENTRY_MISSING:
@@ -229,7 +227,7 @@ bool split_path_argument(const std::string &argument, name_parts *parts) {
         report_error("an empty PATH names nothing");
         return false;
     }
-    if (argument[0] == '/') {
+    if (platform_is_absolute_path(argument.c_str())) {
         report_error("'%s' is absolute; the extractor only takes names inside its folder "
                      "(use -C DIR to pack from elsewhere)",
                      argument.c_str());
@@ -252,7 +250,7 @@ bool split_path_argument(const std::string &argument, name_parts *parts) {
     return true;
 }
 
-bool add_path_argument(gatherer *g, const std::string &argument) {
+bool add_path_argument(gatherer *gathering, const std::string &argument) {
     name_parts parts;
     if (!split_path_argument(argument, &parts))
         return false;
@@ -260,29 +258,30 @@ bool add_path_argument(gatherer *g, const std::string &argument) {
     // extractor creates one level per record.
     for (size_t count = 1; count < parts.size(); ++count) {
         name_parts parent(parts.begin(), parts.begin() + static_cast<long>(count));
-        std::string source = source_path(g->settings->directory, join_parts(parent, count, '/'));
-        if (!add_member(g, parent, KIND_DIRECTORY, std::string(), source, 0))
+        std::string source =
+            source_path(gathering->settings->directory, join_parts(parent, count, '/'));
+        if (!add_member(gathering, parent, KIND_DIRECTORY, std::string(), source, 0))
             return false;
     }
-    return add_entry(g, &parts);
+    return add_entry(gathering, &parts);
 }
 
-bool add_notice(gatherer *g) {
-    const std::string &source = g->settings->notice;
+bool add_notice(gatherer *gathering) {
+    const std::string &source = gathering->settings->notice;
     platform_entry entry;
     if (!status_of_regular_file(source, "notice", &entry))
         return false;
     if (!check_file_size(source, entry.size))
         return false;
-    for (const pack_member &member : g->list->members) {
+    for (const pack_member &member : gathering->list->members) {
         if (std::strcmp(member.name, NOTICE_FILE_NAME) == 0) {
             report_error("both --notice and a PATH give '%s'", NOTICE_FILE_NAME);
             return false;
         }
     }
-    g->list->members.push_back(pack_member{NOTICE_FILE_NAME, NOTICE_FILE_NAME,
-                                           keep_text(g->list, source), &g->list->current,
-                                           entry.size, KIND_FILE});
+    gathering->list->members.push_back(
+        pack_member{NOTICE_FILE_NAME, NOTICE_FILE_NAME, keep_text(gathering->list, source),
+                    &gathering->list->current, entry.size, KIND_FILE});
     return true;
 }
 
@@ -290,8 +289,7 @@ bool add_notice(gatherer *g) {
 
 bool status_of_regular_file(const std::string &path, const char *role, platform_entry *entry) {
     if (!platform_entry_status(path.c_str(), true, entry)) {
-        report_error("can't read the %s '%s': %s", role, path.c_str(),
-                     std::strerror(entry->error_number));
+        report_system_error(entry->error_number, "can't read the %s '%s'", role, path.c_str());
         return false;
     }
     if (entry->kind != PLATFORM_ENTRY_FILE) {
@@ -309,17 +307,16 @@ bool gather_members(const gather_settings &settings, const std::vector<std::stri
     platform_open_folder("", &list->current);
     list->inputs_path = settings.directory;
     if (!platform_open_folder(list->inputs_path.c_str(), &list->inputs)) {
-        report_error("can't read the folder '%s': %s", settings.directory.c_str(),
-                     std::strerror(errno));
+        report_system_error(errno, "can't read the folder '%s'", settings.directory.c_str());
         return false;
     }
-    gatherer g{&settings, list, {}, false};
+    gatherer gathering{&settings, list, {}, false};
     for (const std::string &path : paths)
-        if (!add_path_argument(&g, path))
+        if (!add_path_argument(&gathering, path))
             return false;
-    if (g.links_refused)
+    if (gathering.links_refused)
         return false;
-    if (!settings.notice.empty() && !add_notice(&g))
+    if (!settings.notice.empty() && !add_notice(&gathering))
         return false;
     return sort_members(list, settings.separator);
 }

@@ -1,7 +1,7 @@
 // Turning the PATHs on the command line into the ordered list of members.
 #pragma once
 
-#include "platform.h"
+#include "platform_pack.h"
 #include "stub_names.h"
 
 #include <cstdint>

@@ -20,16 +20,16 @@ struct listing {
     member_counts counts;
 };
 
-bool print_member(const member_record *record, int64_t, FILE *, void *context) {
-    listing *l = static_cast<listing *>(context);
+bool print_member(const member_record *record, FILE *, void *context) {
+    listing *listed = static_cast<listing *>(context);
     int32_t data_size = member_data_size(record);
     std::printf("%c %10ld %s\n", record->kind, static_cast<long>(data_size),
-                shown_name(l->names, record->name).c_str());
+                shown_name(listed->names, record->name).c_str());
     if (record->kind == KIND_DIRECTORY)
-        ++l->counts.directories;
+        ++listed->counts.directories;
     else
-        ++l->counts.files;
-    l->counts.data_bytes += data_size;
+        ++listed->counts.files;
+    listed->counts.data_bytes += data_size;
     return true;
 }
 
@@ -40,13 +40,14 @@ int run_list(const char *path, int codepage) {
     FILE *archive = open_checked_archive(path, &entry);
     if (archive == nullptr)
         return 1;
-    listing l = {};
-    if (!names_of_archive(archive, path, codepage, &l.names)) {
+    listing listed = {};
+    if (!names_of_archive(archive, path, codepage, &listed.names)) {
         std::fclose(archive);
         return 2; // a code page asked for where names are not in one
     }
     int members = 0;
-    bool whole = walk_archive(archive, path, entry.size, l.names.rules, print_member, &l, &members);
+    bool whole = walk_archive(archive, path, entry.size, listed.names.rules, print_member, &listed,
+                              &members);
     std::fclose(archive);
     if (!whole)
         return 1;
@@ -54,7 +55,7 @@ int run_list(const char *path, int codepage) {
         report_error("'%s' holds no members; the extractor would find no files to extract", path);
         return 1;
     }
-    const member_counts &counts = l.counts;
+    const member_counts &counts = listed.counts;
     std::printf("%d %s: %d %s, %d %s, %lld data bytes\n", members,
                 members == 1 ? "member" : "members", counts.directories,
                 counts.directories == 1 ? "directory" : "directories", counts.files,

@@ -3,7 +3,7 @@
 #include "list.h"
 #include "pack.h"
 #include "pack_messages.h"
-#include "platform.h"
+#include "platform_pack.h"
 #include "stub_location.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "output_buffer.h"
 
-#include "platform.h"
+#include "platform_pack.h"
 
 #include <cstring>
 

@@ -2,10 +2,11 @@
 
 #include "archive_reader.h"
 #include "archive_writer.h"
+#include "ascii_case.h"
 #include "gather.h"
 #include "output_buffer.h"
 #include "pack_messages.h"
-#include "platform.h"
+#include "platform_pack.h"
 #include "program_image.h"
 #include "stub_location.h"
 #include "stub_names.h"
@@ -34,13 +35,13 @@ bool read_stub(const std::string &path, std::string *image) {
     platform_entry entry;
     if (!status_of_regular_file(path, "stub", &entry))
         return false;
-    if (entry.size > ARCHIVE_START) {
+    if (!stub_fits(entry.size)) {
         report_stub_too_large(path, static_cast<long long>(entry.size));
         return false;
     }
     FILE *stub = platform_open(path.c_str(), "rb");
     if (stub == nullptr) {
-        report_error("can't read the stub '%s': %s", path.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't read the stub '%s'", path.c_str());
         return false;
     }
     // One byte more than fits, to notice a stub that grew since its size was read.
@@ -53,7 +54,7 @@ bool read_stub(const std::string &path, std::string *image) {
         report_error("can't read the stub '%s'", path.c_str());
         return false;
     }
-    if (got > static_cast<size_t>(ARCHIVE_START)) {
+    if (!stub_fits(static_cast<int64_t>(got))) {
         report_stub_too_large(path, static_cast<long long>(got));
         return false;
     }
@@ -99,18 +100,7 @@ bool check_total_size(const std::vector<pack_member> &members, int64_t *data_tot
 }
 
 bool ends_with_exe(const std::string &name) {
-    if (name.size() < 4)
-        return false;
-    const char *tail = name.c_str() + name.size() - 4;
-    const char *exe = ".exe";
-    for (int i = 0; i < 4; ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != exe[i])
-            return false;
-    }
-    return true;
+    return name.size() >= 4 && same_ignoring_ascii_case(name.c_str() + name.size() - 4, ".exe", 4);
 }
 
 void advance_progress(int32_t bytes, void *context) {
@@ -128,8 +118,7 @@ bool copy_file_member(output_buffer *out, const std::string &output, const pack_
                       progress_state *progress) {
     int input = platform_open_input_in(member.folder, member.source);
     if (input < 0) {
-        report_error("can't read '%s': %s", member_source_path(member).c_str(),
-                     std::strerror(errno));
+        report_system_error(errno, "can't read '%s'", member_source_path(member).c_str());
         return false;
     }
     data_copy_result result = output_copy_from(out, input, static_cast<int32_t>(member.size),
@@ -140,7 +129,7 @@ bool copy_file_member(output_buffer *out, const std::string &output, const pack_
         report_error("can't read '%s' whole: it failed or has shrunk below %lld bytes",
                      member_source_path(member).c_str(), static_cast<long long>(member.size));
     else if (result == DATA_NOT_WRITTEN)
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(copy_error));
+        report_system_error(copy_error, "can't write '%s'", output.c_str());
     return result == DATA_COPIED;
 }
 
@@ -151,10 +140,10 @@ bool put_record(output_buffer *out, const pack_member &member) {
            output_put(out, bytes, sizeof bytes);
 }
 
+// read_stub made sure the stub fits.
 bool put_stub_and_filler(output_buffer *out, const std::string &stub_image) {
-    return stub_image.size() <= static_cast<size_t>(ARCHIVE_START) &&
-           output_put(out, stub_image.data(), stub_image.size()) &&
-           output_repeat(out, FILLER_BYTE, static_cast<size_t>(ARCHIVE_START) - stub_image.size());
+    return output_put(out, stub_image.data(), stub_image.size()) &&
+           output_repeat(out, FILLER_BYTE, filler_after_stub(stub_image.size()));
 }
 
 bool put_length_trailer(output_buffer *out) {
@@ -167,19 +156,19 @@ bool put_length_trailer(output_buffer *out) {
 bool put_everything(output_buffer *out, const std::string &output, const std::string &stub_image,
                     const std::vector<pack_member> &members, progress_state *progress) {
     if (!put_stub_and_filler(out, stub_image)) {
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't write '%s'", output.c_str());
         return false;
     }
     for (const pack_member &member : members) {
         if (!put_record(out, member)) {
-            report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
+            report_system_error(errno, "can't write '%s'", output.c_str());
             return false;
         }
         if (member.kind == KIND_FILE && !copy_file_member(out, output, member, progress))
             return false;
     }
     if (!put_length_trailer(out) || !output_flush(out)) {
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't write '%s'", output.c_str());
         return false;
     }
     return true;
@@ -192,7 +181,7 @@ bool write_output(const std::string &output, const std::string &stub_image,
     char temp_path[4096];
     FILE *file = platform_create_temp_file(output.c_str(), temp_path, sizeof temp_path);
     if (file == nullptr) {
-        report_error("can't create a file beside '%s': %s", output.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't create a file beside '%s'", output.c_str());
         return false;
     }
     // An interrupted run must not leave a partial file of any size behind.
@@ -201,15 +190,15 @@ bool write_output(const std::string &output, const std::string &stub_image,
     output_start(&out, file);
     bool ok = put_everything(&out, output, stub_image, members, progress);
     if (std::fclose(file) != 0 && ok) {
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't write '%s'", output.c_str());
         ok = false;
     }
     if (ok && !platform_make_executable(temp_path)) {
-        report_error("can't make '%s' executable: %s", output.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't make '%s' executable", output.c_str());
         ok = false;
     }
     if (ok && !platform_replace_file(temp_path, output.c_str())) {
-        report_error("can't write '%s': %s", output.c_str(), std::strerror(errno));
+        report_system_error(errno, "can't write '%s'", output.c_str());
         ok = false;
     }
     if (!ok)

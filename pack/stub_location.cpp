@@ -1,7 +1,7 @@
 #include "stub_location.h"
 
 #include "pack_messages.h"
-#include "platform.h"
+#include "platform_pack.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Member names as the stub a file is packed for will take them.
 #pragma once
 
-#include "platform.h"
+#include "platform_pack.h"
 
 #include <cstddef>
 #include <string>

@@ -3,7 +3,7 @@
 // File-system calls only the packer needs, apart from the stub's own so the
 // stub never links them.
 
-#include "platform.h"
+#include "platform_pack.h"
 
 #include <cerrno>
 #include <csignal>
@@ -18,6 +18,10 @@
 #include <unistd.h>
 
 void platform_utf8_arguments(int *, char ***) {}
+
+bool platform_is_absolute_path(const char *path) {
+    return path[0] == '/';
+}
 
 FILE *platform_open(const char *path, const char *mode) {
     return std::fopen(path, mode);

@@ -3,7 +3,7 @@
 // File-system calls only the packer needs, apart from the stub's own so the
 // stub never links them (nor the formatting code they pull in).
 
-#include "platform.h"
+#include "platform_pack.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -42,6 +42,13 @@ static bool to_utf8(const wchar_t *text, std::string *out) {
                         nullptr);
     out->resize(static_cast<size_t>(length - 1));
     return true;
+}
+
+// A drive, with or without its root, is outside the current folder as
+// surely as a path from the root of the current drive or a network path.
+bool platform_is_absolute_path(const char *path) {
+    bool letter = (path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z');
+    return path[0] == '/' || path[0] == '\\' || (letter && path[1] == ':');
 }
 
 // Copies `text` into `out` (`room` bytes) when it fits with its NUL.

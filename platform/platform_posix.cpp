@@ -1,6 +1,8 @@
 #if !defined(_WIN32)
 
-#include "platform.h"
+#include "platform_stub.h"
+
+#include "ascii_case.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -100,23 +102,9 @@ bool platform_is_running_program(FILE *opened) {
     return is_same_file(&status, &own);
 }
 
-static bool same_ignoring_ascii_case(const char *a, const char *b, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 static void upper_case(char *text, size_t length) {
     for (size_t i = 0; i < length; ++i)
-        if (text[i] >= 'a' && text[i] <= 'z')
-            text[i] = static_cast<char>(text[i] - 'a' + 'A');
+        text[i] = ascii_upper(text[i]);
 }
 
 // The next component of `path` from `from` on, skipping separators and the

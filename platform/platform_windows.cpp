@@ -1,6 +1,6 @@
 #if defined(_WIN32)
 
-#include "platform.h"
+#include "platform_stub.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -153,19 +153,19 @@ static bool is_existing_file(const char *path) {
 }
 
 // A drive letter with its root ("C:\\"), or a network path ("\\\\server").
-static bool is_absolute_path(const char *path) {
+static bool is_fully_qualified_path(const char *path) {
     bool letter = (path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z');
     if (letter && path[1] == ':' && (path[2] == '\\' || path[2] == '/'))
         return true;
     return (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
 }
 
-// IMPORTANT SECURITY NOTE: the current folder holds what the archive just
-// extracted, so a cmd.exe there must never run. A relative COMSPEC, or none,
+// The current folder holds what the archive just extracted, so a cmd.exe
+// there must never run. A relative COMSPEC, or none,
 // would have the runtime look there first.
 static bool find_interpreter(char *path, size_t room) {
     const char *named = std::getenv("COMSPEC");
-    if (named != nullptr && is_absolute_path(named) && std::strlen(named) < room &&
+    if (named != nullptr && is_fully_qualified_path(named) && std::strlen(named) < room &&
         is_existing_file(named)) {
         std::strcpy(path, named);
         return true;

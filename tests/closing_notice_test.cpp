@@ -8,7 +8,6 @@
 
 namespace {
 
-const std::string FILE_LINE = "File : ./SETUP.EXE\n";
 // Bytes a console would take as control characters must arrive unchanged.
 const std::string NOTICE = "Thank you for installing.\r\nSee \"readme\" \xE9\x01\tend\n";
 

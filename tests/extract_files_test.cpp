@@ -57,12 +57,12 @@ void check_round_trip(const std::string &stub, const std::vector<std::string> &s
     write_file(place.outer / "stub.bin", stub);
     std::vector<std::string> pack_arguments = stub_options;
     pack_arguments.insert(pack_arguments.end(), {"-o", "setup.exe", "-C", "src", "."});
-    program_run pack = run_pack(pack_arguments, place.outer.path);
+    program_run pack = run_sfxpack(pack_arguments, place.outer.path);
     ASSERT_EQ(pack.exit_status, 0) << pack.errors;
-    program_run list = run_pack({"-l", "setup.exe"}, place.outer.path);
+    program_run list = run_sfxpack({"-l", "setup.exe"}, place.outer.path);
     EXPECT_NE(list.output.find(" " + stored_inner + "\n"), std::string::npos) << list.output;
 
-    program_run extract = run_pack({"-x", "setup.exe", "-C", "out", "-v"}, place.outer.path);
+    program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out", "-v"}, place.outer.path);
 
     EXPECT_EQ(extract.exit_status, 0) << extract.errors;
     EXPECT_EQ(extract.errors, "");
@@ -118,13 +118,13 @@ TEST(ExtractFiles, NamesComeBackFromTheCodePage) {
                                                    "-C", "src",      "."};
         pack_arguments.insert(pack_arguments.end(), c.codepage_options.begin(),
                               c.codepage_options.end());
-        program_run pack = run_pack(pack_arguments, place.outer.path);
+        program_run pack = run_sfxpack(pack_arguments, place.outer.path);
         ASSERT_EQ(pack.exit_status, 0) << pack.errors;
         std::vector<std::string> extract_arguments = {"-x", "setup.exe", "-C", "out"};
         extract_arguments.insert(extract_arguments.end(), c.codepage_options.begin(),
                                  c.codepage_options.end());
 
-        program_run extract = run_pack(extract_arguments, place.outer.path);
+        program_run extract = run_sfxpack(extract_arguments, place.outer.path);
 
         EXPECT_EQ(extract.exit_status, 0) << extract.errors;
         EXPECT_EQ(list_tree(place.out), (std::vector<std::string>{c.name}));
@@ -139,7 +139,7 @@ TEST(ExtractFiles, NamesComeBackFromTheCodePage) {
                             "ok",
                         0, "setup.exe", &stub);
 
-        program_run extract = run_pack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+        program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
 
         EXPECT_EQ(extract.exit_status, 1);
         EXPECT_NE(extract.errors.find("bad\\x81.txt"), std::string::npos) << extract.errors;
@@ -158,7 +158,7 @@ TEST(ExtractFiles, CurrentFolderAndReplacedFiles) {
     ASSERT_EQ(link((folder / "old.txt").c_str(), (folder / "other-link.txt").c_str()), 0);
     write_raw_setup(folder.path, record_bytes('f', "old.txt", 3) + "new");
 
-    program_run extract = run_pack({"-x", "setup.exe"}, folder.path);
+    program_run extract = run_sfxpack({"-x", "setup.exe"}, folder.path);
 
     EXPECT_EQ(extract.exit_status, 0) << extract.errors;
     EXPECT_EQ(extract.output, "");
@@ -228,7 +228,7 @@ TEST(ExtractFiles, HostileFilesAreRefusedWithNothingWrittenOutside) {
         extract_place place;
         write_raw_setup(place.outer.path, c.members, c.trailer_error);
 
-        program_run extract = run_pack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+        program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
 
         EXPECT_EQ(extract.exit_status, 1);
         EXPECT_EQ(extract.errors.rfind("sfxpack: ", 0), 0u) << extract.errors;
@@ -253,7 +253,7 @@ TEST(ExtractFiles, SymbolicLinksInTheFolderAreNeverFollowed) {
             record_bytes('d', "dirlink/sub", 0) + record_bytes('f', "filelink", 1) + "F" +
             record_bytes('d', "dirlink", 0) + record_bytes('f', "after.txt", 1) + "A");
 
-    program_run extract = run_pack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+    program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
 
     EXPECT_EQ(extract.exit_status, 1);
     const std::string dirlink = "sfxpack: 'out/dirlink' is a symbolic link; -x never follows or "
@@ -281,7 +281,7 @@ TEST(ExtractFiles, MembersThatCantBeCreatedAreReportedAndTheRestComeOut) {
                         "i" + record_bytes('f', "taken", 1) + "t" + record_bytes('d', "plain", 0) +
                         record_bytes('f', "a/b/deep.txt", 4) + "deep");
 
-    program_run extract = run_pack({"-x", "setup.exe", "-C", "out", "-v"}, place.outer.path);
+    program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out", "-v"}, place.outer.path);
 
     EXPECT_EQ(extract.exit_status, 1);
     EXPECT_EQ(extract.output, "plain\nplain/inner.txt\ntaken\nplain/\na/b/deep.txt\n");
@@ -329,7 +329,7 @@ TEST(ExtractFiles, AMemberNeverReplacesTheFileBeingExtracted) {
                                      record_bytes('f', "next.txt", 1) + "n");
     const std::string before = read_file(folder / "setup.exe");
 
-    program_run extract = run_pack({"-x", "setup.exe"}, folder.path);
+    program_run extract = run_sfxpack({"-x", "setup.exe"}, folder.path);
 
     EXPECT_EQ(extract.exit_status, 1);
     EXPECT_EQ(extract.errors, "sfxpack: can't create 'setup.exe': it is the file being "
@@ -362,7 +362,7 @@ TEST(ExtractFiles, ProblemsFoundBeforeAnyMember) {
         extract_place place;
         write_raw_setup(place.outer.path, record_bytes('f', "a.txt", 1) + "a");
 
-        program_run extract = run_pack(c.arguments, place.outer.path);
+        program_run extract = run_sfxpack(c.arguments, place.outer.path);
 
         EXPECT_EQ(extract.exit_status, 1);
         EXPECT_EQ(extract.errors, c.errors);
@@ -412,7 +412,7 @@ TEST(ExtractFiles, UnwritableFolderGivesTheSystemsReason) {
         if (!locked.refusing)
             GTEST_SKIP() << "no folder here can refuse new entries (root without chattr)";
         reason = locked.reason();
-        extract = run_pack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+        extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
     }
     EXPECT_EQ(extract.exit_status, 1);
     EXPECT_EQ(extract.errors, "sfxpack: can't create 'out/a.txt': " + reason + "\n");
@@ -435,7 +435,7 @@ TEST(ExtractFiles, AFolderThatCantBeCreatedIsNamedOnce) {
         if (!locked.refusing)
             GTEST_SKIP() << "no folder here can refuse new entries (root without chattr)";
         reason = locked.reason();
-        extract = run_pack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+        extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
     }
     EXPECT_EQ(extract.exit_status, 1);
     EXPECT_EQ(extract.errors, "sfxpack: can't create the folder 'out/d': " + reason +

@@ -13,13 +13,6 @@
 
 namespace {
 
-const std::string FILE_LINE = "File : ./SETUP.EXE\n";
-const std::string WRONG_LENGTH = "!!!Error, This file is not of the original's length.\n"
-                                 "!!!Error, It is recommended to obtain another copy.\n";
-const std::string NO_FILES = "!!!Error, no files for extraction.\n";
-const std::string BAD_RECORD = "!!!Error, bad file record.\n";
-const std::string NOT_OPENED = "!!!Error, file could not be opened.\n";
-
 TEST(ExtractRun, TypicalRunShowsEveryFigureInPlace) {
     temp_folder folder;
     std::string data = patterned_data(40000);

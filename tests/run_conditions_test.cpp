@@ -16,8 +16,6 @@
 
 namespace {
 
-const std::string NOT_OPENED = "!!!Error, file could not be opened.\n";
-
 // The one member of the archive at `path`: its name tells which archive was extracted.
 std::string member_of(const std::string &path) {
     std::string name = "from-" + path + ".txt";

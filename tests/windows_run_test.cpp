@@ -77,7 +77,7 @@ void write_raw_windows_setup(const std::string &folder, const std::string &membe
     write_raw_setup(folder, members, 0, "setup.exe", &windows_stub_image());
 }
 
-const std::string FILE_LINE = "File : SETUP.EXE\r\n";
+const std::string WINDOWS_FILE_LINE = "File : SETUP.EXE\r\n";
 const std::string WINDOWS_SEPARATOR = std::string(79, '-') + "\r\n";
 
 TEST(WindowsRun, TypicalRunWithNotice) {
@@ -90,7 +90,7 @@ TEST(WindowsRun, TypicalRunWithNotice) {
 
     program_run run = run_in_cmd(folder.path, "setup.exe");
 
-    EXPECT_EQ(run.output, FILE_LINE + "Directory  : data, done\r\n" +
+    EXPECT_EQ(run.output, WINDOWS_FILE_LINE + "Directory  : data, done\r\n" +
                               "Extracting : data\\big.bin "
                               "  0.0 %\b\b\b\b\b\b\b"
                               " 40.0 %\b\b\b\b\b\b\b"
@@ -114,8 +114,8 @@ TEST(WindowsRun, NoticeAlreadyThereIsShownAfterAnEmptyArchive) {
 
     program_run run = run_in_cmd(folder.path, "setup.exe");
 
-    EXPECT_EQ(run.output,
-              FILE_LINE + "!!!Error, no files for extraction.\r\n" + WINDOWS_SEPARATOR + notice);
+    EXPECT_EQ(run.output, WINDOWS_FILE_LINE + "!!!Error, no files for extraction.\r\n" +
+                              WINDOWS_SEPARATOR + notice);
     EXPECT_EQ(run.exit_status, 0);
 }
 
@@ -127,7 +127,8 @@ TEST(WindowsRun, WrongLengthIsRefused) {
 
     program_run run = run_in_cmd(folder.path, "setup.exe");
 
-    EXPECT_EQ(run.output, FILE_LINE + "!!!Error, This file is not of the original's length.\r\n" +
+    EXPECT_EQ(run.output, WINDOWS_FILE_LINE +
+                              "!!!Error, This file is not of the original's length.\r\n" +
                               "!!!Error, It is recommended to obtain another copy.\r\n");
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"_setup_.txt", "setup.exe"}));
@@ -143,7 +144,7 @@ TEST(WindowsRun, BadRecordEndsTheRunWithoutNotice) {
 
     program_run run = run_in_cmd(folder.path, "setup.exe");
 
-    EXPECT_EQ(run.output, FILE_LINE + crlf(directory_line("one")) +
+    EXPECT_EQ(run.output, WINDOWS_FILE_LINE + crlf(directory_line("one")) +
                               crlf(file_line("one\\two.txt", figure("0.0"))) +
                               "!!!Error, bad file record.\r\n");
     EXPECT_EQ(run.exit_status, 0);
@@ -304,6 +305,27 @@ TEST(WindowsPack, SameFileAsTheLinuxPackerAndExtractsTheTree) {
         EXPECT_TRUE(read_file(target / file.first) == file.second) << file.first;
 }
 
+// Windows path syntax decides what is absolute: a drive, with or without its
+// root, and a path from the root by either separator are refused as such.
+TEST(WindowsRun, PackerRefusesPathsOutsideTheFolder) {
+    temp_folder folder;
+    write_file(folder / "stub.exe", windows_stub_image());
+    for (const char *path : {"C:/x", "c:x", "\\x", "/x"}) {
+        SCOPED_TRACE(path);
+        program_run run = run_program(wine_program,
+                                      {wine_program, windows_program("sfxpack.exe"), "-s",
+                                       "stub.exe", "-o", "setup.exe", path},
+                                      folder.path);
+        EXPECT_EQ(run.exit_status, 1);
+        EXPECT_NE(run.errors.find(std::string("sfxpack: '") + path +
+                                  "' is absolute; the extractor only takes names inside its "
+                                  "folder (use -C DIR to pack from elsewhere)"),
+                  std::string::npos)
+            << run.errors;
+        EXPECT_EQ(list_tree(folder.path), std::vector<std::string>{"stub.exe"});
+    }
+}
+
 // Names packed by sfxpack for a Windows stub are stored in code page 1252 and
 // come out as they were on the packing machine. Wine reads 8-bit names in the
 // code page of its locale, 1252 under the C locales the tests run in.
@@ -332,7 +354,7 @@ TEST(WindowsRun, NamesPackedInTheCodePageComeOutAsTheyWere) {
     program_run run = run_in_cmd(folder / "run", "setup.exe");
 
     EXPECT_EQ(run.output,
-              FILE_LINE +
+              WINDOWS_FILE_LINE +
                   crlf(file_line(cafe_stored, figure("0.0")) + directory_line(naive_stored) +
                        file_line(naive_stored + "\\" + euro_stored, figure("0.0")) + SEPARATOR));
     EXPECT_EQ(list_tree(folder / "run"),
@@ -376,7 +398,7 @@ TEST(WindowsRun, NoticeNeverRunsAnInterpreterFromTheFolder) {
 
         program_run run = run_in_cmd(folder.path, c.setting + "setup.exe");
 
-        EXPECT_EQ(run.output, FILE_LINE +
+        EXPECT_EQ(run.output, WINDOWS_FILE_LINE +
                                   crlf(file_line("cmd.exe", figures_for(planted.size())) +
                                        file_line("_setup_.txt", figure("0.0"))) +
                                   WINDOWS_SEPARATOR + notice);
@@ -385,21 +407,12 @@ TEST(WindowsRun, NoticeNeverRunsAnInterpreterFromTheFolder) {
     }
 }
 
-// Names Windows opens as devices, or as another drive, are bad records: the
-// run stops before the member is printed or anything is written, so no data
-// goes to a serial port, a printer or the console.
+// Names Windows opens as devices, or as another drive, and names holding
+// control bytes are bad records: the run stops before the member is printed
+// or anything is written, so no data goes to a serial port, a printer or the
+// console.
 TEST(WindowsRun, DeviceAndDriveNamesAreBadRecords) {
-    struct name_case {
-        std::string name;
-        char kind;
-    };
-    const name_case cases[] = {
-        {"AUX", 'f'},    {"com1", 'f'},      {"con.txt", 'f'},      {"sub\\nul", 'f'},
-        {"Aux .c", 'f'}, {"LPT1.log.", 'f'}, {"COM\xb9", 'f'},      {"CONOUT$", 'f'},
-        {"nul:s", 'f'},  {"prn  ", 'f'},     {"lpt\xb2", 'f'},      {"nul", 'd'},
-        {"1:x", 'f'},    {" :x", 'd'},       {"x\x1b[2Jname", 'f'}, {"cr\rx", 'f'},
-    };
-    for (const name_case &c : cases) {
+    for (const hostile_name &c : HOSTILE_NAMES) {
         SCOPED_TRACE(testing::PrintToString(c.name) + " " + c.kind);
         temp_folder folder;
         write_raw_windows_setup(folder.path, record_bytes('d', "sub", 0) +
@@ -408,8 +421,8 @@ TEST(WindowsRun, DeviceAndDriveNamesAreBadRecords) {
 
         program_run run = run_in_cmd(folder.path, "setup.exe");
 
-        EXPECT_EQ(run.output,
-                  FILE_LINE + crlf(directory_line("sub")) + "!!!Error, bad file record.\r\n");
+        EXPECT_EQ(run.output, WINDOWS_FILE_LINE + crlf(directory_line("sub")) +
+                                  "!!!Error, bad file record.\r\n");
         EXPECT_EQ(run.exit_status, 0);
         EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"setup.exe", "sub/"}));
     }

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-inline program_run run_pack(const std::vector<std::string> &arguments, const std::string &folder) {
+inline program_run run_sfxpack(const std::vector<std::string> &arguments,
+                               const std::string &folder) {
     std::vector<std::string> all{"sfxpack"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return run_program(SFXPACK_PATH, all, folder);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -180,6 +181,39 @@ const std::string &stub_image() {
     return image;
 }
 
+// The members' records and data appended to `image`.
+static bool append_members(const std::vector<archive_member> &members, std::string *image) {
+    for (const archive_member &member : members) {
+        bool is_file = member.kind == KIND_FILE;
+        unsigned char record[RECORD_SIZE];
+        if (!encode_new_record(member.kind, member.name.c_str(),
+                               is_file ? static_cast<int32_t>(member.data.size()) : 0, record))
+            return false;
+        image->append(reinterpret_cast<char *>(record), sizeof record);
+        if (is_file)
+            *image += member.data;
+    }
+    return true;
+}
+
+bool write_sfx_file(const char *path, const std::string &stub,
+                    const std::vector<archive_member> &members) {
+    if (!stub_fits(static_cast<int64_t>(stub.size())))
+        return false;
+    std::string image = stub;
+    image.append(filler_after_stub(stub.size()), static_cast<char>(FILLER_BYTE));
+    unsigned char trailer[TRAILER_SIZE];
+    if (!append_members(members, &image) ||
+        !encode_length_trailer(static_cast<int64_t>(image.size()), trailer))
+        return false;
+    image.append(reinterpret_cast<char *>(trailer), sizeof trailer);
+    FILE *out = std::fopen(path, "wb");
+    if (out == nullptr)
+        return false;
+    bool written = std::fwrite(image.data(), 1, image.size(), out) == image.size();
+    return std::fclose(out) == 0 && written;
+}
+
 void write_setup(const std::string &folder, const std::vector<archive_member> &members,
                  const std::string &name) {
     std::string path = folder + "/" + name;
@@ -235,3 +269,33 @@ const std::string SEPARATOR = std::string(79, '-') + "\n";
 void make_folder(const std::string &path) {
     ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
 }
+
+const std::vector<hostile_name> HOSTILE_NAMES = {
+    {"fake\nFile : OTHER.EXE", 'f', false},
+    {"back\b\b\b\bspace", 'f', false},
+    {"x\x1b]0;title\x07", 'f', false},
+    {"clear\x1b[2J", 'f', false},
+    {"x\x1b[2Jname", 'f', false},
+    {"cr\rx", 'f', false},
+    {"sub/tab\tx", 'f', false},
+    {"del\x7f", 'f', false},
+    {"\x01", 'f', false},
+    {"1:x", 'f', false},
+    {" :x", 'd', false},
+    {".:x", 'f', false},
+    {"AUX", 'f', true},
+    {"aux.c", 'f', true},
+    {"Aux .c", 'f', true},
+    {"CON", 'f', true},
+    {"con.txt", 'f', true},
+    {"com1", 'f', true},
+    {"COM\xb9", 'f', true},
+    {"LPT1.log.", 'f', true},
+    {"lpt\xb2", 'f', true},
+    {"CONOUT$", 'f', true},
+    {"nul.txt", 'f', true},
+    {"nul:s", 'f', true},
+    {"prn  ", 'f', true},
+    {"sub\\nul", 'f', true},
+    {"nul", 'd', true},
+};

@@ -7,6 +7,27 @@
 #include <string>
 #include <vector>
 
+// One member held in memory, for small archives built in one call.
+struct archive_member {
+    char kind;
+    std::string name;
+    std::string data; // a file member's bytes; ignored for a directory
+};
+
+inline archive_member directory_member(const std::string &name) {
+    return archive_member{KIND_DIRECTORY, name, std::string()};
+}
+
+inline archive_member file_member(const std::string &name, const std::string &data) {
+    return archive_member{KIND_FILE, name, data};
+}
+
+// Writes the whole self-extracting file `path` from the stub's bytes and the
+// members, in order, encoded by the packer's own record and trailer code.
+// False when the stub does not fit, a name is too long or a write failed.
+bool write_sfx_file(const char *path, const std::string &stub,
+                    const std::vector<archive_member> &members);
+
 // A fresh folder under the system's temporary folder, removed with all it
 // holds when the value goes out of scope.
 struct temp_folder {
@@ -86,5 +107,27 @@ std::string file_line(const std::string &name, const std::string &figures);
 // The separator that closes a run without error.
 extern const std::string SEPARATOR;
 
+// The stub's first line for ./setup.exe, and its error lines.
+inline const std::string FILE_LINE = "File : ./SETUP.EXE\n";
+inline const std::string WRONG_LENGTH = "!!!Error, This file is not of the original's length.\n"
+                                        "!!!Error, It is recommended to obtain another copy.\n";
+inline const std::string NO_FILES = "!!!Error, no files for extraction.\n";
+inline const std::string BAD_RECORD = "!!!Error, bad file record.\n";
+inline const std::string NOT_OPENED = "!!!Error, file could not be opened.\n";
+inline const std::string NOT_CREATED = "!!!Error, file could not be created.\n";
+
 // Makes the folder `path` (one level), failing the test when it can't.
 void make_folder(const std::string &path);
+
+// Member names an archive may carry against the person who runs it, for the
+// POSIX and the Windows runs alike: control bytes that would fake, hide or
+// retitle console text, a second byte ':' (a drive on Windows, whatever the
+// first byte), and names Windows opens as devices in every folder. All are
+// bad records under Windows rules; under POSIX rules the device names are
+// plain names.
+struct hostile_name {
+    std::string name;
+    char kind;
+    bool device; // refused only under Windows rules
+};
+extern const std::vector<hostile_name> HOSTILE_NAMES;

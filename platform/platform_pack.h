@@ -1,87 +1,30 @@
-// The few calls whose behaviour differs between POSIX and Windows. Each
-// platform has one source file, wrapped whole in its own #if, so both are
-// always in the build and the other one compiles to nothing.
+// What the packer may call of the system, beside what the stub may call.
+// The stub never calls these, so they live in a library of their own that it
+// does not link. Paths and names are UTF-8 on Windows too, where they go
+// through the wide-character calls; on POSIX they are the bytes the system
+// gives.
 #pragma once
 
-#include <cstdarg>
+#include "platform_stub.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
-// The name the program was started by: the first argument, or, when the
-// command line is empty (no first argument, or an empty one), the system's own
-// path of the program file. Never null.
-const char *platform_program_name(int argc, char **argv);
+// Checks the arguments of a function that formats like the C++ library's
+// printf, which the packer uses: on Windows that is MinGW's own, which
+// follows the C standard rather than the runtime DLL.
+#if defined(_WIN32)
+#define PLATFORM_PRINTF(format_at, first_at)                                                       \
+    __attribute__((format(gnu_printf, format_at, first_at)))
+#else
+#define PLATFORM_PRINTF(format_at, first_at) __attribute__((format(printf, format_at, first_at)))
+#endif
 
-// Readies the process for the run, before its first console text: a console
-// that went away (the reader of a pipe ended) must not end the run, and an
-// interruption (Ctrl-C, a termination or hang-up signal, a closed console
-// window) removes the member being written, then ends the program as the
-// interruption would have. Signals ignored when the program started stay ignored.
-void platform_prepare_run();
-
-// Rewrites `path`, which holds no lower-case ASCII letters, in place so that it
-// opens the file the system would open without regard to letter case. Windows
-// file systems ignore case already. On POSIX each path component is matched
-// against its directory's entries: among the names equal without regard to
-// case, those that lead to the running program's own file win, component by
-// component; when none does, the exact name wins, then the first in byte
-// order. The length never changes.
-void platform_match_letter_case(char *path);
-
-// True when `opened` is the running program's own file (the same file, not a
-// copy of it); also true when the system can't tell which file it runs.
-bool platform_is_running_program(FILE *opened);
-
-// Creates or empties the file `name` and opens it for binary writing as the
-// member being written: from now until platform_close_member, an interruption
-// removes it. `name` must stay valid until then. Null when it can't be opened.
-FILE *platform_open_member(const char *name);
-
-// Closes the stream of platform_open_member; false when the close failed.
-// An interruption from now on leaves the file where it is.
-bool platform_close_member(FILE *member);
-
-// The size of the file `path` from its status record; false when it can't be read.
-bool platform_file_size(const char *path, int64_t *size);
-
-// True when a status record can be read for `path` (a file or a directory).
-bool platform_exists(const char *path);
-
-// Creates one directory level with the default rights; the outcome is not reported.
-void platform_make_directory(const char *path);
-
-// Which names a file system keeps for itself beyond the common rules: Windows
-// opens device names such as CON or AUX in every folder.
-enum name_rules {
-    NAME_RULES_POSIX,
-    NAME_RULES_WINDOWS,
-};
-
-// The name rules of the system this program runs on.
-name_rules platform_name_rules();
-
-// True when the file opened as `file` is a file on disk, not a device or a
-// pipe that its name reached. Always true on POSIX.
-bool platform_is_disk_file(FILE *file);
-
-// Shows the text file `path` on the console, below what was printed so far,
-// and returns when it is shown. Failures show nothing. On Windows the command
-// interpreter's type shows it: the one COMSPEC names when that is an absolute
-// path to an existing file, otherwise the system folder's cmd.exe, never one
-// found in the current folder.
-void platform_show_text_file(const char *path);
-
-// Formatted printing on standard output. On Windows it goes through the C
-// runtime DLL's own printf, so the stub carries no formatting engine of its own.
-void platform_print(const char *format, va_list arguments);
-
-// Formats into `text` (`size` bytes, always NUL-terminated) like platform_print.
-void platform_format(char *text, size_t size, const char *format, ...);
-
-// What the packer needs from the file system. The stub never calls these.
-// Paths and names are UTF-8 on Windows too, where they go through the
-// wide-character calls; on POSIX they are the bytes the system gives.
+// True when the host path `path` does not start below the current folder:
+// it starts with '/' on POSIX; on Windows it starts with '/' or '\\' or names
+// a drive ("C:").
+bool platform_is_absolute_path(const char *path);
 
 // Replaces the arguments with their UTF-8 form where the runtime gives them
 // in another encoding (Windows); elsewhere leaves them as they are.
@@ -112,6 +55,12 @@ struct platform_entry {
     uint64_t index;
     int error_number; // errno value when kind is PLATFORM_ENTRY_MISSING
 };
+
+// True when `a` and `b` are the same file or directory, whatever paths
+// reached them; false when the system could not tell the identity of either.
+inline bool platform_same_entry(const platform_entry &a, const platform_entry &b) {
+    return (a.volume != 0 || a.index != 0) && a.volume == b.volume && a.index == b.index;
+}
 
 // Reads the status of `path`, of the link itself unless `follow_links`.
 // False (kind PLATFORM_ENTRY_MISSING) when it can't be read.
@@ -184,8 +133,9 @@ void platform_remove_on_interrupt(const char *path);
 // where modes exist); temporary files start out readable by their owner only.
 bool platform_make_ordinary(const char *path);
 
-// Creates one directory level. False, with errno set, when it can't; a
-// directory already there counts as made.
+// Creates one directory level and says how it went, unlike the stub's
+// platform_make_directory. False, with errno set, when it can't; a directory
+// already there (not a link to one) counts as made.
 bool platform_create_directory(const char *path);
 
 // Converts the NUL-terminated UTF-8 `text` into Windows code page `codepage`

@@ -1,0 +1,95 @@
+// What the stub may call of the system: the calls whose behaviour differs
+// between POSIX and Windows, and nothing the stub does not need, as every
+// call here is linked into it. The packer's own calls are in platform_pack.h.
+// Each platform has one source file per program, wrapped whole in its own
+// #if, so both are always in the build and the other one compiles to nothing.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// The name the program was started by: the first argument, or, when the
+// command line is empty (no first argument, or an empty one), the system's own
+// path of the program file. Never null.
+const char *platform_program_name(int argc, char **argv);
+
+// Readies the process for the run, before its first console text: a console
+// that went away (the reader of a pipe ended) must not end the run, and an
+// interruption (Ctrl-C, a termination or hang-up signal, a closed console
+// window) removes the member being written, then ends the program as the
+// interruption would have. Signals ignored when the program started stay ignored.
+void platform_prepare_run();
+
+// Rewrites `path`, which holds no lower-case ASCII letters, in place so that it
+// opens the file the system would open without regard to letter case. Windows
+// file systems ignore case already. On POSIX each path component is matched
+// against its directory's entries: among the names equal without regard to
+// case, those that lead to the running program's own file win, component by
+// component; when none does, the exact name wins, then the first in byte
+// order. The length never changes.
+void platform_match_letter_case(char *path);
+
+// True when `opened` is the running program's own file (the same file, not a
+// copy of it); also true when the system can't tell which file it runs.
+bool platform_is_running_program(FILE *opened);
+
+// Creates or empties the file `name` and opens it for binary writing as the
+// member being written: from now until platform_close_member, an interruption
+// removes it. `name` must stay valid until then. Null when it can't be opened.
+FILE *platform_open_member(const char *name);
+
+// Closes the stream of platform_open_member; false when the close failed.
+// An interruption from now on leaves the file where it is.
+bool platform_close_member(FILE *member);
+
+// The size of the file `path` from its status record; false when it can't be read.
+bool platform_file_size(const char *path, int64_t *size);
+
+// True when a status record can be read for `path` (a file or a directory).
+bool platform_exists(const char *path);
+
+// Creates one directory level with the default rights. The outcome is not
+// looked at: the stub reports a directory member done either way, and a
+// missing folder shows when a file in it can't be created.
+void platform_make_directory(const char *path);
+
+// Which names a file system keeps for itself beyond the common rules: Windows
+// opens device names such as CON or AUX in every folder.
+enum name_rules {
+    NAME_RULES_POSIX,
+    NAME_RULES_WINDOWS,
+};
+
+// The name rules of the system this program runs on.
+name_rules platform_name_rules();
+
+// True when the file opened as `file` is a file on disk, not a device or a
+// pipe that its name reached. Always true on POSIX.
+bool platform_is_disk_file(FILE *file);
+
+// Shows the text file `path` on the console, below what was printed so far,
+// and returns when it is shown. Failures show nothing. On Windows the command
+// interpreter's type shows it: the one COMSPEC names when that is an absolute
+// path to an existing file, otherwise the system folder's cmd.exe, never one
+// found in the current folder.
+void platform_show_text_file(const char *path);
+
+// Checks the arguments of a function that formats like the system runtime's
+// printf: the C runtime DLL's on Windows, whose format rules differ.
+#if defined(_WIN32)
+#define PLATFORM_RUNTIME_PRINTF(format_at, first_at)                                               \
+    __attribute__((format(ms_printf, format_at, first_at)))
+#else
+#define PLATFORM_RUNTIME_PRINTF(format_at, first_at)                                               \
+    __attribute__((format(printf, format_at, first_at)))
+#endif
+
+// Formatted printing on standard output. On Windows it goes through the C
+// runtime DLL's own printf, so the stub carries no formatting engine of its own.
+void platform_print(const char *format, va_list arguments) PLATFORM_RUNTIME_PRINTF(1, 0);
+
+// Formats into `text` (`size` bytes, always NUL-terminated) like platform_print.
+void platform_format(char *text, size_t size, const char *format, ...)
+    PLATFORM_RUNTIME_PRINTF(3, 4);
