@@ -307,7 +307,7 @@ TEST(ExtractFiles, FifosAndReadOnlyFilesAreNeverReplaced) {
                                           record_bytes('f', "kept.txt", 1) + "K" +
                                           record_bytes('f', "plain.txt", 1) + "N");
 
-    program_run extract = run_pack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+    program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
 
     EXPECT_EQ(extract.exit_status, 1);
     EXPECT_EQ(extract.errors,
