@@ -1,33 +1,83 @@
-# The Linux stub runs on any x86-64 Linux, whatever C library the recipient's
-# system has: it is linked statically against musl, a C library small enough
-# to fit in front of the archive, so it has no program interpreter and no
-# dynamic section. Only the stub is built this way; the packer, the tests and
-# the fuzzer keep the system's toolchain. The stub's sources are C++ but use
-# only the C library: they are compiled with libstdc++'s headers (for
-# <cstdio> and the like) over musl's C headers, without exceptions or RTTI, so
-# no C++ runtime is linked.
+# The Linux stubs run on any Linux of their processor, whatever C library the
+# recipient's system has: each is linked statically against musl, a C library
+# small enough to fit in front of the archive, so it has no program
+# interpreter and no dynamic section. Only the stub is built this way; the
+# packer, the tests and the fuzzer keep the system's toolchain. The stub's
+# sources are C++ but use only the C library: they are compiled with
+# libstdc++'s headers (for <cstdio> and the like) over musl's C headers,
+# without exceptions or RTTI, so no C++ runtime is linked.
 #
 # Sets SFX_STUB_IS_STATIC to ON when the stub is built so. A sanitizer build
-# keeps the system's C library: the sanitizer runtimes need it.
+# keeps the system's C library: the sanitizer runtimes need it. A cross build
+# (see cmake/linux-cross.cmake) makes nothing but the static stub, so there a
+# missing musl ends the configuration.
 
 option(SFX_STATIC_STUB "Link the Linux stub statically against musl (Debian: musl-tools)" ON)
 
+# musl's multiarch folder name for a processor as CMAKE_SYSTEM_PROCESSOR
+# names it; empty for a processor the project has no stub for.
+function(sfx_musl_triplet processor out_var)
+  set(triplet "")
+  if(processor MATCHES "^(x86_64|AMD64|amd64)$")
+    set(triplet x86_64-linux-musl)
+  elseif(processor MATCHES "^i[3-6]86$")
+    set(triplet i386-linux-musl)
+  elseif(processor MATCHES "^(aarch64|arm64)$")
+    set(triplet aarch64-linux-musl)
+  elseif(processor MATCHES "^armv7")
+    set(triplet arm-linux-musleabihf)
+  endif()
+  set(${out_var} "${triplet}" PARENT_SCOPE)
+endfunction()
+
+# Finds musl's headers and static library for `processor`: sets
+# `include_var` and `library_var` to their folders, or to NOTFOUND values.
+# Debian installs a foreign architecture's musl (musl-dev:ARCH) in the same
+# multiarch folders as the native one.
+function(sfx_find_musl processor include_var library_var)
+  sfx_musl_triplet("${processor}" triplet)
+  set(include_dir ${include_var}-NOTFOUND)
+  set(library_dir ${library_var}-NOTFOUND)
+  if(triplet)
+    set(include_candidates /usr/include/${triplet})
+    set(library_candidates /usr/lib/${triplet})
+    # musl installed from its own sources, for the native processor only.
+    if(NOT CMAKE_CROSSCOMPILING AND processor STREQUAL CMAKE_SYSTEM_PROCESSOR)
+      list(APPEND include_candidates /usr/lib/musl/include)
+      list(APPEND library_candidates /usr/lib/musl/lib)
+    endif()
+    foreach(dir ${include_candidates})
+      if(NOT include_dir AND EXISTS ${dir}/stdio.h)
+        set(include_dir ${dir})
+      endif()
+    endforeach()
+    foreach(dir ${library_candidates})
+      if(NOT library_dir AND EXISTS ${dir}/libc.a AND EXISTS ${dir}/crt1.o
+         AND EXISTS ${dir}/crti.o AND EXISTS ${dir}/crtn.o)
+        set(library_dir ${dir})
+      endif()
+    endforeach()
+  endif()
+  set(${include_var} ${include_dir} PARENT_SCOPE)
+  set(${library_var} ${library_dir} PARENT_SCOPE)
+endfunction()
+
 set(SFX_STUB_IS_STATIC OFF)
 if(SFX_STATIC_STUB AND NOT SFX_SANITIZE AND NOT SFX_FUZZ AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
-  find_path(SFX_MUSL_INCLUDE_DIR stdio.h
-            PATHS /usr/include/x86_64-linux-musl /usr/lib/musl/include NO_DEFAULT_PATH)
-  find_path(SFX_MUSL_LIBRARY_DIR libc.a
-            PATHS /usr/lib/x86_64-linux-musl /usr/lib/musl/lib NO_DEFAULT_PATH)
-  foreach(start_file crt1.o crti.o crtn.o)
-    if(NOT EXISTS ${SFX_MUSL_LIBRARY_DIR}/${start_file})
-      set(SFX_MUSL_LIBRARY_DIR SFX_MUSL_LIBRARY_DIR-NOTFOUND)
-    endif()
-  endforeach()
-  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU" OR NOT CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
-    message(WARNING "The static Linux stub needs g++ for x86-64; the stub uses the system's C library")
+  sfx_find_musl("${CMAKE_SYSTEM_PROCESSOR}" SFX_MUSL_INCLUDE_DIR SFX_MUSL_LIBRARY_DIR)
+  sfx_musl_triplet("${CMAKE_SYSTEM_PROCESSOR}" musl_triplet)
+  if(CMAKE_CROSSCOMPILING)
+    set(lacking FATAL_ERROR)
+  else()
+    set(lacking WARNING)
+  endif()
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU" OR NOT musl_triplet)
+    message(${lacking} "The static Linux stub needs g++ for x86-64, i686, aarch64 or armv7; "
+                       "the stub uses the system's C library")
   elseif(NOT SFX_MUSL_INCLUDE_DIR OR NOT SFX_MUSL_LIBRARY_DIR)
-    message(WARNING "musl not found (Debian: apt-get install musl-tools); "
-                    "the stub uses the system's C library and runs only where it is as new")
+    message(${lacking} "musl for ${CMAKE_SYSTEM_PROCESSOR} not found (Debian: musl-tools, or "
+                       "musl-dev:ARCH for another processor); the stub uses the system's C "
+                       "library and runs only where it is as new")
   else()
     set(SFX_STUB_IS_STATIC ON)
   endif()
@@ -64,15 +114,28 @@ function(sfx_add_static_stub target main_source)
   target_compile_options(${target} PRIVATE ${header_options}
     # libstdc++'s configuration asks for glibc's version; musl is no glibc.
     "-include${PROJECT_SOURCE_DIR}/cmake/musl-glibc-version.h"
-    -Os -fno-pie -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -ffunction-sections -fdata-sections)
+    -Os -fno-pie -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
+    -ffunction-sections -fdata-sections -flto)
+  # aarch64: the whole program lies within 1 MiB, so an address takes one
+  # instruction instead of two.
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+    target_compile_options(${target} PRIVATE -mcmodel=tiny)
+  endif()
 
   # musl's start files around the program, its libc and libgcc (for the
-  # compiler's helper routines) after it; nothing of the system's.
+  # compiler's helper routines) after it; nothing of the system's. The data
+  # follows the code in the file after at most 63 bytes of padding instead of
+  # up to a page (64 KiB on aarch64): without RELRO, which guards a dynamic
+  # program's relocated data and has none to guard here, and with its start
+  # aligned to 64 bytes instead of a page. The kernel still maps it on a page
+  # boundary of its own, as the offset in the file and the address agree
+  # modulo the largest page size.
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-libgcc-file-name
                   OUTPUT_VARIABLE libgcc OUTPUT_STRIP_TRAILING_WHITESPACE)
-  target_link_options(${target} PRIVATE -static -nostdlib -no-pie -s -Wl,--gc-sections
-                      -Wl,-z,noseparate-code -Wl,--build-id=none
+  # The stub's sources are optimized as one program at link time (-flto).
+  target_link_options(${target} PRIVATE -static -nostdlib -no-pie -s -Os -flto -Wl,--gc-sections
+                      -Wl,-z,noseparate-code -Wl,-z,norelro -Wl,-z,common-page-size=64
+                      -Wl,--build-id=none
                       ${SFX_MUSL_LIBRARY_DIR}/crt1.o ${SFX_MUSL_LIBRARY_DIR}/crti.o)
   target_link_libraries(${target} PRIVATE ${SFX_MUSL_LIBRARY_DIR}/libc.a ${libgcc}
                         ${SFX_MUSL_LIBRARY_DIR}/crtn.o)

@@ -3,6 +3,7 @@
 # relative to its own file wherever the tree is moved.
 #   PREFIX/bin/sfxpack
 #   PREFIX/lib/sfx/linux-x86_64/sfxstub
+#   PREFIX/lib/sfx/linux-i686/sfxstub      (also linux-aarch64, linux-armv7)
 #   PREFIX/lib/sfx/win32/sfxstub.exe
 #   PREFIX/lib/sfx/win64/sfxstub.exe
 
@@ -19,8 +20,15 @@ if(WIN32)
 else()
   string(TOLOWER "${CMAKE_SYSTEM_NAME}" system_name)
   set(processor "${CMAKE_SYSTEM_PROCESSOR}")
-  if(processor STREQUAL "AMD64" OR processor STREQUAL "amd64")
+  # One name per processor, as a cross build names it (cmake/cross-stubs.cmake).
+  if(processor MATCHES "^(AMD64|amd64)$")
     set(processor x86_64)
+  elseif(processor MATCHES "^i[3-6]86$")
+    set(processor i686)
+  elseif(processor STREQUAL "arm64")
+    set(processor aarch64)
+  elseif(processor MATCHES "^armv7")
+    set(processor armv7)
   endif()
   set(SFX_NATIVE_TARGET "${system_name}-${processor}")
 endif()

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,9 +82,17 @@ struct file_identity {
 };
 
 // The running program's file; false without /proc (an empty root, say).
+// Opened rather than asked for its status: a user-mode emulator running the
+// program answers an open of this link with the program's file, while the
+// link itself names the emulator.
 static bool running_program_identity(file_identity *identity) {
+    int own = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    if (own < 0)
+        return false;
     struct stat status;
-    if (stat("/proc/self/exe", &status) != 0)
+    bool known = fstat(own, &status) == 0;
+    close(own);
+    if (!known)
         return false;
     identity->device = status.st_dev;
     identity->inode = status.st_ino;

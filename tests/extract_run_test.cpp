@@ -265,7 +265,7 @@ TEST(ExtractRun, LengthsOutsideTheTrailersRangeAreRefused) {
         ASSERT_EQ(pwrite(fd, trailer, 4, c.length - 4), 4);
         close(fd);
 
-        program_run run = run_program(folder / "big.exe", {"./big.exe"}, folder.path);
+        program_run run = run_setup(folder.path, "big.exe");
 
         EXPECT_EQ(run.output, "File : ./BIG.EXE\n" + WRONG_LENGTH);
     }

@@ -106,6 +106,8 @@ TEST(OwnFile, OnlyTheRunningFileIsExtracted) {
 // this test program was given), except `ignored` (0 for none).
 pid_t start_program(const std::string &program, const std::string &start_name,
                     const std::string &folder, int output, int ignored = 0) {
+    start_command start = stub_start(program, {start_name});
+    std::vector<char *> argv = exec_arguments(start.arguments);
     pid_t child = fork();
     if (child == 0) {
         for (int signal_number : {SIGPIPE, SIGINT, SIGTERM, SIGHUP})
@@ -119,8 +121,7 @@ pid_t start_program(const std::string &program, const std::string &start_name,
         dup2(null_fd, 2);
         if (chdir(folder.c_str()) != 0)
             _exit(126);
-        std::vector<char *> argv = exec_arguments({start_name});
-        execv(program.c_str(), argv.data());
+        execv(start.program.c_str(), argv.data());
         _exit(127);
     }
     return child;
@@ -218,6 +219,11 @@ TEST(Interruption, RemovesTheMemberBeingWritten) {
         {SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGHUP, true}};
     const std::string big = patterned_data(5 * COPY_CHUNK);
     for (const signal_case &c : cases) {
+        // The user-mode emulator lets even an ignored signal break off the
+        // blocked console write (the stub then sees EINTR and loses that
+        // figure), which a kernel never does.
+        if (c.ignored_at_start && stub_is_emulated())
+            continue;
         SCOPED_TRACE(strsignal(c.signal_number) +
                      std::string(c.ignored_at_start ? ", ignored" : ""));
         temp_folder folder;

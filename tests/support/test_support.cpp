@@ -172,8 +172,31 @@ std::string pe_stub_bytes(size_t size, unsigned seed) {
     return bytes;
 }
 
+// The value of the environment variable `name`, "" when unset.
+static std::string environment(const char *name) {
+    const char *value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
 std::string stub_program() {
-    return SFXSTUB_PATH;
+    std::string chosen = environment("SFX_TEST_STUB");
+    return chosen.empty() ? SFXSTUB_PATH : chosen;
+}
+
+bool stub_is_emulated() {
+    return !environment("SFX_TEST_EMULATOR").empty();
+}
+
+start_command stub_start(const std::string &file, const std::vector<std::string> &arguments) {
+    std::string emulator = environment("SFX_TEST_EMULATOR");
+    if (emulator.empty())
+        return {file, arguments};
+    // -0 sets the emulated program's first argument; without one the
+    // program gets an empty start name.
+    std::vector<std::string> all{emulator, "-0", arguments.empty() ? "" : arguments[0], file};
+    if (!arguments.empty())
+        all.insert(all.end(), arguments.begin() + 1, arguments.end());
+    return {emulator, all};
 }
 
 const std::string &stub_image() {
@@ -223,7 +246,8 @@ void write_setup(const std::string &folder, const std::vector<archive_member> &m
 }
 
 program_run run_setup(const std::string &folder, const std::string &name) {
-    return run_program(folder + "/" + name, {"./" + name}, folder);
+    start_command start = stub_start(folder + "/" + name, {"./" + name});
+    return run_program(start.program, start.arguments, folder);
 }
 
 std::string record_bytes(char kind, const std::string &name_field, int32_t size, uint32_t magic) {

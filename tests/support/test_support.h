@@ -81,8 +81,21 @@ void write_setup(const std::string &folder, const std::vector<archive_member> &m
 // Runs `./setup.exe` in `folder` as a user would.
 program_run run_setup(const std::string &folder, const std::string &name = "setup.exe");
 
-// The path of the built stub program.
+// The path of the stub under test: the built one, or the one SFX_TEST_STUB
+// names (a stub built for another processor, say).
 std::string stub_program();
+
+// What to exec to start the self-extracting `file` with `arguments` (the
+// first is the start name): the file itself, or the user-mode emulator that
+// SFX_TEST_EMULATOR names, which runs `file` with that start name.
+struct start_command {
+    std::string program;
+    std::vector<std::string> arguments;
+};
+start_command stub_start(const std::string &file, const std::vector<std::string> &arguments);
+
+// True when the stubs run under the emulator SFX_TEST_EMULATOR names.
+bool stub_is_emulated();
 
 // The 264 bytes of one record. `name_field` fills the name field from its
 // start (a shorter text is followed by NUL bytes, so any bytes after the NUL

@@ -4,7 +4,9 @@
 # instead of the MinGW one, which would add its whole formatting engine.
 add_compile_options(-Os -ffunction-sections -fdata-sections)
 add_compile_definitions(__USE_MINGW_ANSI_STDIO=0)
-add_link_options(-static -s -Wl,--gc-sections)
+# No link time in the PE header (and so the same header checksum): the same
+# sources give the same bytes wherever and whenever they are built.
+add_link_options(-static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
 
 # Called once the stub's targets exist: the stub neither throws nor asks for
 # types at run time, so it carries no unwinding tables and no type data.
