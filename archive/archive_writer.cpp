@@ -24,6 +24,18 @@ bool encode_new_record(char kind, const char *name, int32_t size, unsigned char 
     return true;
 }
 
+bool encode_checked_record(char kind, const char *name, int32_t size,
+                           const member_extension *extension, unsigned char *bytes) {
+    if (!encode_new_record(kind, name, size, bytes))
+        return false;
+    member_record record;
+    decode_member_record(bytes, &record);
+    if (!put_member_extension(&record, extension))
+        return false;
+    encode_member_record(&record, bytes);
+    return true;
+}
+
 bool encode_length_trailer(int64_t position, unsigned char *bytes) {
     if (position < 0 || position + TRAILER_SIZE > INT64_C(0x7FFFFFFF))
         return false;

@@ -4,6 +4,7 @@
 // data, then the trailer.
 #pragma once
 
+#include "member_extension.h"
 #include "member_record.h"
 
 #include <cstddef>
@@ -21,6 +22,11 @@ size_t filler_after_stub(size_t stub_size);
 // The RECORD_SIZE bytes of one record; the unused name bytes are zero. Fails
 // for a name longer than LONGEST_MEMBER_NAME or a negative size.
 bool encode_new_record(char kind, const char *name, int32_t size, unsigned char *bytes);
+
+// As encode_new_record, with the extension block behind the name. Also fails
+// for a name longer than LONGEST_CHECKED_NAME.
+bool encode_checked_record(char kind, const char *name, int32_t size,
+                           const member_extension *extension, unsigned char *bytes);
 
 // The trailer for a file whose members end at `position`: that position plus
 // the trailer's own four bytes. Fails when the length does not fit a 32-bit

@@ -87,6 +87,15 @@ void report_file_failed() {
     say("\b, failed\n");
 }
 
+void report_directory_failed() {
+    say(", failed\n");
+}
+
+void report_damaged() {
+    say("!!!Error, the data of this file is damaged.\n");
+    say("!!!Error, It is recommended to obtain another copy.\n");
+}
+
 void report_create_failed() {
     say("!!!Error, file could not be created.\n");
 }

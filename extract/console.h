@@ -17,6 +17,7 @@ void report_bad_record();
 
 void report_directory_start(const char *name);
 void report_directory_done();
+void report_directory_failed();
 
 void report_file_start(const char *name);
 void report_progress(int32_t total, int32_t remaining);
@@ -24,6 +25,8 @@ void report_file_done();
 void report_file_failed();
 void report_create_failed();
 void report_write_failed();
+// A member whose check value does not match what was read.
+void report_damaged();
 
 void report_separator();
 

@@ -11,6 +11,7 @@ enum option_id {
     OPTION_STUB,
     OPTION_DIRECTORY,
     OPTION_LIST,
+    OPTION_TEST,
     OPTION_EXTRACT,
     OPTION_VERBOSE,
     OPTION_NOTICE,
@@ -31,19 +32,13 @@ struct known_option {
 };
 
 const known_option OPTIONS[] = {
-    {'o', "output", true, OPTION_OUTPUT},
-    {'s', "stub", true, OPTION_STUB},
-    {'C', "directory", true, OPTION_DIRECTORY},
-    {'l', "list", true, OPTION_LIST},
-    {'x', "extract", true, OPTION_EXTRACT},
-    {'v', "verbose", false, OPTION_VERBOSE},
-    {0, "notice", true, OPTION_NOTICE},
-    {0, "separator", true, OPTION_SEPARATOR},
-    {'L', "follow-links", false, OPTION_FOLLOW_LINKS},
-    {0, "codepage", true, OPTION_CODEPAGE},
-    {'h', "help", false, OPTION_HELP},
-    {0, "version", false, OPTION_VERSION},
-    {0, "target", true, OPTION_TARGET},
+    {'o', "output", true, OPTION_OUTPUT},       {'s', "stub", true, OPTION_STUB},
+    {'C', "directory", true, OPTION_DIRECTORY}, {'l', "list", true, OPTION_LIST},
+    {'t', "test", true, OPTION_TEST},           {'x', "extract", true, OPTION_EXTRACT},
+    {'v', "verbose", false, OPTION_VERBOSE},    {0, "notice", true, OPTION_NOTICE},
+    {0, "separator", true, OPTION_SEPARATOR},   {'L', "follow-links", false, OPTION_FOLLOW_LINKS},
+    {0, "codepage", true, OPTION_CODEPAGE},     {'h', "help", false, OPTION_HELP},
+    {0, "version", false, OPTION_VERSION},      {0, "target", true, OPTION_TARGET},
     {0, "targets", false, OPTION_TARGETS},
 };
 
@@ -91,6 +86,8 @@ bool apply_option(const known_option &option, const std::string &value, pack_opt
         return set_once(&options->directory, option, value, problem);
     case OPTION_LIST:
         return set_once(&options->listed, option, value, problem);
+    case OPTION_TEST:
+        return set_once(&options->tested, option, value, problem);
     case OPTION_EXTRACT:
         return set_once(&options->extracted, option, value, problem);
     case OPTION_NOTICE:
@@ -192,9 +189,9 @@ bool check_combination(pack_options *options, std::string *problem) {
         return true;
     if (!options->extracted.empty()) {
         options->action = ACTION_EXTRACT;
-        if (!options->listed.empty() || !options->output.empty() || !options->stub.empty() ||
-            !options->target.empty() || !options->notice.empty() || options->separator != 0 ||
-            options->follow_links || !options->paths.empty()) {
+        if (!options->listed.empty() || !options->tested.empty() || !options->output.empty() ||
+            !options->stub.empty() || !options->target.empty() || !options->notice.empty() ||
+            options->separator != 0 || options->follow_links || !options->paths.empty()) {
             *problem = "-x extracts one file into DIR; it takes only -C DIR, -v and --codepage";
             return false;
         }
@@ -207,6 +204,16 @@ bool check_combination(pack_options *options, std::string *problem) {
     if (!options->stub.empty() && !options->target.empty()) {
         *problem = "-s STUB and --target NAME both choose the stub; give one";
         return false;
+    }
+    if (!options->tested.empty()) {
+        options->action = ACTION_TEST;
+        if (!options->listed.empty() || !options->output.empty() || !options->stub.empty() ||
+            !options->target.empty() || !options->notice.empty() || options->separator != 0 ||
+            options->follow_links || !options->directory.empty() || !options->paths.empty()) {
+            *problem = "-t tests one file; it takes only --codepage";
+            return false;
+        }
+        return true;
     }
     if (!options->listed.empty()) {
         options->action = ACTION_LIST;
@@ -254,6 +261,7 @@ void print_usage(FILE *stream) {
     std::fputs("Usage: sfxpack -o OUTPUT.exe [-s STUB | --target NAME] [-C DIR]\n"
                "               [--notice FILE] [-L] [--separator=/|\\] [--codepage CP] PATH...\n"
                "       sfxpack -l FILE [--codepage CP]\n"
+               "       sfxpack -t FILE [--codepage CP]\n"
                "       sfxpack --targets\n"
                "       sfxpack -x FILE [-C DIR] [-v] [--codepage CP]\n"
                "       sfxpack --help | --version\n"
@@ -282,6 +290,8 @@ void print_usage(FILE *stream) {
                "                        hold are refused. With -l or -x: read names in CP\n"
                "  -l, --list FILE       list the members of FILE as the stub walks them\n"
                "                        and check it as the stub would\n"
+               "  -t, --test FILE       read every member of FILE and compare its check\n"
+               "                        value, as the stub does, writing nothing\n"
                "      --targets         list the installed extractors and where they are\n"
                "  -x, --extract FILE    recreate the members of FILE in DIR (-C, default\n"
                "                        the current folder) without running it\n"

@@ -8,6 +8,7 @@
 enum pack_action {
     ACTION_PACK,    // build a self-extracting file
     ACTION_LIST,    // list and check an existing one
+    ACTION_TEST,    // read an existing one whole and compare its check values
     ACTION_EXTRACT, // recreate the members of one without running it
     ACTION_HELP,
     ACTION_VERSION,
@@ -22,6 +23,7 @@ struct pack_options {
     std::string directory; // -C: PATHs are found and named relative to it; -x extracts into it
     std::string notice;    // --notice: stored as _setup_.txt
     std::string listed;    // -l: the file to list
+    std::string tested;    // -t: the file to test
     std::string extracted; // -x: the file to extract
     char separator;        // --separator: '/' or '\\'; 0 means chosen from the stub
     bool follow_links;     // -L: store what links point to instead of refusing them

@@ -3,6 +3,7 @@
 #include "archive_reader.h"
 #include "archive_walk.h"
 #include "codepage.h"
+#include "member_extension.h"
 #include "pack_messages.h"
 #include "platform_pack.h"
 #include "stub_names.h"
@@ -36,6 +37,7 @@ enum copy_result {
     COPY_DONE,
     COPY_ARCHIVE_SHORT, // the archive ended or failed inside the member's data
     COPY_NOT_WRITTEN,   // the member's file refused a write; see errno
+    COPY_DAMAGED,       // the member's check value does not match its data
 };
 
 bool keep_local_part(const char *part, size_t length, void *parts) {
@@ -121,7 +123,8 @@ bool extract_directory(extraction *job, const name_parts &parts) {
     return create_folder(job, path);
 }
 
-copy_result copy_member_data(FILE *archive, FILE *out, int32_t size, std::vector<char> *buffer) {
+copy_result copy_member_data(FILE *archive, FILE *out, int32_t size, std::vector<char> *buffer,
+                             member_check *check) {
     int64_t remaining = size;
     while (remaining > 0) {
         size_t chunk = remaining < static_cast<int64_t>(buffer->size())
@@ -129,6 +132,7 @@ copy_result copy_member_data(FILE *archive, FILE *out, int32_t size, std::vector
                            : buffer->size();
         if (std::fread(buffer->data(), 1, chunk, archive) != chunk)
             return COPY_ARCHIVE_SHORT;
+        continue_member_check(check, buffer->data(), chunk);
         if (std::fwrite(buffer->data(), 1, chunk, out) != chunk)
             return COPY_NOT_WRITTEN;
         remaining -= static_cast<int64_t>(chunk);
@@ -178,16 +182,19 @@ std::string temporary_near(const extraction &job, const name_parts &parts) {
     return folder + ".sfxpack-part";
 }
 
-// Copies the member's data into the open temporary file `out` and closes it.
+// Copies the member's data into the open temporary file `out`, checking it
+// on the way, and closes it.
 copy_result write_temporary(FILE *out, FILE *archive, int32_t size, std::vector<char> *buffer,
-                            int *write_error) {
+                            member_check *check, int *write_error) {
     std::setvbuf(out, nullptr, _IONBF, 0);
-    copy_result result = copy_member_data(archive, out, size, buffer);
+    copy_result result = copy_member_data(archive, out, size, buffer, check);
     *write_error = errno;
     if (std::fclose(out) != 0 && result == COPY_DONE) {
         result = COPY_NOT_WRITTEN;
         *write_error = errno;
     }
+    if (result == COPY_DONE && member_check_failed(check))
+        result = COPY_DAMAGED;
     return result;
 }
 
@@ -214,8 +221,11 @@ bool extract_file(extraction *job, const name_parts &parts, const member_record 
     }
     platform_remove_on_interrupt(temp_path);
     int write_error = 0;
-    copy_result result = write_temporary(out, archive, record->size, &job->buffer, &write_error);
-    bool placed = result == COPY_DONE && platform_make_ordinary(temp_path) &&
+    member_check check = begin_member_check(record);
+    copy_result result =
+        write_temporary(out, archive, record->size, &job->buffer, &check, &write_error);
+    bool placed = result == COPY_DONE &&
+                  platform_make_ordinary(temp_path, member_is_executable(&check)) &&
                   platform_replace_file(temp_path, path.c_str());
     if (result == COPY_DONE && !placed)
         write_error = errno;
@@ -228,6 +238,12 @@ bool extract_file(extraction *job, const name_parts &parts, const member_record 
     if (result == COPY_ARCHIVE_SHORT) {
         report_error("can't read the data of '%s'; nothing after it is read", path.c_str());
         return false;
+    }
+    if (result == COPY_DAMAGED) {
+        report_error("'%s' is damaged: its data does not give its check value; it is not "
+                     "extracted",
+                     path.c_str());
+        return true;
     }
     report_system_error(write_error, "can't write '%s'", path.c_str());
     return true;
@@ -245,6 +261,15 @@ bool extract_member(const member_record *record, FILE *archive, void *context) {
     if (job->verbose) {
         std::string shown = parts.empty() ? "." : join_parts(parts, parts.size(), '/');
         std::printf("%s%s\n", shown.c_str(), record->kind == KIND_DIRECTORY ? "/" : "");
+    }
+    // A directory's check value covers its record alone.
+    member_check check = begin_member_check(record);
+    if (record->kind == KIND_DIRECTORY && member_check_failed(&check)) {
+        report_error("'%s' is damaged: its record does not give its check value; it is not "
+                     "created",
+                     local_path(*job, parts, parts.size()).c_str());
+        job->all_whole = false;
+        return true;
     }
     if (!make_parents(job, parts)) {
         job->all_whole = false;

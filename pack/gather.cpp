@@ -66,7 +66,8 @@ bool check_name(const name_parts &parts, const std::string &name, char separator
 // `relative`: the file in the input folder whose bytes a file member carries;
 // `source`: the path messages name it by.
 bool add_member(gatherer *gathering, const name_parts &parts, char kind,
-                const std::string &relative, const std::string &source, int64_t size) {
+                const std::string &relative, const std::string &source, int64_t size,
+                bool executable) {
     std::string name = join_parts(parts, parts.size(), gathering->settings->separator);
     std::string stored;
     if (!check_name(parts, name, gathering->settings->separator) ||
@@ -77,7 +78,7 @@ bool add_member(gatherer *gathering, const name_parts &parts, char kind,
     const char *kept_stored = stored == name ? kept_name : keep_text(gathering->list, stored);
     gathering->list->members.push_back(pack_member{
         kept_name, kept_stored, is_file ? keep_text(gathering->list, relative) : nullptr,
-        &gathering->list->inputs, is_file ? size : 0, kind});
+        &gathering->list->inputs, is_file ? size : 0, kind, is_file && executable});
     return true;
 }
 
@@ -143,7 +144,8 @@ bool add_directory(gatherer *gathering, name_parts *parts, const std::string &re
             return false;
         }
     }
-    if (!parts->empty() && !add_member(gathering, *parts, KIND_DIRECTORY, relative, source, 0))
+    if (!parts->empty() &&
+        !add_member(gathering, *parts, KIND_DIRECTORY, relative, source, 0, false))
         return false;
     std::vector<std::string> names;
     if (!platform_list_directory_in(&gathering->list->inputs, relative.c_str(), collect_name,
@@ -206,7 +208,8 @@ bool add_entry(gatherer *gathering, name_parts *parts) {
             return false;
         }
         return check_file_size(source, entry.size) &&
-               add_member(gathering, *parts, KIND_FILE, relative, source, entry.size);
+               add_member(gathering, *parts, KIND_FILE, relative, source, entry.size,
+                          entry.executable);
     case PLATFORM_ENTRY_LINK:
         // Reported and passed over, so one run names every link to fix.
         report_error("'%s' is a symbolic link; -L stores what links point to", source.c_str());
@@ -260,7 +263,7 @@ bool add_path_argument(gatherer *gathering, const std::string &argument) {
         name_parts parent(parts.begin(), parts.begin() + static_cast<long>(count));
         std::string source =
             source_path(gathering->settings->directory, join_parts(parent, count, '/'));
-        if (!add_member(gathering, parent, KIND_DIRECTORY, std::string(), source, 0))
+        if (!add_member(gathering, parent, KIND_DIRECTORY, std::string(), source, 0, false))
             return false;
     }
     return add_entry(gathering, &parts);
@@ -281,7 +284,7 @@ bool add_notice(gatherer *gathering) {
     }
     gathering->list->members.push_back(
         pack_member{NOTICE_FILE_NAME, NOTICE_FILE_NAME, keep_text(gathering->list, source),
-                    &gathering->list->current, entry.size, KIND_FILE});
+                    &gathering->list->current, entry.size, KIND_FILE, false});
     return true;
 }
 

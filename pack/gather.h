@@ -15,8 +15,9 @@ struct pack_member {
     // The file whose bytes a file member carries, in `folder`; null for a directory.
     const char *source;
     const platform_folder *folder;
-    int64_t size; // data bytes; 0 for a directory
-    char kind;    // KIND_DIRECTORY or KIND_FILE
+    int64_t size;    // data bytes; 0 for a directory
+    char kind;       // KIND_DIRECTORY or KIND_FILE
+    bool executable; // the file had an executable bit
 };
 
 // The members in archive order. Their names and sources are kept one after

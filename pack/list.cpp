@@ -2,6 +2,7 @@
 
 #include "archive_reader.h"
 #include "archive_walk.h"
+#include "member_extension.h"
 #include "pack_messages.h"
 #include "stub_names.h"
 
@@ -23,7 +24,9 @@ struct listing {
 bool print_member(const member_record *record, FILE *, void *context) {
     listing *listed = static_cast<listing *>(context);
     int32_t data_size = member_data_size(record);
-    std::printf("%c %10ld %s\n", record->kind, static_cast<long>(data_size),
+    member_check check = begin_member_check(record);
+    std::printf("%c %-9s %c %10ld %s\n", record->kind, check.checked ? "checked" : "unchecked",
+                member_is_executable(&check) ? 'x' : '-', static_cast<long>(data_size),
                 shown_name(listed->names, record->name).c_str());
     if (record->kind == KIND_DIRECTORY)
         ++listed->counts.directories;

@@ -5,6 +5,7 @@
 #include "pack_messages.h"
 #include "platform_pack.h"
 #include "stub_location.h"
+#include "test_archive.h"
 
 #include <cstdio>
 
@@ -30,6 +31,9 @@ int main(int argc, char **argv) {
         break;
     case ACTION_LIST:
         status = run_list(options.listed.c_str(), options.codepage);
+        break;
+    case ACTION_TEST:
+        status = run_test(options.tested.c_str(), options.codepage);
         break;
     case ACTION_EXTRACT:
         status = run_extract(options);

@@ -1,7 +1,9 @@
 #include "output_buffer.h"
 
+#include "crc32c.h"
 #include "platform_pack.h"
 
+#include <algorithm>
 #include <cstring>
 
 void output_start(output_buffer *out, FILE *file) {
@@ -75,7 +77,7 @@ static bool read_exactly(int input, char *bytes, size_t size) {
 }
 
 data_copy_result output_copy_from(output_buffer *out, int input, int32_t size,
-                                  data_copy_progress progress, void *context) {
+                                  data_copy_progress progress, void *context, uint32_t *check) {
     size_t remaining = static_cast<size_t>(size);
     while (remaining > 0) {
         size_t room;
@@ -84,10 +86,31 @@ data_copy_result output_copy_from(output_buffer *out, int input, int32_t size,
         size_t piece = remaining < room ? remaining : room;
         if (!read_exactly(input, &out->bytes[out->used], piece))
             return DATA_SHORT;
+        if (check != nullptr)
+            *check = crc32c_update(*check, &out->bytes[out->used], piece);
         out->used += piece;
         remaining -= piece;
         if (progress != nullptr)
             progress(static_cast<int32_t>(piece), context);
     }
     return DATA_COPIED;
+}
+
+bool output_patch(output_buffer *out, int64_t position, const void *data, size_t size) {
+    const char *from = static_cast<const char *>(data);
+    // The part, if any, that went to the file already.
+    if (size > 0 && position < out->written) {
+        size_t piece = static_cast<size_t>(
+            std::min<int64_t>(static_cast<int64_t>(size), out->written - position));
+        if (std::fseek(out->file, static_cast<long>(position), SEEK_SET) != 0 ||
+            std::fwrite(from, 1, piece, out->file) != piece ||
+            std::fseek(out->file, static_cast<long>(out->written), SEEK_SET) != 0)
+            return false;
+        position += static_cast<int64_t>(piece);
+        from += piece;
+        size -= piece;
+    }
+    if (size > 0)
+        std::memcpy(&out->bytes[static_cast<size_t>(position - out->written)], from, size);
+    return true;
 }

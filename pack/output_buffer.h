@@ -41,6 +41,11 @@ typedef void (*data_copy_progress)(int32_t bytes, void *context);
 
 // Copies exactly `size` bytes from the input file `input` (see
 // platform_open_input_in) into the output, calling `progress` (may be null)
-// after each piece.
+// after each piece. `check` (may be null) takes in each piece by
+// crc32c_update while it is in the buffer.
 data_copy_result output_copy_from(output_buffer *out, int input, int32_t size,
-                                  data_copy_progress progress, void *context);
+                                  data_copy_progress progress, void *context, uint32_t *check);
+
+// Overwrites `size` bytes already put at `position`: in the buffer while they
+// wait there, else in the file, whose position is then set back to its end.
+bool output_patch(output_buffer *out, int64_t position, const void *data, size_t size);

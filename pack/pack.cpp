@@ -4,6 +4,7 @@
 #include "archive_writer.h"
 #include "ascii_case.h"
 #include "gather.h"
+#include "member_extension.h"
 #include "output_buffer.h"
 #include "pack_messages.h"
 #include "platform_pack.h"
@@ -115,14 +116,15 @@ void advance_progress(int32_t bytes, void *context) {
 }
 
 bool copy_file_member(output_buffer *out, const std::string &output, const pack_member &member,
-                      progress_state *progress) {
+                      progress_state *progress, uint32_t *check) {
     int input = platform_open_input_in(member.folder, member.source);
     if (input < 0) {
         report_system_error(errno, "can't read '%s'", member_source_path(member).c_str());
         return false;
     }
-    data_copy_result result = output_copy_from(out, input, static_cast<int32_t>(member.size),
-                                               progress ? advance_progress : nullptr, progress);
+    data_copy_result result =
+        output_copy_from(out, input, static_cast<int32_t>(member.size),
+                         progress ? advance_progress : nullptr, progress, check);
     int copy_error = errno;
     platform_close_input(input);
     if (result == DATA_SHORT)
@@ -133,11 +135,61 @@ bool copy_file_member(output_buffer *out, const std::string &output, const pack_
     return result == DATA_COPIED;
 }
 
-bool put_record(output_buffer *out, const pack_member &member) {
+bool has_room_for_check(const pack_member &member) {
+    return std::strlen(member.stored) <= LONGEST_CHECKED_NAME;
+}
+
+unsigned char member_flags(const pack_member &member) {
+    return member.executable ? MEMBER_FLAG_EXECUTABLE : 0;
+}
+
+// A record whose extension block waits for its check value until the data
+// has passed.
+struct pending_check {
+    bool checked;
+    int64_t position; // of the check value in the output
+    uint32_t value;   // of what was put so far
+};
+
+bool put_record(output_buffer *out, const pack_member &member, pending_check *check) {
     unsigned char bytes[RECORD_SIZE];
-    return encode_new_record(member.kind, member.stored, static_cast<int32_t>(member.size),
-                             bytes) &&
-           output_put(out, bytes, sizeof bytes);
+    int32_t size = static_cast<int32_t>(member.size);
+    check->checked = has_room_for_check(member);
+    if (!check->checked)
+        return encode_new_record(member.kind, member.stored, size, bytes) &&
+               output_put(out, bytes, sizeof bytes);
+    member_extension extension = {0, member_flags(member)};
+    if (!encode_checked_record(member.kind, member.stored, size, &extension, bytes))
+        return false;
+    member_record record;
+    decode_member_record(bytes, &record);
+    check->value = start_member_check(&record, extension.flags);
+    check->position = output_position(out) +
+                      static_cast<int64_t>(record_check_offset(std::strlen(member.stored)));
+    return output_put(out, bytes, sizeof bytes);
+}
+
+bool finish_check(output_buffer *out, const pending_check &check) {
+    if (!check.checked)
+        return true;
+    unsigned char value[4];
+    encode_le32(check.value, value);
+    return output_patch(out, check.position, value, sizeof value);
+}
+
+// Names too long to leave room for the extension block: said once, all of
+// them, as those members go unchecked and lose their executable bit.
+void warn_about_unchecked(const std::vector<pack_member> &members) {
+    std::string names;
+    int count = 0;
+    for (const pack_member &member : members) {
+        if (has_room_for_check(member))
+            continue;
+        names += (count++ == 0 ? "'" : ", '") + std::string(member.name) + "'";
+    }
+    if (count > 0)
+        report_warning("names over %d bytes leave no room for a check value; packed unchecked: %s",
+                       static_cast<int>(LONGEST_CHECKED_NAME), names.c_str());
 }
 
 // read_stub made sure the stub fits.
@@ -160,12 +212,18 @@ bool put_everything(output_buffer *out, const std::string &output, const std::st
         return false;
     }
     for (const pack_member &member : members) {
-        if (!put_record(out, member)) {
+        pending_check check;
+        if (!put_record(out, member, &check)) {
             report_system_error(errno, "can't write '%s'", output.c_str());
             return false;
         }
-        if (member.kind == KIND_FILE && !copy_file_member(out, output, member, progress))
+        if (member.kind == KIND_FILE && !copy_file_member(out, output, member, progress,
+                                                          check.checked ? &check.value : nullptr))
             return false;
+        if (!finish_check(out, check)) {
+            report_system_error(errno, "can't write '%s'", output.c_str());
+            return false;
+        }
     }
     if (!put_length_trailer(out) || !output_flush(out)) {
         report_system_error(errno, "can't write '%s'", output.c_str());
@@ -259,6 +317,7 @@ int run_pack(const pack_options &options) {
         report_warning("'%s' does not end in .exe; the stub opens its own file under the name "
                        "it was started by, with .EXE added",
                        options.output.c_str());
+    warn_about_unchecked(list.members);
     progress_state progress = {data_total, 0, -1};
     bool show_progress = data_total >= PROGRESS_THRESHOLD && platform_is_terminal(stderr);
     bool written =

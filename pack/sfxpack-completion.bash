@@ -3,7 +3,7 @@
 # lists, code pages, separators, and files (PATHs in the -C folder given).
 
 _sfxpack_options='-o --output -s --stub --target --targets -C --directory --notice
-    -L --follow-links --separator= --codepage -l --list -x --extract -v --verbose
+    -L --follow-links --separator= --codepage -l --list -t --test -x --extract -v --verbose
     -h --help --version'
 _sfxpack_codepages='437 737 775 850 852 855 857 860 861 862 863 864 865 866 869 874
     932 936 949 950 1250 1251 1252 1253 1254 1255 1256 1257 1258'
@@ -35,7 +35,7 @@ _sfxpack() {
     fi
 
     case $prev in
-    -o | --output | -s | --stub | --notice | -l | --list | -x | --extract)
+    -o | --output | -s | --stub | --notice | -l | --list | -t | --test | -x | --extract)
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return

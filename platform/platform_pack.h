@@ -49,6 +49,7 @@ enum platform_entry_kind {
 struct platform_entry {
     platform_entry_kind kind;
     int64_t size;
+    bool executable; // a file with any executable bit (never on Windows)
     // Together they tell one directory from another, to find loops through
     // followed links; both 0 when the system can't tell.
     uint64_t volume;
@@ -130,8 +131,9 @@ bool platform_is_terminal(FILE *stream);
 void platform_remove_on_interrupt(const char *path);
 
 // Gives `path` the rights a newly created file gets (0666 less the umask
-// where modes exist); temporary files start out readable by their owner only.
-bool platform_make_ordinary(const char *path);
+// where modes exist, 0777 less the umask when `executable`); temporary files
+// start out readable by their owner only.
+bool platform_make_ordinary(const char *path, bool executable);
 
 // Creates one directory level and says how it went, unlike the stub's
 // platform_make_directory. False, with errno set, when it can't; a directory

@@ -54,12 +54,13 @@ static platform_entry_kind entry_kind(mode_t mode) {
 static void fill_entry(const struct stat &status, platform_entry *entry) {
     entry->kind = entry_kind(status.st_mode);
     entry->size = static_cast<int64_t>(status.st_size);
+    entry->executable = (status.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
     entry->volume = static_cast<uint64_t>(status.st_dev);
     entry->index = static_cast<uint64_t>(status.st_ino);
 }
 
 bool platform_entry_status(const char *path, bool follow_links, platform_entry *entry) {
-    *entry = platform_entry{PLATFORM_ENTRY_MISSING, 0, 0, 0, 0};
+    *entry = platform_entry{PLATFORM_ENTRY_MISSING, 0, false, 0, 0, 0};
     struct stat status;
     if ((follow_links ? stat(path, &status) : lstat(path, &status)) != 0) {
         entry->error_number = errno;
@@ -99,7 +100,7 @@ static const char *path_below(const char *relative) {
 
 bool platform_entry_status_in(const platform_folder *folder, const char *relative,
                               bool follow_links, platform_entry *entry) {
-    *entry = platform_entry{PLATFORM_ENTRY_MISSING, 0, 0, 0, 0};
+    *entry = platform_entry{PLATFORM_ENTRY_MISSING, 0, false, 0, 0, 0};
     struct stat status;
     if (fstatat(folder->descriptor, path_below(relative), &status,
                 follow_links ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
@@ -228,10 +229,10 @@ void platform_remove_on_interrupt(const char *path) {
     interrupt_path_set = 1;
 }
 
-bool platform_make_ordinary(const char *path) {
+bool platform_make_ordinary(const char *path, bool executable) {
     mode_t mask = umask(0);
     umask(mask);
-    return chmod(path, 0666 & ~mask) == 0;
+    return chmod(path, (executable ? 0777 : 0666) & ~mask) == 0;
 }
 
 bool platform_create_directory(const char *path) {

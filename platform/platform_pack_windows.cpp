@@ -85,7 +85,7 @@ static void read_file_identity(const wchar_t *path, platform_entry *entry) {
 }
 
 bool platform_entry_status(const char *path, bool follow_links, platform_entry *entry) {
-    *entry = platform_entry{PLATFORM_ENTRY_MISSING, 0, 0, 0, 0};
+    *entry = platform_entry{PLATFORM_ENTRY_MISSING, 0, false, 0, 0, 0};
     std::wstring wide = to_wide(CP_UTF8, path);
     DWORD attributes = wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -154,7 +154,7 @@ bool platform_entry_status_in(const platform_folder *folder, const char *relativ
                               bool follow_links, platform_entry *entry) {
     char path[MAX_PATH * 3 + 1];
     if (!path_in_folder(folder, relative, path, sizeof path)) {
-        *entry = platform_entry{PLATFORM_ENTRY_MISSING, 0, 0, 0, ENAMETOOLONG};
+        *entry = platform_entry{PLATFORM_ENTRY_MISSING, 0, false, 0, 0, ENAMETOOLONG};
         return false;
     }
     return platform_entry_status(path, follow_links, entry);
@@ -386,7 +386,7 @@ void platform_remove_on_interrupt(const char *path) {
 }
 
 // Windows files carry no mode; a new file's rights come from its folder.
-bool platform_make_ordinary(const char *) {
+bool platform_make_ordinary(const char *, bool) {
     return true;
 }
 

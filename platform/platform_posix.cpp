@@ -60,11 +60,23 @@ void platform_prepare_run() {
     }
 }
 
-FILE *platform_open_member(const char *name) {
+// Like fopen(name, "wb"), but the mode is given at creation, so the file is
+// never seen with other rights.
+static FILE *create_member_file(const char *name, bool executable) {
+    int descriptor = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, executable ? 0777 : 0666);
+    if (descriptor < 0)
+        return nullptr;
+    FILE *member = fdopen(descriptor, "wb");
+    if (member == nullptr)
+        close(descriptor);
+    return member;
+}
+
+FILE *platform_open_member(const char *name, bool executable) {
     // Named before it exists: an interruption during the open removes what
     // the open may already have created or emptied.
     member_being_written = name;
-    FILE *member = std::fopen(name, "wb");
+    FILE *member = create_member_file(name, executable);
     if (member == nullptr)
         member_being_written = nullptr;
     return member;

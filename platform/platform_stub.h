@@ -38,7 +38,10 @@ bool platform_is_running_program(FILE *opened);
 // Creates or empties the file `name` and opens it for binary writing as the
 // member being written: from now until platform_close_member, an interruption
 // removes it. `name` must stay valid until then. Null when it can't be opened.
-FILE *platform_open_member(const char *name);
+// On POSIX a file it creates gets mode 0777 less the umask when `executable`,
+// 0666 less the umask otherwise; a file already there keeps its mode. Windows
+// has no mode to give.
+FILE *platform_open_member(const char *name, bool executable);
 
 // Closes the stream of platform_open_member; false when the close failed.
 // An interruption from now on leaves the file where it is.

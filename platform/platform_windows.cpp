@@ -103,7 +103,7 @@ static FILE *create_deletable_file(const char *name) {
     return member;
 }
 
-FILE *platform_open_member(const char *name) {
+FILE *platform_open_member(const char *name, bool) {
     EnterCriticalSection(&member_guard);
     FILE *member = create_deletable_file(name);
     member_being_written = member != nullptr ? name : nullptr;

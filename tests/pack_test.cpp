@@ -173,7 +173,7 @@ TEST(Pack, NamesAreStoredInTheCodePageOfAWindowsStub) {
         std::vector<std::string> listing{"-l", "setup.exe"};
         listing.insert(listing.end(), c.options.begin(), c.options.end());
         program_run list = run_sfxpack(listing, folder.path);
-        EXPECT_EQ(list.output, "f          4 " + c.name +
+        EXPECT_EQ(list.output, "f checked   -          4 " + c.name +
                                    "\n1 member: 0 directories, 1 file, "
                                    "4 data bytes\n");
         EXPECT_EQ(list.exit_status, 0) << list.errors;
@@ -210,8 +210,8 @@ TEST(Pack, ListJudgesByTheRulesOfTheStubInFront) {
     const std::string windows = pe_stub_bytes(302, 6);
     const list_case cases[] = {
         {windows, "aux.c", "", "(name holds a device name)"},
-        {"#!stub", "aux.c", "f          0 aux.c\n", ""},
-        {windows, "a\x81\xe9", "f          0 a\\x81\\xE9\n", ""},
+        {"#!stub", "aux.c", "f unchecked -          0 aux.c\n", ""},
+        {windows, "a\x81\xe9", "f unchecked -          0 a\\x81\\xE9\n", ""},
         {"#!stub", "x\x1b[2J", "", "(name holds a control byte)"},
     };
     for (const list_case &c : cases) {
@@ -245,10 +245,10 @@ TEST(Pack, NestedPathsGetOneDirectoryRecordPerLevelOnce) {
     ASSERT_EQ(pack.exit_status, 0) << pack.errors;
     program_run list = run_sfxpack({"-l", "setup.exe"}, folder.path);
 
-    EXPECT_EQ(list.output, "d          0 a\n"
-                           "d          0 a/b\n"
-                           "f          1 a/b/c.txt\n"
-                           "f          2 a/b/d.txt\n"
+    EXPECT_EQ(list.output, "d checked   -          0 a\n"
+                           "d checked   -          0 a/b\n"
+                           "f checked   -          1 a/b/c.txt\n"
+                           "f checked   -          2 a/b/d.txt\n"
                            "4 members: 2 directories, 2 files, 3 data bytes\n");
     EXPECT_EQ(list.exit_status, 0);
 }
@@ -550,9 +550,9 @@ TEST(Pack, FollowedLinksAreStoredAsWhatTheyPointTo) {
     ASSERT_EQ(pack.exit_status, 0) << pack.errors;
 
     EXPECT_EQ(run_sfxpack({"-l", "setup.exe"}, folder.path).output,
-              "d          0 dirlink\n"
-              "f          2 dirlink/x.txt\n"
-              "f          3 link.txt\n"
+              "d checked   -          0 dirlink\n"
+              "f checked   -          2 dirlink/x.txt\n"
+              "f checked   -          3 link.txt\n"
               "3 members: 1 directory, 2 files, 5 data bytes\n");
 }
 
@@ -589,21 +589,21 @@ TEST(Pack, MembersSortPartByPartWhateverThePathOrder) {
 
         std::string s = c.separator;
         program_run list = run_sfxpack({"-l", "setup.exe"}, folder.path);
-        EXPECT_EQ(list.output, "f          1 0\n"
-                               "d          0 a\n"
-                               "f          1 a" +
+        EXPECT_EQ(list.output, "f checked   -          1 0\n"
+                               "d checked   -          0 a\n"
+                               "f checked   -          1 a" +
                                    s +
                                    "x\n"
-                                   "d          0 a" +
+                                   "d checked   -          0 a" +
                                    s +
                                    "y\n"
-                                   "f          2 a" +
+                                   "f checked   -          2 a" +
                                    s + "y" + s +
                                    "z\n"
-                                   "f          1 a!\n"
-                                   "f          1 a-b\n"
-                                   "f          1 a[\n"
-                                   "f          1 a]\n"
+                                   "f checked   -          1 a!\n"
+                                   "f checked   -          1 a-b\n"
+                                   "f checked   -          1 a[\n"
+                                   "f checked   -          1 a]\n"
                                    "9 members: 2 directories, 7 files, 8 data bytes\n");
     }
 }
@@ -645,12 +645,13 @@ TEST(Pack, ListJudgesLikeTheStub) {
     make_tree(folder.path, {{"d/", ""}, {"d/one.txt", "one"}, {"two.txt", "two!"}});
     ASSERT_EQ(run_sfxpack({"-o", "good.exe", "d", "two.txt"}, folder.path).exit_status, 0);
     const std::string good = read_file(folder / "good.exe");
-    const std::string first_line = "d          0 d\n";
+    const std::string first_line = "d checked   -          0 d\n";
     const int64_t second = ARCHIVE_START + RECORD_SIZE; // the record of d/one.txt
 
     program_run list = run_sfxpack({"-l", "good.exe"}, folder.path);
-    EXPECT_EQ(list.output, first_line + "f          3 d/one.txt\nf          4 two.txt\n"
-                                        "3 members: 1 directory, 2 files, 7 data bytes\n");
+    EXPECT_EQ(list.output,
+              first_line + "f checked   -          3 d/one.txt\nf checked   -          4 two.txt\n"
+                           "3 members: 1 directory, 2 files, 7 data bytes\n");
     EXPECT_EQ(list.errors, "");
     EXPECT_EQ(list.exit_status, 0);
 

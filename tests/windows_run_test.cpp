@@ -153,6 +153,78 @@ TEST(WindowsRun, BadRecordEndsTheRunWithoutNotice) {
               (std::vector<std::string>{"_setup_.txt", "one/", "one/two.txt", "setup.exe"}));
 }
 
+// A checked member damaged in its data or its name is found while it is
+// copied: the file is removed and the run ends as after a bad record.
+TEST(WindowsRun, DamagedMemberIsRemovedAndEndsTheRun) {
+    const std::string big = patterned_data(40000, 13);
+    const int64_t big_record = ARCHIVE_START + RECORD_SIZE + 3;
+    struct damage_case {
+        const char *what;
+        int64_t offset;
+        std::string shown; // the damaged member's name on its line
+    };
+    const damage_case cases[] = {
+        {"data byte", big_record + RECORD_SIZE + 30000, "big.bin"},
+        {"name byte", big_record + RECORD_NAME_OFFSET, "cig.bin"},
+    };
+    for (const damage_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_folder folder;
+        write_file(folder / "_setup_.txt", "must not be shown");
+        write_windows_setup(folder.path,
+                            {file_member("first.txt", "1st"), file_member("big.bin", big),
+                             file_member("after.txt", "a")});
+        flip_bit(folder / "setup.exe", c.offset);
+
+        program_run run = run_in_cmd(folder.path, "setup.exe");
+
+        EXPECT_EQ(run.output, WINDOWS_FILE_LINE + crlf(file_line("first.txt", figure("0.0"))) +
+                                  "Extracting : " + c.shown + " " + figure("0.0") + figure("40.0") +
+                                  figure("80.0") + "\b, failed\r\n" +
+                                  "!!!Error, the data of this file is damaged.\r\n"
+                                  "!!!Error, It is recommended to obtain another copy.\r\n");
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(list_tree(folder.path),
+                  (std::vector<std::string>{"_setup_.txt", "first.txt", "setup.exe"}));
+    }
+}
+
+// A good member comes out the same with the extension, without it, and with
+// random bytes behind its name; the Windows stubs ignore the executable flag.
+TEST(WindowsRun, ExtensionChangesNothingForAGoodMember) {
+    const std::string data = patterned_data(20000, 14);
+    const std::string slack = patterned_data(NAME_FIELD_SIZE - 6, 15);
+    struct variant {
+        const char *what;
+        std::vector<archive_member> members; // empty: the raw records below
+    };
+    const variant variants[] = {
+        {"checked", {file_member("a.bin", data), directory_member("d")}},
+        {"checked, flagged executable", {executable_member("a.bin", data), directory_member("d")}},
+        {"unchecked", {unchecked(file_member("a.bin", data)), unchecked(directory_member("d"))}},
+        {"random bytes behind the names", {}},
+    };
+    for (const variant &v : variants) {
+        SCOPED_TRACE(v.what);
+        temp_folder folder;
+        if (v.members.empty())
+            write_raw_windows_setup(
+                folder.path, record_bytes('f', std::string("a.bin") + '\0' + slack, 20000) + data +
+                                 record_bytes('d', std::string("d") + '\0' + slack, 0));
+        else
+            write_windows_setup(folder.path, v.members);
+
+        program_run run = run_in_cmd(folder.path, "setup.exe");
+
+        EXPECT_EQ(run.output,
+                  WINDOWS_FILE_LINE + crlf(file_line("a.bin", figure("0.0") + figure("80.0")) +
+                                           directory_line("d") + SEPARATOR));
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_TRUE(read_file(folder / "a.bin") == data);
+        EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"a.bin", "d/", "setup.exe"}));
+    }
+}
+
 // The start name is shown upper-cased, with ".EXE" appended when it holds none,
 // and opens the file on disk whatever its letter case.
 TEST(WindowsRun, StartNameIsUpperCasedAndOpensTheFile) {

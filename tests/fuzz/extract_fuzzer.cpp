@@ -28,8 +28,10 @@
 #include "extract_files.h"
 #include "fuzz_folders.h"
 #include "list.h"
+#include "member_extension.h"
 #include "member_record.h"
 #include "pack_messages.h"
+#include "test_archive.h"
 
 #include <algorithm>
 #include <climits>
@@ -302,6 +304,9 @@ struct member {
     char kind;
     std::string name; // as stored
     std::string data;
+    bool checked;    // it carries a check value
+    bool executable; // flagged executable
+    bool damaged;    // its check value, where it has one, does not match
 };
 
 struct walk {
@@ -325,7 +330,11 @@ walk walk_records(const std::string &bytes, name_rules rules) {
         }
         at += RECORD_SIZE;
         size_t size = static_cast<size_t>(member_data_size(&record));
-        w.members.push_back({record.kind, record.name, bytes.substr(at, size)});
+        std::string data = bytes.substr(at, size);
+        member_check check = begin_member_check(&record);
+        continue_member_check(&check, data.data(), data.size());
+        w.members.push_back({record.kind, record.name, data, check.checked,
+                             member_is_executable(&check), member_check_failed(&check)});
         at += size;
     }
     return w;
@@ -408,7 +417,9 @@ bool model_folders_on_the_way(folder_model *model, const std::string &path) {
 // False when the member does not come out.
 bool model_member(folder_model *model, const member &m, int codepage) {
     std::string path;
-    if (!local_path(m.name, codepage, &path) || !model_folders_on_the_way(model, path))
+    // A damaged folder is refused before its way is made, a damaged file after.
+    if (!local_path(m.name, codepage, &path) || (m.kind == KIND_DIRECTORY && m.damaged) ||
+        !model_folders_on_the_way(model, path))
         return false;
     if (m.kind == KIND_DIRECTORY && path.empty())
         return true;
@@ -419,7 +430,7 @@ bool model_member(folder_model *model, const member &m, int codepage) {
             model->entries[path] = {MODEL_FOLDER, ""};
         return missing || found->second.kind == MODEL_FOLDER;
     }
-    if (path.empty() || (!missing && found->second.kind != MODEL_FILE))
+    if (path.empty() || m.damaged || (!missing && found->second.kind != MODEL_FILE))
         return false;
     model->entries[path] = {MODEL_FILE, m.data};
     return true;
@@ -467,7 +478,7 @@ void check_extracted_tree(const folder_model &model) {
     fuzz_fail("-x left an entry no member comes out as", path);
 }
 
-// -l prints one line per good record, "KIND SIZE NAME", then a count line
+// -l prints one line per good record, "KIND CHECKED FLAG SIZE NAME", then a count line
 // when the walk was whole and held members.
 void check_listing(const std::string &listing, int status, const walk &w) {
     bool sound = w.whole && !w.members.empty();
@@ -475,8 +486,9 @@ void check_listing(const std::string &listing, int status, const walk &w) {
         fuzz_fail("-l's status disagrees with the records", std::to_string(status));
     size_t at = 0;
     for (const member &m : w.members) {
-        char line_start[32];
-        std::snprintf(line_start, sizeof line_start, "%c %10ld ", m.kind,
+        char line_start[48];
+        std::snprintf(line_start, sizeof line_start, "%c %-9s %c %10ld ", m.kind,
+                      m.checked ? "checked" : "unchecked", m.executable ? 'x' : '-',
                       static_cast<long>(m.kind == KIND_FILE ? m.data.size() : 0));
         if (listing.compare(at, std::strlen(line_start), line_start) != 0)
             fuzz_fail("-l does not name a good record", m.name);
@@ -488,6 +500,17 @@ void check_listing(const std::string &listing, int status, const walk &w) {
     size_t rest = std::count(listing.begin() + static_cast<long>(at), listing.end(), '\n');
     if (rest != (sound ? 1u : 0u))
         fuzz_fail("-l printed more lines than there are good records", listing.substr(at));
+}
+
+// -t says 0 exactly when the walk was whole, held members and none of them
+// is damaged.
+void check_test_status(int status, const walk &w) {
+    bool damaged = false;
+    for (const member &m : w.members)
+        damaged = damaged || m.damaged;
+    int expected = w.whole && !w.members.empty() && !damaged ? 0 : 1;
+    if (status != expected)
+        fuzz_fail("-t's status disagrees with the records", std::to_string(status));
 }
 
 // -x -v names each good record as it comes, folders with '/', all but those
@@ -624,9 +647,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int list_status = run_list(archive_path.c_str(), c.codepage);
     fuzz_forbidding_changes = false;
     check_listing(captured(), list_status, w);
-    // sfxpack -t, once it exists, runs here on the same file: its status must
-    // be -l's unless a check value fails, and a member it finds damaged must
-    // not come out of -x.
+    fuzz_forbidding_changes = true;
+    int test_status = run_test(archive_path.c_str(), c.codepage);
+    fuzz_forbidding_changes = false;
+    check_test_status(test_status, w);
 
     std::string named;
     int extract_status = run_checked_extract(c, &named);

@@ -1,6 +1,7 @@
 #include "fuzz_folders.h"
 
 #include <climits>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <errno.h>
@@ -80,6 +81,20 @@ extern "C" FILE *__wrap_fopen(const char *path, const char *mode) {
     if (std::strpbrk(mode, "wa+") != nullptr)
         fuzz_check_path_stays_inside(path);
     return __real_fopen(path, mode);
+}
+
+// Files are also created by open, which takes the mode for a new file.
+extern "C" int __wrap_open(const char *path, int flags, ...) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = static_cast<mode_t>(va_arg(arguments, int));
+        va_end(arguments);
+    }
+    if ((flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0)
+        fuzz_check_path_stays_inside(path);
+    return __real_open(path, flags, mode);
 }
 
 extern "C" int __wrap_mkdir(const char *path, mode_t mode) {

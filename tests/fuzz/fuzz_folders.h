@@ -26,6 +26,7 @@ void fuzz_check_path_stays_inside(const char *path);
 
 // The calls the wrappers pass on to, for the fuzzers' own setup.
 extern "C" FILE *__real_fopen(const char *path, const char *mode);
+extern "C" int __real_open(const char *path, int flags, ...);
 extern "C" int __real_mkdir(const char *path, mode_t mode);
 extern "C" int __real_remove(const char *path);
 

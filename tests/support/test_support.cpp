@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "crc32c.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -204,13 +206,30 @@ const std::string &stub_image() {
     return image;
 }
 
+// The record of `member`, with the extension block and its check value over
+// the member's data where the member asks for it and its name leaves room.
+static bool encode_member(const archive_member &member, int32_t size, unsigned char *bytes) {
+    const char *name = member.name.c_str();
+    if (!member.checked || member.name.size() > LONGEST_CHECKED_NAME)
+        return encode_new_record(member.kind, name, size, bytes);
+    member_extension extension = {0, member.flags};
+    if (!encode_checked_record(member.kind, name, size, &extension, bytes))
+        return false;
+    member_record record;
+    decode_member_record(bytes, &record);
+    uint32_t check = start_member_check(&record, member.flags);
+    if (member.kind == KIND_FILE)
+        check = crc32c_update(check, member.data.data(), member.data.size());
+    encode_le32(check, bytes + record_check_offset(member.name.size()));
+    return true;
+}
+
 // The members' records and data appended to `image`.
 static bool append_members(const std::vector<archive_member> &members, std::string *image) {
     for (const archive_member &member : members) {
         bool is_file = member.kind == KIND_FILE;
         unsigned char record[RECORD_SIZE];
-        if (!encode_new_record(member.kind, member.name.c_str(),
-                               is_file ? static_cast<int32_t>(member.data.size()) : 0, record))
+        if (!encode_member(member, is_file ? static_cast<int32_t>(member.data.size()) : 0, record))
             return false;
         image->append(reinterpret_cast<char *>(record), sizeof record);
         if (is_file)
@@ -323,3 +342,10 @@ const std::vector<hostile_name> HOSTILE_NAMES = {
     {"sub\\nul", 'f', true},
     {"nul", 'd', true},
 };
+
+void flip_bit(const std::string &path, int64_t offset) {
+    std::string image = read_file(path);
+    ASSERT_LT(offset, static_cast<int64_t>(image.size())) << path;
+    image[static_cast<size_t>(offset)] ^= 0x01;
+    write_file(path, image);
+}

@@ -11,19 +11,33 @@
 struct archive_member {
     char kind;
     std::string name;
-    std::string data; // a file member's bytes; ignored for a directory
+    std::string data;    // a file member's bytes; ignored for a directory
+    unsigned char flags; // MEMBER_FLAG_* bits for the extension block
+    bool checked;        // gets the extension block when the name leaves room
 };
 
 inline archive_member directory_member(const std::string &name) {
-    return archive_member{KIND_DIRECTORY, name, std::string()};
+    return archive_member{KIND_DIRECTORY, name, std::string(), 0, true};
 }
 
 inline archive_member file_member(const std::string &name, const std::string &data) {
-    return archive_member{KIND_FILE, name, data};
+    return archive_member{KIND_FILE, name, data, 0, true};
+}
+
+inline archive_member executable_member(const std::string &name, const std::string &data) {
+    return archive_member{KIND_FILE, name, data, MEMBER_FLAG_EXECUTABLE, true};
+}
+
+// The member as a packer without the extension writes it.
+inline archive_member unchecked(archive_member member) {
+    member.checked = false;
+    return member;
 }
 
 // Writes the whole self-extracting file `path` from the stub's bytes and the
-// members, in order, encoded by the packer's own record and trailer code.
+// members, in order, encoded by the packer's own record and trailer code; each
+// member that is `checked` and whose name leaves room gets the extension
+// block, its check value computed from the member's bytes held here.
 // False when the stub does not fit, a name is too long or a write failed.
 bool write_sfx_file(const char *path, const std::string &stub,
                     const std::vector<archive_member> &members);
@@ -144,3 +158,7 @@ struct hostile_name {
     bool device; // refused only under Windows rules
 };
 extern const std::vector<hostile_name> HOSTILE_NAMES;
+
+// Flips the lowest bit of the byte at `offset` of the file `path`: damage a
+// copy might suffer.
+void flip_bit(const std::string &path, int64_t offset);

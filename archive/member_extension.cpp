@@ -1,0 +1,62 @@
+#include "member_extension.h"
+
+#include "crc32c.h"
+
+#include <cstring>
+
+// The length of the name in its field, or NAME_FIELD_SIZE when unterminated.
+static size_t name_length(const member_record *record) {
+    const void *end = std::memchr(record->name, '\0', NAME_FIELD_SIZE);
+    return end == nullptr ? NAME_FIELD_SIZE
+                          : static_cast<size_t>(static_cast<const char *>(end) - record->name);
+}
+
+bool find_member_extension(const member_record *record, member_extension *extension) {
+    size_t length = name_length(record);
+    if (length > LONGEST_CHECKED_NAME)
+        return false;
+    const unsigned char *block = reinterpret_cast<const unsigned char *>(record->name) + length + 1;
+    if (std::memcmp(block, EXTENSION_MARKER, EXTENSION_MARKER_SIZE) != 0)
+        return false;
+    extension->check = decode_le32(block + EXTENSION_CHECK_OFFSET);
+    extension->flags = block[offsetof(member_extension_block, flags)];
+    return true;
+}
+
+bool put_member_extension(member_record *record, const member_extension *extension) {
+    size_t length = name_length(record);
+    if (length > LONGEST_CHECKED_NAME)
+        return false;
+    unsigned char *block = reinterpret_cast<unsigned char *>(record->name) + length + 1;
+    std::memcpy(block, EXTENSION_MARKER, EXTENSION_MARKER_SIZE);
+    encode_le32(extension->check, block + EXTENSION_CHECK_OFFSET);
+    block[offsetof(member_extension_block, flags)] = extension->flags;
+    return true;
+}
+
+uint32_t start_member_check(const member_record *record, unsigned char flags) {
+    unsigned char size[4];
+    encode_le32(static_cast<uint32_t>(record->size), size);
+    size_t length = name_length(record);
+    uint32_t crc = crc32c_update(0, &record->kind, 1);
+    crc = crc32c_update(crc, record->name, length < NAME_FIELD_SIZE ? length + 1 : length);
+    crc = crc32c_update(crc, size, sizeof size);
+    return crc32c_update(crc, &flags, 1);
+}
+
+member_check begin_member_check(const member_record *record) {
+    member_extension extension;
+    if (!find_member_extension(record, &extension))
+        return member_check{false, 0, 0, 0};
+    return member_check{true, extension.check, start_member_check(record, extension.flags),
+                        extension.flags};
+}
+
+void continue_member_check(member_check *check, const void *data, size_t length) {
+    if (check->checked)
+        check->value = crc32c_update(check->value, data, length);
+}
+
+bool member_check_failed(const member_check *check) {
+    return check->checked && check->value != check->expected;
+}
