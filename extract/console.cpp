@@ -4,6 +4,12 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+
+// Every error message starts so; a run that printed one ends with status 1.
+static const char ERROR_PREFIX[] = "!!!Error, ";
+
+static bool error_said;
 
 // Writes a text and puts it on the console at once, after any held text.
 PLATFORM_RUNTIME_PRINTF(1, 2) static void say(const char *format, ...) {
@@ -12,11 +18,13 @@ PLATFORM_RUNTIME_PRINTF(1, 2) static void say(const char *format, ...) {
     platform_print(format, arguments);
     va_end(arguments);
     std::fflush(stdout);
+    if (std::strncmp(format, ERROR_PREFIX, sizeof ERROR_PREFIX - 1) == 0)
+        error_said = true;
 }
 
 // Writes a text of a member's line and holds it in the stream's buffer until
-// the program next waits for the archive (show_held_text) or says something
-// else: a line of small members then costs no console write of its own.
+// the program next does something that may wait (show_held_text) or says
+// something else: a line's end then goes out with the next line's start.
 PLATFORM_RUNTIME_PRINTF(1, 2) static void say_held(const char *format, ...) {
     va_list arguments;
     va_start(arguments, format);
@@ -26,6 +34,10 @@ PLATFORM_RUNTIME_PRINTF(1, 2) static void say_held(const char *format, ...) {
 
 void show_held_text() {
     std::fflush(stdout);
+}
+
+bool error_was_reported() {
+    return error_said;
 }
 
 void report_no_memory() {

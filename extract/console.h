@@ -1,9 +1,10 @@
 // Every text the extractor writes to the console, one function per message.
 // Messages go out as soon as they are written. The texts of a member's line
 // (its name, progress figures, done text) are held until the program next
-// reads the archive, so a progress figure is on the console before the chunk
-// it announces is read, and the lines of small members read ahead together go
-// out in one write.
+// does something that may wait: reads the archive, creates a directory or
+// opens a member. So a line names its member before the member is created, a
+// progress figure is on the console before the chunk it announces is read,
+// and one write carries a line's end with the next line's start.
 #pragma once
 
 #include <cstdint>
@@ -32,3 +33,7 @@ void report_separator();
 
 // Puts the held texts on the console.
 void show_held_text();
+
+// True once any "!!!Error, " message has been written: the run then ends
+// with status 1, whether or not it closes with the notice.
+bool error_was_reported();

@@ -8,6 +8,8 @@
 
 // A directory's block covers its record alone, so a damaged name is found
 // before the directory is made.
+// Creating a directory or opening a file may wait (a slow network share, a
+// pipe in the folder): the line naming it is on the console first.
 static member_result output_directory(const member_record *record) {
     member_check check = begin_member_check(record);
     report_directory_start(record->name);
@@ -16,6 +18,7 @@ static member_result output_directory(const member_record *record) {
         report_damaged();
         return MEMBER_DAMAGED;
     }
+    show_held_text();
     platform_make_directory(record->name);
     report_directory_done();
     return MEMBER_DONE;
@@ -46,6 +49,7 @@ static member_result copy_member_data(archive_input *archive, FILE *out, int32_t
 static member_result output_file(const member_record *record, archive_input *archive) {
     member_check check = begin_member_check(record);
     report_file_start(record->name);
+    show_held_text();
     FILE *out = platform_open_member(record->name, member_is_executable(&check));
     // A name that reached a device or a pipe must not get the member's data.
     if (out != nullptr && !platform_is_disk_file(out)) {

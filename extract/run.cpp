@@ -51,10 +51,10 @@ void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags
     }
 }
 
-// Checks the length and walks the members of the open archive `path`.
-static void extract_archive(FILE *archive, const char *path, char *copy_buffer, run_flags *flags) {
+// Checks the length and walks the members of the open archive.
+static void extract_archive(FILE *archive, char *copy_buffer, run_flags *flags) {
     int64_t file_size = 0;
-    bool size_known = platform_file_size(path, &file_size);
+    bool size_known = platform_file_size(archive, &file_size);
     if (!size_known || !check_length_trailer(archive, file_size)) {
         report_wrong_length();
         flags->error = true;
@@ -65,17 +65,18 @@ static void extract_archive(FILE *archive, const char *path, char *copy_buffer, 
         report_no_files();
 }
 
-// Opens the program's own file. A name that leads to another file (a
+// Opens the program's own file: under `path` when that leads to it, else as
+// the system names the running file. A name may lead elsewhere or nowhere (a
 // look-alike in another letter case, a file of the same name in the current
-// directory when the program was found along the search path) is refused like
-// a missing one: its members are not the ones the user chose to run.
+// directory when the program was found along the search path, a name without
+// .EXE): another file's members are never the ones the user chose to run.
 static FILE *open_own_file(const char *path) {
     FILE *archive = std::fopen(path, "rb");
-    if (archive != nullptr && !platform_is_running_program(archive)) {
+    if (archive != nullptr && platform_is_running_program(archive))
+        return archive;
+    if (archive != nullptr)
         std::fclose(archive);
-        return nullptr;
-    }
-    return archive;
+    return platform_open_running_program();
 }
 
 // The copy buffer is held until the process ends, never freed. A global keeps
@@ -104,11 +105,12 @@ int run_extractor(int argc, char **argv) {
         // The copy buffer does the reading ahead: the stream's own buffer
         // would only split each chunk into two reads and a copy.
         std::setvbuf(archive, nullptr, _IONBF, 0);
-        extract_archive(archive, path, copy_buffer, &flags);
+        extract_archive(archive, copy_buffer, &flags);
         std::fclose(archive);
     }
     std::free(path);
     if (!flags.error)
         run_closing_notice();
-    return 0;
+    // "No files for extraction" closes with the notice, yet the run failed.
+    return error_was_reported() ? 1 : 0;
 }

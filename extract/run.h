@@ -14,5 +14,6 @@ struct run_flags {
 // The first bad record or failed member sets the error flag and ends the walk.
 void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags *flags);
 
-// The whole run; returns the exit status (-1 only when memory runs out).
+// The whole run; returns the exit status: 0 when no error message was
+// printed, 1 when one was, -1 when the copy buffer can't be allocated.
 int run_extractor(int argc, char **argv);

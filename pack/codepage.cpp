@@ -66,6 +66,27 @@ unsigned long code_point(const std::string &sequence) {
     return value;
 }
 
+// The UTF-8 form of `value`, a code point up to U+10FFFF.
+std::string encode_utf8(unsigned long value) {
+    std::string bytes;
+    if (value < 0x80) {
+        bytes += static_cast<char>(value);
+    } else if (value < 0x800) {
+        bytes += static_cast<char>(0xC0 | value >> 6);
+        bytes += static_cast<char>(0x80 | (value & 0x3F));
+    } else if (value < 0x10000) {
+        bytes += static_cast<char>(0xE0 | value >> 12);
+        bytes += static_cast<char>(0x80 | (value >> 6 & 0x3F));
+        bytes += static_cast<char>(0x80 | (value & 0x3F));
+    } else {
+        bytes += static_cast<char>(0xF0 | value >> 18);
+        bytes += static_cast<char>(0x80 | (value >> 12 & 0x3F));
+        bytes += static_cast<char>(0x80 | (value >> 6 & 0x3F));
+        bytes += static_cast<char>(0x80 | (value & 0x3F));
+    }
+    return bytes;
+}
+
 } // namespace
 
 bool parse_codepage(const std::string &text, int *codepage) {
@@ -116,6 +137,25 @@ bool name_from_codepage(int codepage, const char *stored, std::string *name) {
     converted.resize(std::strlen(converted.c_str()));
     *name = converted;
     return true;
+}
+
+std::string upper_cased_name(const std::string &name) {
+    std::string upper;
+    for (size_t at = 0; at < name.size();) {
+        size_t length = sequence_length(static_cast<unsigned char>(name[at]));
+        if (length == 0 || at + length > name.size() ||
+            !is_well_formed(reinterpret_cast<const unsigned char *>(name.data()) + at, length)) {
+            upper += name[at++];
+            continue;
+        }
+        unsigned long value = code_point(name.substr(at, length));
+        unsigned long mapped = platform_upper_case_character(static_cast<uint32_t>(value));
+        upper += mapped <= 0x10FFFF && (mapped < 0xD800 || mapped > 0xDFFF)
+                     ? encode_utf8(mapped)
+                     : name.substr(at, length);
+        at += length;
+    }
+    return upper;
 }
 
 std::string first_character_lacking(int codepage, const std::string &name) {

@@ -24,6 +24,10 @@ bool name_to_codepage(int codepage, const std::string &name, std::string *stored
 // UTF-8. False when a byte or byte pair means no character there.
 bool name_from_codepage(int codepage, const char *stored, std::string *name);
 
+// The UTF-8 `name` with every letter upper-cased as the system does it, one
+// character for one; bytes that are not UTF-8 stay as they are.
+std::string upper_cased_name(const std::string &name);
+
 // The first character of the UTF-8 `name` that code page `codepage` can't
 // hold, as "'é' (U+00E9)"; empty when there is none or `name` is not valid
 // UTF-8.

@@ -2,6 +2,7 @@
 
 #include "archive_reader.h"
 #include "archive_writer.h"
+#include "codepage.h"
 #include "pack_messages.h"
 
 #include <algorithm>
@@ -20,8 +21,10 @@ struct gatherer {
     member_list *list;                  // in the order found, repeats included, until sorted
     std::vector<open_directory> walked; // directories being walked, outermost first
     // Set when a symbolic link was met that can't be stored (any link without
-    // -L, a dangling one with it); the walk goes on.
+    // -L, a dangling one with it), or a name that can't be stored; the walk
+    // goes on, so one run names every input to fix.
     bool links_refused;
+    bool names_refused;
 };
 
 constexpr size_t TEXT_BLOCK_SIZE = 64 * 1024;
@@ -64,15 +67,18 @@ bool check_name(const name_parts &parts, const std::string &name, char separator
 }
 
 // `relative`: the file in the input folder whose bytes a file member carries;
-// `source`: the path messages name it by.
+// `source`: the path messages name it by. False, after a message, when its
+// name can't be stored: the caller goes on with the walk.
 bool add_member(gatherer *gathering, const name_parts &parts, char kind,
                 const std::string &relative, const std::string &source, int64_t size,
                 bool executable) {
     std::string name = join_parts(parts, parts.size(), gathering->settings->separator);
     std::string stored;
     if (!check_name(parts, name, gathering->settings->separator) ||
-        !make_stored_name(gathering->settings->names, parts, name, source, &stored))
+        !make_stored_name(gathering->settings->names, parts, name, source, &stored)) {
+        gathering->names_refused = true;
         return false;
+    }
     bool is_file = kind == KIND_FILE;
     const char *kept_name = keep_text(gathering->list, name);
     const char *kept_stored = stored == name ? kept_name : keep_text(gathering->list, stored);
@@ -144,9 +150,11 @@ bool add_directory(gatherer *gathering, name_parts *parts, const std::string &re
             return false;
         }
     }
+    // A directory whose name is refused is not walked: every name in it
+    // would be refused for the same part.
     if (!parts->empty() &&
         !add_member(gathering, *parts, KIND_DIRECTORY, relative, source, 0, false))
-        return false;
+        return true;
     std::vector<std::string> names;
     if (!platform_list_directory_in(&gathering->list->inputs, relative.c_str(), collect_name,
                                     &names)) {
@@ -207,9 +215,10 @@ bool add_entry(gatherer *gathering, name_parts *parts) {
             report_error("'%s' is not a directory, so '.' names nothing to pack", source.c_str());
             return false;
         }
-        return check_file_size(source, entry.size) &&
-               add_member(gathering, *parts, KIND_FILE, relative, source, entry.size,
-                          entry.executable);
+        if (!check_file_size(source, entry.size))
+            return false;
+        add_member(gathering, *parts, KIND_FILE, relative, source, entry.size, entry.executable);
+        return true;
     case PLATFORM_ENTRY_LINK:
         // Reported and passed over, so one run names every link to fix.
         report_error("'%s' is a symbolic link; -L stores what links point to", source.c_str());
@@ -264,7 +273,7 @@ bool add_path_argument(gatherer *gathering, const std::string &argument) {
         std::string source =
             source_path(gathering->settings->directory, join_parts(parent, count, '/'));
         if (!add_member(gathering, parent, KIND_DIRECTORY, std::string(), source, 0, false))
-            return false;
+            return true;
     }
     return add_entry(gathering, &parts);
 }
@@ -286,6 +295,48 @@ bool add_notice(gatherer *gathering) {
         pack_member{NOTICE_FILE_NAME, NOTICE_FILE_NAME, keep_text(gathering->list, source),
                     &gathering->list->current, entry.size, KIND_FILE, false});
     return true;
+}
+
+// The path of `member` as messages show it: its file, or for a directory the
+// folder it was found as.
+std::string shown_source(const gather_settings &settings, const pack_member &member) {
+    if (member.source != nullptr)
+        return member_source_path(member);
+    std::string relative = member.name;
+    std::replace(relative.begin(), relative.end(), settings.separator, '/');
+    return source_path(settings.directory, relative);
+}
+
+// Windows takes names that differ only in letter case as one: the later
+// member would replace the earlier one, or land in its folder. Every such
+// pair is named, each later name with the first of its kind. The stored
+// bytes are read back through the code page, so names that reach the same
+// bytes meet too.
+bool check_letter_case(const gather_settings &settings, const member_list &list) {
+    if (settings.names.rules != NAME_RULES_WINDOWS)
+        return true;
+    std::vector<std::pair<std::string, size_t>> keys;
+    keys.reserve(list.members.size());
+    for (size_t i = 0; i < list.members.size(); ++i) {
+        const char *stored = list.members[i].stored;
+        std::string name;
+        if (!name_from_codepage(settings.names.codepage, stored, &name))
+            name = stored;
+        keys.emplace_back(upper_cased_name(name), i);
+    }
+    std::sort(keys.begin(), keys.end());
+    bool distinct = true;
+    for (size_t first = 0, i = 1; i < keys.size(); ++i) {
+        if (keys[i].first != keys[first].first) {
+            first = i;
+            continue;
+        }
+        report_error("'%s' and '%s' are one name on Windows, which ignores letter case",
+                     shown_source(settings, list.members[keys[first].second]).c_str(),
+                     shown_source(settings, list.members[keys[i].second]).c_str());
+        distinct = false;
+    }
+    return distinct;
 }
 
 } // namespace
@@ -313,15 +364,16 @@ bool gather_members(const gather_settings &settings, const std::vector<std::stri
         report_system_error(errno, "can't read the folder '%s'", settings.directory.c_str());
         return false;
     }
-    gatherer gathering{&settings, list, {}, false};
+    gatherer gathering{&settings, list, {}, false, false};
     for (const std::string &path : paths)
         if (!add_path_argument(&gathering, path))
             return false;
-    if (gathering.links_refused)
-        return false;
     if (!settings.notice.empty() && !add_notice(&gathering))
         return false;
-    return sort_members(list, settings.separator);
+    if (!sort_members(list, settings.separator))
+        return false;
+    bool cases_distinct = check_letter_case(settings, *list);
+    return cases_distinct && !gathering.links_refused && !gathering.names_refused;
 }
 
 void release_members(member_list *list) {

@@ -100,8 +100,11 @@ bool check_total_size(const std::vector<pack_member> &members, int64_t *data_tot
     return false;
 }
 
-bool ends_with_exe(const std::string &name) {
-    return name.size() >= 4 && same_ignoring_ascii_case(name.c_str() + name.size() - 4, ".exe", 4);
+// True when `name` ends in `ending`, whatever the letter case of either.
+bool ends_with_ignoring_case(const std::string &name, const char *ending) {
+    size_t length = std::strlen(ending);
+    return name.size() >= length &&
+           same_ignoring_ascii_case(name.c_str() + name.size() - length, ending, length);
 }
 
 void advance_progress(int32_t bytes, void *context) {
@@ -313,9 +316,12 @@ int run_pack(const pack_options &options) {
         release_members(&list);
         return 1;
     }
-    if (!ends_with_exe(options.output))
-        report_warning("'%s' does not end in .exe; the stub opens its own file under the name "
-                       "it was started by, with .EXE added",
+    // The stub finds its own file under any name; only Windows itself starts
+    // a program by its name alone when that ends in .exe or .com.
+    if (rules == NAME_RULES_WINDOWS && !ends_with_ignoring_case(options.output, ".exe") &&
+        !ends_with_ignoring_case(options.output, ".com"))
+        report_warning("'%s' does not end in .exe or .com, which Windows needs to start it "
+                       "as a program",
                        options.output.c_str());
     warn_about_unchecked(list.members);
     progress_state progress = {data_total, 0, -1};

@@ -147,3 +147,8 @@ bool platform_create_directory(const char *path);
 // does not fit.
 bool platform_utf8_to_codepage(int codepage, const char *text, char *out, size_t room);
 bool platform_codepage_to_utf8(int codepage, const char *text, char *out, size_t room);
+
+// The upper-case form of the Unicode character `character` by the system's
+// own one-to-one mapping (Windows: the file systems' rules); the character
+// itself when it has none.
+uint32_t platform_upper_case_character(uint32_t character);

@@ -13,9 +13,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <locale.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wctype.h>
 
 void platform_utf8_arguments(int *, char ***) {}
 
@@ -289,6 +291,15 @@ bool platform_utf8_to_codepage(int codepage, const char *text, char *out, size_t
 bool platform_codepage_to_utf8(int codepage, const char *text, char *out, size_t room) {
     static codepage_converter kept = {reinterpret_cast<iconv_t>(-1), 0};
     return convert(converter_for(&kept, codepage, false), text, out, room);
+}
+
+// Unicode's mapping as the C library has it, in a UTF-8 locale whatever the
+// user's own; ASCII letters only where the library has none.
+uint32_t platform_upper_case_character(uint32_t character) {
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (unicode != static_cast<locale_t>(0))
+        return static_cast<uint32_t>(towupper_l(static_cast<wint_t>(character), unicode));
+    return character >= 'a' && character <= 'z' ? character - 'a' + 'A' : character;
 }
 
 #endif

@@ -429,4 +429,25 @@ bool platform_codepage_to_utf8(int codepage, const char *text, char *out, size_t
                                nullptr) > 0;
 }
 
+// LCMapStringW without linguistic casing upper-cases as the file systems
+// compare names.
+uint32_t platform_upper_case_character(uint32_t character) {
+    wchar_t units[2], upper[2];
+    int count = 1;
+    if (character >= 0x10000) {
+        units[0] = static_cast<wchar_t>(0xD800 + ((character - 0x10000) >> 10));
+        units[1] = static_cast<wchar_t>(0xDC00 + ((character - 0x10000) & 0x3FF));
+        count = 2;
+    } else {
+        units[0] = static_cast<wchar_t>(character);
+    }
+    int got = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, units, count, upper, 2);
+    if (got == 1 && count == 1)
+        return upper[0];
+    if (got == 2 && count == 2)
+        return 0x10000 + ((static_cast<uint32_t>(upper[0]) - 0xD800) << 10) +
+               (static_cast<uint32_t>(upper[1]) - 0xDC00);
+    return character;
+}
+
 #endif

@@ -42,7 +42,22 @@ static void end_interrupted(int signal_number) {
     raise(signal_number);
 }
 
+// A descriptor 0-2 the program was started without would be taken by the
+// first file it opens, a member, and console text would go into that member.
+// Each gets /dev/null instead, or the root folder, read-only, where there is
+// no /dev: writes to it fail like writes to a console that went away.
+static void fill_closed_standard_descriptors() {
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lower ones are open, so the new descriptor is this one.
+        if (open("/dev/null", O_RDWR) < 0)
+            open("/", O_RDONLY);
+    }
+}
+
 void platform_prepare_run() {
+    fill_closed_standard_descriptors();
     // Console writes are not examined: with the reader gone they simply fail.
     signal(SIGPIPE, SIG_IGN);
     struct sigaction interrupted;
@@ -121,6 +136,10 @@ bool platform_is_running_program(FILE *opened) {
     if (!running_program_identity(&own) || fstat(fileno(opened), &status) != 0)
         return true;
     return is_same_file(&status, &own);
+}
+
+FILE *platform_open_running_program() {
+    return std::fopen("/proc/self/exe", "rb");
 }
 
 static void upper_case(char *text, size_t length) {
@@ -236,9 +255,9 @@ void platform_match_letter_case(char *path) {
     match_by_name_only(path);
 }
 
-bool platform_file_size(const char *path, int64_t *size) {
+bool platform_file_size(FILE *file, int64_t *size) {
     struct stat status;
-    if (stat(path, &status) != 0)
+    if (fstat(fileno(file), &status) != 0)
         return false;
     *size = static_cast<int64_t>(status.st_size);
     return true;

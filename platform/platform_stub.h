@@ -35,6 +35,11 @@ void platform_match_letter_case(char *path);
 // copy of it); also true when the system can't tell which file it runs.
 bool platform_is_running_program(FILE *opened);
 
+// Opens the running program's own file for binary reading, as the system
+// names it, whatever name the program was started by. Null where the system
+// can't name it (POSIX without /proc).
+FILE *platform_open_running_program();
+
 // Creates or empties the file `name` and opens it for binary writing as the
 // member being written: from now until platform_close_member, an interruption
 // removes it. `name` must stay valid until then. Null when it can't be opened.
@@ -47,8 +52,8 @@ FILE *platform_open_member(const char *name, bool executable);
 // An interruption from now on leaves the file where it is.
 bool platform_close_member(FILE *member);
 
-// The size of the file `path` from its status record; false when it can't be read.
-bool platform_file_size(const char *path, int64_t *size);
+// The size of the open file from its status record; false when it can't be read.
+bool platform_file_size(FILE *file, int64_t *size);
 
 // True when a status record can be read for `path` (a file or a directory).
 bool platform_exists(const char *path);
@@ -75,8 +80,10 @@ bool platform_is_disk_file(FILE *file);
 // Shows the text file `path` on the console, below what was printed so far,
 // and returns when it is shown. Failures show nothing. On Windows the command
 // interpreter's type shows it: the one COMSPEC names when that is an absolute
-// path to an existing file, otherwise the system folder's cmd.exe, never one
-// found in the current folder.
+// path to an existing file, otherwise the system folder's cmd.exe. One that
+// lies in the current folder or below it, where the archive may have put it,
+// is never started: then, and when there is no interpreter to start, the
+// file's bytes are copied to the console unchanged, as on POSIX.
 void platform_show_text_file(const char *path);
 
 // Checks the arguments of a function that formats like the system runtime's

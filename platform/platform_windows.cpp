@@ -2,6 +2,7 @@
 
 #include "platform_stub.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,7 +46,47 @@ static BOOL WINAPI end_interrupted(DWORD event) {
     ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
+static HANDLE open_nul() {
+    return CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+static bool is_open_handle(HANDLE handle) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return false;
+    SetLastError(NO_ERROR);
+    return GetFileType(handle) != FILE_TYPE_UNKNOWN || GetLastError() == NO_ERROR;
+}
+
+// A program may be started without standard handles, or with ones that are
+// not open in it. The runtime marks descriptors 0-2 open even then, so a
+// member's descriptor is never one of them; a descriptor left free all the
+// same gets NUL here, before any member can take it and the console text
+// with it. A missing standard handle gets NUL too, so the interpreter of the
+// notice is never handed a handle value that a member's file may have taken.
+static void fill_missing_standard_handles() {
+    static const DWORD STANDARD_HANDLES[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (DWORD which : STANDARD_HANDLES) {
+        if (is_open_handle(GetStdHandle(which)))
+            continue;
+        HANDLE nul = open_nul();
+        if (nul != INVALID_HANDLE_VALUE)
+            SetStdHandle(which, nul);
+    }
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        errno = 0;
+        if (_get_osfhandle(descriptor) != -1 || errno != EBADF)
+            continue;
+        int nul = _open("NUL", _O_RDWR);
+        if (nul >= 0 && nul != descriptor) {
+            _dup2(nul, descriptor);
+            _close(nul);
+        }
+    }
+}
+
 void platform_prepare_run() {
+    fill_missing_standard_handles();
     InitializeCriticalSection(&member_guard);
     SetConsoleCtrlHandler(end_interrupted, TRUE);
 }
@@ -59,12 +100,20 @@ static bool same_file(const BY_HANDLE_FILE_INFORMATION *a, const BY_HANDLE_FILE_
            a->nFileIndexHigh == b->nFileIndexHigh && a->nFileIndexLow == b->nFileIndexLow;
 }
 
+// The longest path the system knows.
+static const DWORD LONGEST_PATH = 32768;
+
+// The running program's file as the system names it, in the wide-character
+// form that holds any name; false when the system does not say.
+static bool running_program_path(wchar_t *path) {
+    DWORD length = GetModuleFileNameW(nullptr, path, LONGEST_PATH);
+    return length != 0 && length < LONGEST_PATH;
+}
+
 static bool running_program_information(BY_HANDLE_FILE_INFORMATION *information) {
-    // The longest path the system knows; on the stack, as a static array
-    // would be stored whole in the program file.
-    wchar_t own_path[32768];
-    DWORD length = GetModuleFileNameW(nullptr, own_path, sizeof own_path / sizeof own_path[0]);
-    if (length == 0 || length >= sizeof own_path / sizeof own_path[0])
+    // On the stack, as a static array would be stored whole in the program file.
+    wchar_t own_path[LONGEST_PATH];
+    if (!running_program_path(own_path))
         return false;
     HANDLE own = CreateFileW(own_path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, OPEN_EXISTING, 0, nullptr);
@@ -82,6 +131,11 @@ bool platform_is_running_program(FILE *opened) {
         !GetFileInformationByHandle(handle, &other))
         return true;
     return same_file(&own, &other);
+}
+
+FILE *platform_open_running_program() {
+    wchar_t own_path[LONGEST_PATH];
+    return running_program_path(own_path) ? _wfopen(own_path, L"rb") : nullptr;
 }
 
 // Like fopen(name, "wb"), but the handle lets the interruption handler delete
@@ -119,9 +173,9 @@ bool platform_close_member(FILE *member) {
     return closed;
 }
 
-bool platform_file_size(const char *path, int64_t *size) {
+bool platform_file_size(FILE *file, int64_t *size) {
     struct _stati64 status;
-    if (_stati64(path, &status) != 0)
+    if (_fstati64(_fileno(file), &status) != 0)
         return false;
     *size = static_cast<int64_t>(status.st_size);
     return true;
@@ -160,9 +214,9 @@ static bool is_fully_qualified_path(const char *path) {
     return (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
 }
 
-// The current folder holds what the archive just extracted, so a cmd.exe
-// there must never run. A relative COMSPEC, or none,
-// would have the runtime look there first.
+// The interpreter COMSPEC names when that is an absolute path to a file,
+// else the system folder's cmd.exe. A relative COMSPEC, or none, would have
+// the runtime look in the current folder first.
 static bool find_interpreter(char *path, size_t room) {
     const char *named = std::getenv("COMSPEC");
     if (named != nullptr && is_fully_qualified_path(named) && std::strlen(named) < room &&
@@ -178,13 +232,73 @@ static bool find_interpreter(char *path, size_t room) {
     return true;
 }
 
+// Volume serial number and file index of the file or folder `path`.
+static bool identify(const char *path, BY_HANDLE_FILE_INFORMATION *information) {
+    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    bool known = GetFileInformationByHandle(handle, information) != 0;
+    CloseHandle(handle);
+    return known;
+}
+
+// True when the file `path` lies in the current folder or in a folder below
+// it, where the archive may have put it; also when that can't be told. The
+// folders are compared as the file system knows them, so no spelling of a
+// name (letter case, short names, another drive letter for it) escapes.
+static bool lies_in_current_folder(const char *path) {
+    BY_HANDLE_FILE_INFORMATION current, folder;
+    char full[MAX_PATH + 1];
+    DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full || !identify(".", &current))
+        return true;
+    // Each folder on the way up, from the file's own one to the root of its
+    // drive or share; the walk ends early at one that can't be opened, but
+    // the file's own folder must be known.
+    bool known = false;
+    char *end = std::strrchr(full, '\\');
+    while (end != nullptr) {
+        bool is_root = end == std::strchr(full, '\\');
+        end[is_root ? 1 : 0] = '\0';
+        if (!identify(full, &folder))
+            return !known;
+        known = true;
+        if (same_file(&current, &folder))
+            return true;
+        end = is_root ? nullptr : std::strrchr(full, '\\');
+    }
+    return !known;
+}
+
+// The file's bytes, unchanged, straight to the console, as type shows them.
+static void copy_to_console(const char *path) {
+    HANDLE text = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (text == INVALID_HANDLE_VALUE)
+        return;
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    char chunk[4096];
+    DWORD got = 0, written = 0;
+    while (ReadFile(text, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        if (!WriteFile(console, chunk, got, &written, nullptr))
+            break;
+    CloseHandle(text);
+}
+
 // The command interpreter's own type command shows the text, so it appears
 // exactly as the user's console shows any text file. It writes to the same
 // console or pipe as the stub and is waited for; its result is not looked at.
+// An interpreter the archive may have put in place is never started, and
+// without one the stub copies the text itself.
 void platform_show_text_file(const char *path) {
+    // What the interpreter or the copy writes must come after everything printed so far.
+    std::fflush(stdout);
     char interpreter[MAX_PATH + 1];
-    if (!find_interpreter(interpreter, sizeof interpreter))
+    if (!find_interpreter(interpreter, sizeof interpreter) || lies_in_current_folder(interpreter)) {
+        copy_to_console(path);
         return;
+    }
     static const char TYPE_ARGUMENTS[] = "\" /c type ";
     char command[1 + sizeof interpreter + sizeof TYPE_ARGUMENTS + MAX_PATH];
     if (std::strlen(path) >= MAX_PATH)
@@ -201,11 +315,11 @@ void platform_show_text_file(const char *path) {
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process;
-    // What the interpreter writes must come after everything printed so far.
-    std::fflush(stdout);
     if (!CreateProcessA(interpreter, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process))
+                        &process)) {
+        copy_to_console(path);
         return;
+    }
     WaitForSingleObject(process.hProcess, INFINITE);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

@@ -40,8 +40,10 @@ TEST(ClosingNotice, EmptyArchiveStillShowsSeparatorAndNotice) {
     temp_folder folder;
     write_file(folder / "_setup_.txt", NOTICE);
     write_setup(folder.path, {});
-    EXPECT_EQ(run_setup(folder.path).output,
-              FILE_LINE + "!!!Error, no files for extraction.\n" + SEPARATOR + NOTICE);
+    program_run run = run_setup(folder.path);
+    EXPECT_EQ(run.output, FILE_LINE + "!!!Error, no files for extraction.\n" + SEPARATOR + NOTICE);
+    // The notice is shown, yet the run failed: nothing was extracted.
+    EXPECT_EQ(run.exit_status, 1);
 }
 
 TEST(ClosingNotice, NoticeThatIsADirectoryShowsNothing) {
@@ -62,8 +64,6 @@ TEST(ClosingNotice, RunsWithAnErrorShowNeitherSeparatorNorNotice) {
         std::string expected;
     };
     const error_case cases[] = {
-        {"file not opened", "", 0, "./other.exe",
-         "File : ./OTHER.EXE\n!!!Error, file could not be opened.\n"},
         {"wrong length", "", 1, "./setup.exe",
          FILE_LINE + "!!!Error, This file is not of the original's length.\n"
                      "!!!Error, It is recommended to obtain another copy.\n"},
@@ -81,7 +81,7 @@ TEST(ClosingNotice, RunsWithAnErrorShowNeitherSeparatorNorNotice) {
         program_run run = run_program(folder / "setup.exe", {c.start_name}, folder.path);
 
         EXPECT_EQ(run.output, c.expected);
-        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(run.exit_status, 1);
     }
 }
 

@@ -46,24 +46,29 @@ TEST(HostileArchive, RecordCutShortByTheTrailer) {
         const char *what;
         std::string members;
         std::string output;
+        int exit_status; // 1 after an error message, "no files for extraction" too
         std::vector<std::string> files;
     };
     const cut_case cases[] = {
         {"one byte of a record",
          member + next.substr(0, 1),
          file_line("first.txt", figure("0.0")) + SEPARATOR,
+         0,
          {"first.txt", "setup.exe"}},
         {"a record without its size and check value",
          member + next.substr(0, 256),
          file_line("first.txt", figure("0.0")) + SEPARATOR,
+         0,
          {"first.txt", "setup.exe"}},
         {"a record cut short, nothing before it",
          next.substr(0, 100),
          NO_FILES + SEPARATOR,
+         1,
          {"setup.exe"}},
         {"a record short of its check value",
          member + next.substr(0, RECORD_SIZE - 4),
          file_line("first.txt", figure("0.0")) + BAD_RECORD,
+         1,
          {"first.txt", "setup.exe"}},
     };
     for (const cut_case &c : cases) {
@@ -74,7 +79,7 @@ TEST(HostileArchive, RecordCutShortByTheTrailer) {
         program_run run = run_setup(place.run);
 
         EXPECT_EQ(run.output, FILE_LINE + c.output);
-        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(run.exit_status, c.exit_status);
         EXPECT_EQ(list_tree(place.outer.path), with_run_prefix(c.files));
     }
 }
@@ -171,6 +176,7 @@ TEST(HostileArchive, ControlBytesAndDrivesAreBadDeviceNamesAreFiles) {
         std::string first = file_line("first.txt", figure("0.0"));
         if (!c.device) {
             EXPECT_EQ(run.output, FILE_LINE + first + BAD_RECORD);
+            EXPECT_EQ(run.exit_status, 1);
             EXPECT_EQ(list_tree(place.outer.path), with_run_prefix({"first.txt", "setup.exe"}));
         } else if (is_file) {
             EXPECT_EQ(run.output, FILE_LINE + first + file_line(c.name, figure("0.0")) + SEPARATOR);

@@ -18,7 +18,7 @@ namespace {
 const std::string DAMAGED = "!!!Error, the data of this file is damaged.\n"
                             "!!!Error, It is recommended to obtain another copy.\n";
 // The stub's exit status after an error message.
-const int ERROR_STATUS = 0;
+const int ERROR_STATUS = 1;
 
 std::string failed_file_line(const std::string &name, const std::string &figures) {
     return "Extracting : " + name + " " + figures + "\b, failed\n";

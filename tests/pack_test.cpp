@@ -515,6 +515,132 @@ TEST(Pack, EverySymbolicLinkIsReportedInOneRun) {
     EXPECT_FALSE(path_exists(folder / "setup.exe"));
 }
 
+// Every name a Windows stub can't take is named in one run, whatever the
+// reason, and a folder refused for its own name is not walked: "Aux /in" is
+// not named again.
+TEST(Pack, EveryRefusedNameIsReportedInOneRun) {
+    struct run_case {
+        const char *codepage;
+        std::string lacking; // the messages for the names the code page can't hold
+    };
+    const std::string lacking_1252 = "sfxpack: 'src/\xc4\x81.txt' holds '\xc4\x81' (U+0101), "
+                                     "which code page 1252 can't hold (see --codepage)\n";
+    const run_case cases[] = {
+        {"1252", ""},
+        {"932",
+         "sfxpack: 'src/CAF\xc3\x89.txt' holds '\xc3\x89' (U+00C9), which code page 932 can't "
+         "hold (see --codepage)\n"
+         "sfxpack: 'src/caf\xc3\xa9.txt' holds '\xc3\xa9' (U+00E9), which code page 932 can't "
+         "hold (see --codepage)\n"},
+    };
+    const std::string device = " is a device name on Windows (CON, PRN, AUX, NUL, COM0-COM9, "
+                               "LPT0-LPT9, CONIN$, CONOUT$, with any extension)\n";
+    for (const run_case &c : cases) {
+        SCOPED_TRACE(c.codepage);
+        temp_folder folder;
+        write_file(folder / "win.stub", pe_stub_bytes(202));
+        make_tree(folder.path, {{"src/", ""},
+                                {"src/Aux /", ""},
+                                {"src/Aux /in", "x"},
+                                {"src/CAF\xc3\x89.txt", "x"},
+                                {"src/caf\xc3\xa9.txt", "x"},
+                                {"src/con.txt", "x"},
+                                {"src/what?", "x"},
+                                {"src/\xc4\x81.txt", "x"},
+                                {"src/fine.txt", "x"}});
+        ASSERT_EQ(symlink("fine.txt", (folder / "src/link").c_str()), 0);
+
+        program_run pack = run_sfxpack(
+            {"-s", "win.stub", "--codepage", c.codepage, "-o", "setup.exe", "-C", "src", "."},
+            folder.path);
+
+        std::string codepage = c.codepage;
+        std::string expected =
+            "sfxpack: 'src/Aux ': 'Aux '" + device + c.lacking +
+            "sfxpack: 'src/con.txt': 'con.txt'" + device +
+            "sfxpack: 'src/link' is a symbolic link; -L stores what links point to\n" +
+            "sfxpack: 'src/what?' holds '?', which Windows does not take in names\n" +
+            "sfxpack: 'src/\xc4\x81.txt' holds '\xc4\x81' (U+0101), which code page " + codepage +
+            " can't hold (see --codepage)\n";
+        if (c.lacking.empty())
+            expected += "sfxpack: 'src/CAF\xc3\x89.txt' and 'src/caf\xc3\xa9.txt' are one name on "
+                        "Windows, which ignores letter case\n";
+        EXPECT_EQ(pack.exit_status, 1);
+        EXPECT_EQ(pack.errors, expected);
+        EXPECT_FALSE(path_exists(folder / "setup.exe"));
+    }
+}
+
+// Windows ignores letter case, ASCII and the code page's letters alike: two
+// names that differ only so are refused for a Windows stub, naming both.
+TEST(Pack, NamesWindowsTakesAsOneAreRefused) {
+    struct case_case {
+        const char *what;
+        std::string stub;
+        std::vector<std::string> options;
+        std::vector<std::pair<std::string, std::string>> entries; // below src
+        std::string message;                                      // empty: packed
+    };
+    const std::string one_name = " are one name on Windows, which ignores letter case";
+    const case_case cases[] = {
+        {"ASCII letters",
+         pe_stub_bytes(68),
+         {},
+         {{"Index.html", "1"}, {"index.html", "2"}},
+         "'src/Index.html' and 'src/index.html'" + one_name},
+        {"letters of code page 1252",
+         pe_stub_bytes(68),
+         {},
+         {{"\xc3\x89t\xc3\xa9.txt", "1"}, {"\xc3\xa9T\xc3\x89.TXT", "2"}},
+         "'src/\xc3\x89t\xc3\xa9.txt' and 'src/\xc3\xa9T\xc3\x89.TXT'" + one_name},
+        {"Cyrillic letters of code page 1251",
+         pe_stub_bytes(68),
+         {"--codepage=1251"},
+         {{"\xd0\x90.txt", "1"}, {"\xd0\xb0.txt", "2"}},
+         "'src/\xd0\x90.txt' and 'src/\xd0\xb0.txt'" + one_name},
+        {"folders, each with a file of its own",
+         pe_stub_bytes(68),
+         {},
+         {{"Docs/", ""}, {"Docs/a.txt", "a"}, {"docs/", ""}, {"docs/b.txt", "b"}},
+         "'src/Docs' and 'src/docs'" + one_name},
+        {"three of one name: each later one with the first",
+         pe_stub_bytes(68),
+         {},
+         {{"AB", "1"}, {"Ab", "2"}, {"ab", "3"}, {"ab.txt", "4"}},
+         "'src/AB' and 'src/Ab'" + one_name + "\nsfxpack: 'src/AB' and 'src/ab'" + one_name},
+        {"accented and plain letters differ",
+         pe_stub_bytes(68),
+         {},
+         {{"a", "1"}, {"\xc3\xa1", "2"}},
+         ""},
+        {"a POSIX stub keeps both",
+         elf_stub_bytes(6),
+         {},
+         {{"Index.html", "1"}, {"index.html", "2"}},
+         ""},
+    };
+    for (const case_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_folder folder;
+        write_file(folder / "stub.bin", c.stub);
+        make_folder(folder / "src");
+        make_tree(folder / "src", c.entries);
+        std::vector<std::string> arguments{"-s", "stub.bin", "-o", "setup.exe", "-C", "src", "."};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+
+        program_run pack = run_sfxpack(arguments, folder.path);
+
+        if (c.message.empty()) {
+            EXPECT_EQ(pack.exit_status, 0) << pack.errors;
+            EXPECT_TRUE(path_exists(folder / "setup.exe"));
+        } else {
+            EXPECT_EQ(pack.exit_status, 1);
+            EXPECT_EQ(pack.errors, "sfxpack: " + c.message + "\n");
+            EXPECT_FALSE(path_exists(folder / "setup.exe"));
+        }
+    }
+}
+
 // With -L a link that leads nowhere is named as a link, and every one of them
 // in one run, given as a PATH or found inside one.
 TEST(Pack, EveryLinkThatCantBeFollowedIsNamedInOneRun) {
@@ -747,20 +873,25 @@ TEST(Pack, BackslashSeparatorWithAPosixStubGetsAWarning) {
     }
 }
 
-TEST(Pack, OutputNameWithoutExeGetsAWarning) {
+// The stub finds its own file under any name, but Windows starts a program
+// by its name only when that ends in .exe or .com.
+TEST(Pack, OutputNameWindowsCannotStartGetsAWarning) {
     struct name_case {
+        bool windows_stub;
         const char *name;
         bool warned;
     };
     const name_case cases[] = {
-        {"setup.exe", false}, {"SETUP.EXE", false},    {"Setup.eXe", false},
-        {"setup", true},      {"setup.exe.bak", true}, {"exe", true},
+        {true, "setup.exe", false}, {true, "Setup.eXe", false},    {true, "SETUP.COM", false},
+        {true, "setup", true},      {true, "setup.exe.bak", true}, {true, "exe", true},
+        {false, "setup", false},    {false, "setup.run", false},
     };
     for (const name_case &c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(std::string(c.windows_stub ? "Windows " : "POSIX ") + c.name);
         temp_folder folder;
         write_file(folder / "a.txt", "a");
-        program_run pack = run_sfxpack({"-o", c.name, "a.txt"}, folder.path);
+        write_file(folder / "stub.bin", c.windows_stub ? pe_stub_bytes(68) : elf_stub_bytes(6));
+        program_run pack = run_sfxpack({"-s", "stub.bin", "-o", c.name, "a.txt"}, folder.path);
         EXPECT_EQ(pack.exit_status, 0);
         EXPECT_EQ(pack.errors.find("warning: ") != std::string::npos, c.warned) << pack.errors;
         EXPECT_TRUE(path_exists(folder / c.name));

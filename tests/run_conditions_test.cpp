@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,39 +36,47 @@ struct own_file_case {
     std::string start_name;                                  // what it was started as
     std::string run_in;                                      // the current directory
     std::string shown;                                       // on the "File :" line
-    bool opens;                                              // else: as a missing file
 };
 
-// Whatever the letter case or the search path make of the start name, only
-// the running file's own members are extracted.
+// Whatever the letter case or the search path make of the start name, the
+// running file's own members are extracted, and only those: a name that
+// leads to another file, or to none, gives way to the running file itself.
 TEST(OwnFile, OnlyTheRunningFileIsExtracted) {
     // One case a line: what, directories, archives, copies, links, program,
-    // start name, run in, shown, opens.
+    // start name, run in, shown.
     // clang-format off
     const own_file_case cases[] = {
         {"a look-alike of the start name in the folder above",
-         {"sub"}, {"foo", "FOO.exe"}, {}, {}, "foo", "../foo", "sub", "../FOO.EXE", false},
+         {"sub"}, {"foo", "FOO.exe"}, {}, {}, "foo", "../foo", "sub", "../FOO.EXE"},
         {"lower-case folder beside an upper-case one",
          {"a", "A"}, {"a/setup.exe", "A/setup.exe"}, {}, {},
-         "a/setup.exe", "./a/setup.exe", "", "./A/SETUP.EXE", true},
+         "a/setup.exe", "./a/setup.exe", "", "./A/SETUP.EXE"},
         {"upper-case folder beside a lower-case one",
          {"a", "A"}, {"a/setup.exe", "A/setup.exe"}, {}, {},
-         "A/setup.exe", "./A/setup.exe", "", "./A/SETUP.EXE", true},
+         "A/setup.exe", "./A/setup.exe", "", "./A/SETUP.EXE"},
         {"empty upper-case folder beside the program's",
          {"a", "A"}, {"a/setup.exe"}, {}, {},
-         "a/setup.exe", "./a/setup.exe", "", "./A/SETUP.EXE", true},
+         "a/setup.exe", "./a/setup.exe", "", "./A/SETUP.EXE"},
         {"the exact folder leads on to another spelling only",
          {"A", "a", "A/b", "a/B"}, {"A/b/setup.exe", "a/B/setup.exe"}, {}, {},
-         "a/B/setup.exe", "./a/B/setup.exe", "", "./A/B/SETUP.EXE", true},
+         "a/B/setup.exe", "./a/B/setup.exe", "", "./A/B/SETUP.EXE"},
         {"found along the search path, another archive of that name here",
          {"bin", "work"}, {"bin/setup.exe", "work/SETUP.EXE"}, {}, {},
-         "bin/setup.exe", "setup.exe", "work", "SETUP.EXE", false},
+         "bin/setup.exe", "setup.exe", "work", "SETUP.EXE"},
         {"found along the search path, a byte-identical copy here",
          {"bin", "work"}, {"bin/setup.exe"}, {{"bin/setup.exe", "work/setup.exe"}}, {},
-         "bin/setup.exe", "setup.exe", "work", "SETUP.EXE", false},
+         "bin/setup.exe", "setup.exe", "work", "SETUP.EXE"},
+        {"found along the search path, run from an empty folder",
+         {"bin", "empty"}, {"bin/setup.exe"}, {}, {},
+         "bin/setup.exe", "setup.exe", "empty", "SETUP.EXE"},
+        {"a name without .exe",
+         {}, {"setup.run"}, {}, {}, "setup.run", "./setup.run", "", "./SETUP.RUN.EXE"},
+        {"a name without .exe, a file of the shown name beside it",
+         {}, {"setup.run", "SETUP.RUN.EXE"}, {}, {},
+         "setup.run", "./setup.run", "", "./SETUP.RUN.EXE"},
         {"started through a symbolic link to it",
          {}, {"setup.exe"}, {}, {{"setup.exe", "link.exe"}},
-         "setup.exe", "./link.exe", "", "./LINK.EXE", true},
+         "setup.exe", "./link.exe", "", "./LINK.EXE"},
     };
     // clang-format on
     for (const own_file_case &c : cases) {
@@ -89,16 +98,120 @@ TEST(OwnFile, OnlyTheRunningFileIsExtracted) {
         program_run run = run_program(root / c.program, {c.start_name}, folder);
 
         std::string member = member_of(c.program);
-        std::string rest = c.opens ? file_line(member, figure("0.0")) + SEPARATOR : NOT_OPENED;
-        EXPECT_EQ(run.output, "File : " + c.shown + "\n" + rest);
+        EXPECT_EQ(run.output,
+                  "File : " + c.shown + "\n" + file_line(member, figure("0.0")) + SEPARATOR);
         EXPECT_EQ(run.exit_status, 0);
         std::vector<std::string> expected = before;
-        if (c.opens) {
-            expected.push_back(c.run_in.empty() ? member : c.run_in + "/" + member);
-            std::sort(expected.begin(), expected.end());
-        }
+        expected.push_back(c.run_in.empty() ? member : c.run_in + "/" + member);
+        std::sort(expected.begin(), expected.end());
         EXPECT_EQ(list_tree(root.path), expected);
     }
+}
+
+// The shell finds the program along PATH and hands it the bare name.
+TEST(OwnFile, RunThroughTheSearchPathFromAnEmptyFolder) {
+    temp_folder root;
+    make_folder(root / "bin");
+    make_folder(root / "empty");
+    write_setup(root / "bin", {file_member("a.txt", "a")}, "setup.run");
+
+    program_run run = run_program(
+        "/bin/sh", {"sh", "-c", "PATH='" + root / "bin" + "':$PATH && setup.run"}, root / "empty");
+
+    EXPECT_EQ(run.output, "File : SETUP.RUN.EXE\n" + file_line("a.txt", figure("0.0")) + SEPARATOR);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(list_tree(root / "empty"), std::vector<std::string>{"a.txt"});
+}
+
+// Without /proc the system can't name the running file: only a start name
+// that leads to it opens it, and another file under that name is not read
+// either. Needs a mount namespace of its own (root); skipped otherwise.
+TEST(OwnFile, WithoutProcOnlyTheStartNameLeadsToTheFile) {
+    struct start_case {
+        std::string start_name;
+        std::string output; // after the "File :" line
+        int exit_status;
+    };
+    const start_case cases[] = {
+        {"./setup.exe", file_line("a.txt", figure("0.0")) + SEPARATOR, 0},
+        {"./setup", file_line("a.txt", figure("0.0")) + SEPARATOR, 0},
+        {"./setup.run", NOT_OPENED, 1},
+    };
+    if (run_program("/usr/bin/unshare", {"unshare", "-m", "sh", "-c", "mount -t tmpfs none /proc"},
+                    "/")
+            .exit_status != 0)
+        GTEST_SKIP() << "no mount namespace of our own here (needs root)";
+    for (const start_case &c : cases) {
+        SCOPED_TRACE(c.start_name);
+        temp_folder folder;
+        write_setup(folder.path, {file_member("a.txt", "a")});
+        write_file(folder / "_setup_.txt", "not shown after an error");
+
+        program_run run =
+            run_program("/usr/bin/unshare",
+                        {"unshare", "-m", "bash", "-c",
+                         "mount -t tmpfs none /proc && exec -a \"$0\" ./setup.exe", c.start_name},
+                        folder.path);
+
+        std::string shown = c.start_name;
+        for (char &ch : shown)
+            if (ch >= 'a' && ch <= 'z')
+                ch = static_cast<char>(ch - 'a' + 'A');
+        if (shown.find(".EXE") == std::string::npos)
+            shown += ".EXE";
+        std::string notice = c.exit_status == 0 ? "not shown after an error" : "";
+        EXPECT_EQ(run.output, "File : " + shown + "\n" + c.output + notice);
+        EXPECT_EQ(run.exit_status, c.exit_status);
+        EXPECT_EQ(path_exists(folder / "a.txt"), c.exit_status == 0);
+    }
+}
+
+// Started with standard descriptors closed, the stub must not let a member
+// take their place: every member receives its own bytes and nothing else.
+TEST(ClosedDescriptors, MembersGetOnlyTheirBytes) {
+    const char *closings[] = {"<&- >&-", ">&-", "<&- >&- 2>&-", "2>&-"};
+    const std::vector<archive_member> members = {
+        directory_member("dir"), file_member("dir/a.bin", patterned_data(40000)),
+        file_member("b.txt", "b"), file_member("_setup_.txt", "notice")};
+    for (const char *closing : closings) {
+        SCOPED_TRACE(closing);
+        temp_folder folder;
+        write_setup(folder.path, members);
+
+        program_run run = run_program(
+            "/bin/sh", {"sh", "-c", std::string("exec ./setup.exe ") + closing}, folder.path);
+
+        EXPECT_EQ(run.exit_status, 0);
+        for (const archive_member &member : members) {
+            if (member.kind == KIND_FILE) {
+                EXPECT_EQ(read_file(folder / member.name), member.data) << member.name;
+            }
+        }
+        EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"_setup_.txt", "b.txt", "dir/",
+                                                                    "dir/a.bin", "setup.exe"}));
+    }
+}
+
+// With too little memory for the copy buffer the run ends at once with -1
+// (255). The data limit is raised step by step from one the program can't
+// even start under: the first run that gets as far as its own code must be
+// the one whose copy buffer can't be had.
+TEST(LittleMemory, NoCopyBufferEndsWithStatus255) {
+    temp_folder folder;
+    write_setup(folder.path, {file_member("a.txt", "a")});
+    program_run run{0, "", ""};
+    for (int kib = 4; kib <= 256; kib += 4) {
+        run = run_program("/bin/sh",
+                          {"sh", "-c", "ulimit -d " + std::to_string(kib) + " && exec ./setup.exe"},
+                          folder.path);
+        if (run.exit_status > -1000)
+            break;
+    }
+    if (run.exit_status <= -1000)
+        GTEST_SKIP() << "the stub never started under a data limit of 256 KiB or less";
+    EXPECT_EQ(run.output, "!!!Error, not enough memory for malloc.\n");
+    EXPECT_EQ(run.exit_status, 255);
+    EXPECT_EQ(list_tree(folder.path), std::vector<std::string>{"setup.exe"});
 }
 
 // Starts `program` in `folder` with standard output on `output`, as a shell
@@ -192,6 +305,56 @@ TEST(ClosedConsole, RunFinishesAfterTheReaderLeft) {
             }
         }
     }
+}
+
+// Reads from `fd` until `count` bytes came, the writer closed it or ten
+// seconds passed without a byte.
+std::string read_some_in_time(int fd, size_t count) {
+    std::string text;
+    while (text.size() < count) {
+        struct pollfd ready = {fd, POLLIN, 0};
+        if (poll(&ready, 1, 10000) <= 0)
+            break;
+        char chunk[4096];
+        ssize_t got = read(fd, chunk, std::min(sizeof chunk, count - text.size()));
+        if (got <= 0)
+            break;
+        text.append(chunk, static_cast<size_t>(got));
+    }
+    return text;
+}
+
+// A member's name leads to a FIFO in the folder: opening it waits for a
+// reader. The line naming that member is on the console while it waits.
+TEST(Waiting, TheLineIsShownBeforeAMemberOpenThatWaits) {
+    temp_folder folder;
+    write_setup(folder.path, {file_member("a.txt", "a"), file_member("b.fifo", "fifo data"),
+                              file_member("c.txt", "c")});
+    ASSERT_EQ(mkfifo((folder / "b.fifo").c_str(), 0600), 0);
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+
+    pid_t child = start_program(folder / "setup.exe", "./setup.exe", folder.path, ends[1]);
+    close(ends[1]);
+    const std::string until_open =
+        "File : ./SETUP.EXE\n" + file_line("a.txt", figure("0.0")) + "Extracting : b.fifo ";
+    std::string shown = read_some_in_time(ends[0], until_open.size());
+    int status = 0;
+    bool still_waiting = waitpid(child, &status, WNOHANG) == 0;
+    int fifo = open((folder / "b.fifo").c_str(), O_RDONLY);
+    std::string received = fifo >= 0 ? read_to_end(fifo) : "";
+    std::string rest = read_to_end(ends[0]);
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    close(ends[0]);
+    if (fifo >= 0)
+        close(fifo);
+
+    EXPECT_EQ(shown, until_open);
+    EXPECT_TRUE(still_waiting) << "the stub went past the FIFO without a reader";
+    EXPECT_EQ(received, "fifo data");
+    EXPECT_EQ(shown + rest, until_open + figure("0.0") + "\b, done  \n" +
+                                file_line("c.txt", figure("0.0")) + SEPARATOR);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
 }
 
 // Waits until `path` holds `size` bytes; false after ten seconds.

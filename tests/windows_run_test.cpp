@@ -116,7 +116,7 @@ TEST(WindowsRun, NoticeAlreadyThereIsShownAfterAnEmptyArchive) {
 
     EXPECT_EQ(run.output, WINDOWS_FILE_LINE + "!!!Error, no files for extraction.\r\n" +
                               WINDOWS_SEPARATOR + notice);
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, 1);
 }
 
 TEST(WindowsRun, WrongLengthIsRefused) {
@@ -130,7 +130,7 @@ TEST(WindowsRun, WrongLengthIsRefused) {
     EXPECT_EQ(run.output, WINDOWS_FILE_LINE +
                               "!!!Error, This file is not of the original's length.\r\n" +
                               "!!!Error, It is recommended to obtain another copy.\r\n");
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"_setup_.txt", "setup.exe"}));
 }
 
@@ -147,7 +147,7 @@ TEST(WindowsRun, BadRecordEndsTheRunWithoutNotice) {
     EXPECT_EQ(run.output, WINDOWS_FILE_LINE + crlf(directory_line("one")) +
                               crlf(file_line("one\\two.txt", figure("0.0"))) +
                               "!!!Error, bad file record.\r\n");
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(read_file(folder / "one/two.txt"), "two");
     EXPECT_EQ(list_tree(folder.path),
               (std::vector<std::string>{"_setup_.txt", "one/", "one/two.txt", "setup.exe"}));
@@ -183,7 +183,7 @@ TEST(WindowsRun, DamagedMemberIsRemovedAndEndsTheRun) {
                                   figure("80.0") + "\b, failed\r\n" +
                                   "!!!Error, the data of this file is damaged.\r\n"
                                   "!!!Error, It is recommended to obtain another copy.\r\n");
-        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(run.exit_status, 1);
         EXPECT_EQ(list_tree(folder.path),
                   (std::vector<std::string>{"_setup_.txt", "first.txt", "setup.exe"}));
     }
@@ -225,19 +225,18 @@ TEST(WindowsRun, ExtensionChangesNothingForAGoodMember) {
     }
 }
 
-// The start name is shown upper-cased, with ".EXE" appended when it holds none,
-// and opens the file on disk whatever its letter case.
+// The start name is shown upper-cased, with ".EXE" appended when it holds
+// none; the program's own file opens whatever that name leads to.
 TEST(WindowsRun, StartNameIsUpperCasedAndOpensTheFile) {
     struct name_case {
         std::string file;       // the self-extracting file on disk
         std::string start_name; // what the user types
         std::string shown;      // the name on the "File :" line
-        bool opens;
     };
     const name_case cases[] = {
-        {"setup.exe", "setup", "SETUP.EXE", true},
-        {"Setup.Exe", "sEtUp.exe", "SETUP.EXE", true},
-        {"pack.com", "pack.com", "PACK.COM.EXE", false},
+        {"setup.exe", "setup", "SETUP.EXE"},
+        {"Setup.Exe", "sEtUp.exe", "SETUP.EXE"},
+        {"setup.com", "setup.com", "SETUP.COM.EXE"},
     };
     for (const name_case &c : cases) {
         SCOPED_TRACE(c.start_name);
@@ -246,26 +245,52 @@ TEST(WindowsRun, StartNameIsUpperCasedAndOpensTheFile) {
 
         program_run run = run_in_cmd(folder.path, c.start_name);
 
-        std::string rest = c.opens ? crlf(file_line("out.txt", figure("0.0")) + SEPARATOR)
-                                   : "!!!Error, file could not be opened.\r\n";
-        EXPECT_EQ(run.output, "File : " + c.shown + "\r\n" + rest);
-        EXPECT_EQ(path_exists(folder / "out.txt"), c.opens);
+        EXPECT_EQ(run.output, "File : " + c.shown + "\r\n" +
+                                  crlf(file_line("out.txt", figure("0.0")) + SEPARATOR));
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(read_file(folder / "out.txt"), "x");
     }
 }
 
 // Started as pack.com, the stub looks for PACK.COM.EXE. Another archive of
-// that name beside it must not be extracted: the stub only reads the file it
-// runs from, and a name that leads elsewhere is a file it could not open.
-TEST(WindowsRun, NameLeadingToAnotherArchiveIsNotOpened) {
+// that name beside it must not be extracted: the stub reads only the file it
+// runs from, which the system names when the start name leads elsewhere.
+TEST(WindowsRun, NameLeadingToAnotherArchiveGivesWayToTheRunningFile) {
     temp_folder folder;
     write_windows_setup(folder.path, {file_member("mine.txt", "m")}, "pack.com");
     write_windows_setup(folder.path, {file_member("other.txt", "o")}, "pack.com.exe");
 
     program_run run = run_in_cmd(folder.path, "pack.com");
 
-    EXPECT_EQ(run.output, "File : PACK.COM.EXE\r\n!!!Error, file could not be opened.\r\n");
+    EXPECT_EQ(run.output,
+              "File : PACK.COM.EXE\r\n" + crlf(file_line("mine.txt", figure("0.0")) + SEPARATOR));
     EXPECT_EQ(run.exit_status, 0);
-    EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"pack.com", "pack.com.exe"}));
+    EXPECT_EQ(list_tree(folder.path),
+              (std::vector<std::string>{"mine.txt", "pack.com", "pack.com.exe"}));
+}
+
+// A Windows path on Wine's root drive for `unix_path`.
+std::string windows_path(const std::string &unix_path) {
+    std::string path = "Z:" + unix_path;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+// cmd finds the program along PATH and hands it the bare name.
+TEST(WindowsRun, RunThroughTheSearchPathFromAnEmptyFolder) {
+    temp_folder root;
+    make_folder(root / "bin");
+    make_folder(root / "empty");
+    write_windows_setup(root / "bin", {file_member("a.txt", "a")});
+
+    program_run run =
+        run_in_cmd(root / "empty", "set PATH=" + windows_path(root / "bin") + ";%PATH%&& setup");
+
+    EXPECT_EQ(run.output, WINDOWS_FILE_LINE + crlf(file_line("a.txt", figure("0.0")) + SEPARATOR));
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(list_tree(root / "empty"), std::vector<std::string>{"a.txt"});
 }
 
 // The program's full path as Windows names it on Wine's root drive, upper-cased.
@@ -305,6 +330,29 @@ TEST(WindowsRun, FullPathAndEmptyCommandLine) {
         EXPECT_EQ(run.exit_status, 0);
         EXPECT_EQ(read_file(folder / "out.txt"), "x");
     }
+}
+
+// Started without standard handles (none, or an invalid one), the stub lets
+// no member take their place: every member gets its own bytes only, and the
+// notice's interpreter is started all the same.
+TEST(WindowsRun, MissingStandardHandlesLeaveMembersWhole) {
+    temp_folder folder;
+    const std::vector<archive_member> members = {
+        directory_member("dir"), file_member("dir\\a.bin", patterned_data(40000)),
+        file_member("b.txt", "b"), file_member("_setup_.txt", "notice")};
+    write_windows_setup(folder.path, members);
+
+    program_run run = run_program(
+        wine_program,
+        {wine_program, windows_program("missing-standard-handles.exe"), "setup.exe", "setup.exe"},
+        folder.path);
+
+    EXPECT_EQ(run.exit_status, 0) << run.output << run.errors;
+    EXPECT_TRUE(read_file(folder / "dir/a.bin") == members[1].data);
+    EXPECT_EQ(read_file(folder / "b.txt"), "b");
+    EXPECT_EQ(read_file(folder / "_setup_.txt"), "notice");
+    EXPECT_EQ(list_tree(folder.path),
+              (std::vector<std::string>{"_setup_.txt", "b.txt", "dir/", "dir/a.bin", "setup.exe"}));
 }
 
 // Where two byte strings first differ (the shorter one's length when one
@@ -377,6 +425,40 @@ TEST(WindowsPack, SameFileAsTheLinuxPackerAndExtractsTheTree) {
         EXPECT_TRUE(read_file(target / file.first) == file.second) << file.first;
 }
 
+// The Windows packer refuses, as the Linux packer does for a Windows stub and
+// in its words, names Windows takes as one: letter case of ASCII and of the
+// code page's letters, every pair in one run.
+TEST(WindowsPack, RefusesNamesWindowsTakesAsOneLikeTheLinuxPacker) {
+    temp_folder folder;
+    make_folder(folder / "tree");
+    for (const char *name :
+         {"Index.html", "index.html", "\xc3\x89t\xc3\xa9.txt", "\xc3\xa9T\xc3\x89.TXT", "fine.txt"})
+        write_file(folder / (std::string("tree/") + name), "x");
+    write_file(folder / "stub.exe", windows_stub_image());
+    const std::vector<std::string> pack_options = {"-s", "stub.exe", "-C", "tree", "."};
+    std::vector<std::string> windows_arguments = {wine_program, windows_program("sfxpack.exe"),
+                                                  "-o", "windows.exe"};
+    std::vector<std::string> linux_arguments = {"env",        "-u", "LD_PRELOAD",
+                                                SFXPACK_PATH, "-o", "linux.exe"};
+    windows_arguments.insert(windows_arguments.end(), pack_options.begin(), pack_options.end());
+    linux_arguments.insert(linux_arguments.end(), pack_options.begin(), pack_options.end());
+
+    program_run windows_run = run_program(wine_program, windows_arguments, folder.path);
+    program_run linux_run = run_program("/usr/bin/env", linux_arguments, folder.path);
+
+    EXPECT_EQ(windows_run.exit_status, 1);
+    EXPECT_EQ(linux_run.exit_status, 1);
+    // The Windows packer's standard error is in text mode.
+    EXPECT_EQ(windows_run.errors, crlf(linux_run.errors));
+    const std::string one_name = " are one name on Windows, which ignores letter case\n";
+    EXPECT_EQ(linux_run.errors,
+              "sfxpack: 'tree/Index.html' and 'tree/index.html'" + one_name +
+                  "sfxpack: 'tree/\xc3\x89t\xc3\xa9.txt' and 'tree/\xc3\xa9T\xc3\x89.TXT'" +
+                  one_name);
+    EXPECT_FALSE(path_exists(folder / "windows.exe"));
+    EXPECT_FALSE(path_exists(folder / "linux.exe"));
+}
+
 // Windows path syntax decides what is absolute: a drive, with or without its
 // root, and a path from the root by either separator are refused as such.
 TEST(WindowsRun, PackerRefusesPathsOutsideTheFolder) {
@@ -445,37 +527,54 @@ std::string figures_for(size_t size) {
     return figures;
 }
 
-// A cmd.exe extracted into the folder is never the one that shows the notice,
-// however COMSPEC is set. The planted one is a copy of the stub: run, it would
-// print its "File :" line.
+// A cmd.exe extracted into the folder, or into a folder below it, is never
+// the one that shows the notice, however COMSPEC is set: named absolutely,
+// the stub copies the notice itself. The planted one is a copy of the stub:
+// run, it would print its "File :" line.
 TEST(WindowsRun, NoticeNeverRunsAnInterpreterFromTheFolder) {
     struct comspec_case {
         const char *what;
-        std::string setting; // cmd text before starting setup.exe
+        std::string planted_as; // the member that holds the planted interpreter
+        std::string setting;    // cmd text before starting setup.exe; FOLDER is replaced
+        bool upper_cased;       // FOLDER becomes the folder's path in upper case
     };
     const comspec_case cases[] = {
-        {"as the system sets it", ""},
-        {"unset", "set COMSPEC=&& "},
-        {"relative", "set COMSPEC=cmd.exe&& "},
-        {"relative with a folder", "set COMSPEC=.\\cmd.exe&& "},
-        {"absolute but missing", "set COMSPEC=C:\\nowhere\\cmd.exe&& "},
+        {"as the system sets it", "cmd.exe", "", false},
+        {"unset", "cmd.exe", "set COMSPEC=&& ", false},
+        {"relative", "cmd.exe", "set COMSPEC=cmd.exe&& ", false},
+        {"relative with a folder", "cmd.exe", "set COMSPEC=.\\cmd.exe&& ", false},
+        {"absolute but missing", "cmd.exe", "set COMSPEC=C:\\nowhere\\cmd.exe&& ", false},
+        {"absolute, the planted one", "cmd.exe", "set COMSPEC=FOLDER\\cmd.exe&& ", false},
+        {"absolute, in another letter case", "cmd.exe", "set COMSPEC=FOLDER\\CMD.EXE&& ", true},
+        {"absolute, in a folder below", "sub\\cmd.exe", "set COMSPEC=FOLDER\\sub\\cmd.exe&& ",
+         false},
     };
     const std::string planted = windows_stub_image();
     const std::string notice = "the notice\r\n";
     for (const comspec_case &c : cases) {
         SCOPED_TRACE(c.what);
         temp_folder folder;
-        write_windows_setup(folder.path,
-                            {file_member("cmd.exe", planted), file_member("_setup_.txt", notice)});
+        std::vector<archive_member> members = {file_member(c.planted_as, planted),
+                                               file_member("_setup_.txt", notice)};
+        std::string lines = file_line(c.planted_as, figures_for(planted.size())) +
+                            file_line("_setup_.txt", figure("0.0"));
+        if (c.planted_as != "cmd.exe") {
+            members.insert(members.begin(), directory_member("sub"));
+            lines = directory_line("sub") + lines;
+        }
+        write_windows_setup(folder.path, members);
+        std::string setting = c.setting;
+        size_t at = setting.find("FOLDER");
+        if (at != std::string::npos)
+            setting.replace(
+                at, 6, c.upper_cased ? shown_windows_path(folder.path) : windows_path(folder.path));
 
-        program_run run = run_in_cmd(folder.path, c.setting + "setup.exe");
+        program_run run = run_in_cmd(folder.path, setting + "setup.exe");
 
-        EXPECT_EQ(run.output, WINDOWS_FILE_LINE +
-                                  crlf(file_line("cmd.exe", figures_for(planted.size())) +
-                                       file_line("_setup_.txt", figure("0.0"))) +
-                                  WINDOWS_SEPARATOR + notice);
+        EXPECT_EQ(run.output, WINDOWS_FILE_LINE + crlf(lines) + WINDOWS_SEPARATOR + notice);
         EXPECT_EQ(run.exit_status, 0);
-        EXPECT_EQ(read_file(folder / "cmd.exe"), planted);
+        EXPECT_TRUE(read_file(folder / (c.planted_as == "cmd.exe" ? "cmd.exe" : "sub/cmd.exe")) ==
+                    planted);
     }
 }
 
@@ -495,7 +594,7 @@ TEST(WindowsRun, DeviceAndDriveNamesAreBadRecords) {
 
         EXPECT_EQ(run.output, WINDOWS_FILE_LINE + crlf(directory_line("sub")) +
                                   "!!!Error, bad file record.\r\n");
-        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(run.exit_status, 1);
         EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"setup.exe", "sub/"}));
     }
 }
@@ -569,7 +668,8 @@ int choose_target(const std::string &arch) {
     wine_program = is_32_bit ? find_wine_tool("SFX_WINE32", "/usr/lib/wine/wine") : wine64_program;
     if (wine_program.empty())
         return missing("Wine's 32-bit loader is missing (package wine32:i386)");
-    for (const char *built : {"sfxstub.exe", "sfxpack.exe", "empty-command-line.exe"})
+    for (const char *built :
+         {"sfxstub.exe", "sfxpack.exe", "empty-command-line.exe", "missing-standard-handles.exe"})
         if (access(windows_program(built).c_str(), R_OK) != 0)
             return missing("the " + arch + " Windows build is missing: " + windows_program(built));
     if (!preload_emulation_fixes() && is_32_bit)
