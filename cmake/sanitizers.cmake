@@ -1,7 +1,7 @@
 # Builds for finding memory and undefined-behaviour faults. Each goes in a
 # build folder of its own; the plain build is never instrumented.
 #   -DSFX_SANITIZE=ON  everything under AddressSanitizer + UndefinedBehaviorSanitizer
-#   -DSFX_FUZZ=ON      the same, plus the record walk fuzzer (clang++ only);
+#   -DSFX_FUZZ=ON      the same, plus the fuzzers (clang++ only);
 #                      configure it with -DBUILD_TESTING=OFF, as clang links its
 #                      sanitizer runtimes statically and the stub no longer fits
 

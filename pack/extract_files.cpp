@@ -213,6 +213,16 @@ bool may_replace(const extraction &job, const platform_out_folder *folder, const
         report_error("can't create '%s': it is the file being extracted", path.c_str());
         return false;
     }
+    // The stub would write into a FIFO or a device at the name, or fail to
+    // open a read-only file; neither is replaced behind the user's back.
+    if (entry.kind == PLATFORM_ENTRY_OTHER) {
+        report_error("can't create '%s': a FIFO, socket or device is there", path.c_str());
+        return false;
+    }
+    if (entry.kind == PLATFORM_ENTRY_FILE && platform_is_read_only(path.c_str())) {
+        report_error("can't create '%s': a read-only file is there", path.c_str());
+        return false;
+    }
     return true;
 }
 

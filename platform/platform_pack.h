@@ -111,6 +111,12 @@ FILE *platform_create_temp_file(const char *near_path, char *temp_path, size_t r
 // Moves `from` onto `to`, replacing a file already there.
 bool platform_replace_file(const char *from, const char *to);
 
+// True when the existing file `path` is one its user may not write: where
+// modes exist, one without any write bit (which counts even for the
+// superuser) or one the user lacks the right to write; on Windows, one with
+// the read-only attribute. A rename would replace it on POSIX all the same.
+bool platform_is_read_only(const char *path);
+
 // Lets everyone run the file and its owner change it (0755 where modes exist).
 bool platform_make_executable(const char *path);
 

@@ -177,6 +177,13 @@ bool platform_replace_file(const char *from, const char *to) {
     return std::rename(from, to) == 0;
 }
 
+bool platform_is_read_only(const char *path) {
+    struct stat status;
+    if (lstat(path, &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    return (status.st_mode & 0222) == 0 || (access(path, W_OK) != 0 && errno == EACCES);
+}
+
 bool platform_make_executable(const char *path) {
     return chmod(path, 0755) == 0;
 }

@@ -323,6 +323,13 @@ bool platform_replace_file(const char *from, const char *to) {
     return false;
 }
 
+bool platform_is_read_only(const char *path) {
+    std::wstring wide = to_wide(CP_UTF8, path);
+    DWORD attributes = wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 FILE *platform_open(const char *path, const char *mode) {
     std::wstring wide_path = to_wide(CP_UTF8, path), wide_mode = to_wide(CP_UTF8, mode);
     if (wide_path.empty() || wide_mode.empty()) {

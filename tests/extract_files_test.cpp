@@ -293,6 +293,36 @@ TEST(ExtractFiles, MembersThatCantBeCreatedAreReportedAndTheRestComeOut) {
     EXPECT_EQ(read_file(place.out + "/a/b/deep.txt"), "deep");
 }
 
+// Fault found by the extraction fuzzer: -x renamed a member onto a FIFO and
+// onto a read-only file, where the stub would write into the FIFO or fail on
+// the read-only file. Both stay as they were, the member is refused with the
+// reason and the walk goes on; a file the user may write is still replaced.
+TEST(ExtractFiles, FifosAndReadOnlyFilesAreNeverReplaced) {
+    extract_place place;
+    ASSERT_EQ(mkfifo((place.out + "/pipe").c_str(), 0644), 0);
+    write_file(place.out + "/kept.txt", "mine");
+    chmod((place.out + "/kept.txt").c_str(), 0444);
+    write_file(place.out + "/plain.txt", "old");
+    write_raw_setup(place.outer.path, record_bytes('f', "pipe", 1) + "P" +
+                                          record_bytes('f', "kept.txt", 1) + "K" +
+                                          record_bytes('f', "plain.txt", 1) + "N");
+
+    program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+
+    EXPECT_EQ(extract.exit_status, 1);
+    EXPECT_EQ(extract.errors,
+              "sfxpack: can't create 'out/pipe': a FIFO, socket or device is there\n"
+              "sfxpack: can't create 'out/kept.txt': a read-only file is there\n");
+    struct stat status;
+    ASSERT_EQ(lstat((place.out + "/pipe").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(read_file(place.out + "/kept.txt"), "mine");
+    ASSERT_EQ(lstat((place.out + "/kept.txt").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0444u);
+    EXPECT_EQ(read_file(place.out + "/plain.txt"), "N");
+    EXPECT_EQ(place.written(), under_out({"kept.txt", "pipe", "plain.txt"}));
+}
+
 TEST(ExtractFiles, AMemberNeverReplacesTheFileBeingExtracted) {
     temp_folder folder;
     write_raw_setup(folder.path, record_bytes('f', "setup.exe", 2) + "no" +

@@ -9,12 +9,10 @@
 // descriptor may stay open, and while the walk ran no path it wrote, created or
 // removed may have resolved outside the scratch folder.
 #include "archive_reader.h"
+#include "fuzz_folders.h"
 #include "member_record.h"
 #include "run.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,121 +26,23 @@
 static std::string sentinel;     // holds the archive file and outer/scratch
 static std::string archive_path; // the self-extracting file of the input
 static std::string scratch;      // the run's current folder, resolved
-static bool walking;             // the path checks apply only during the walk
 static int home_folder;          // where the fuzzer was started, for its own paths
 
-static void fail(const char *what, const char *detail) {
-    std::fprintf(stderr, "walk_fuzzer: %s: %s\n", what, detail);
-    std::abort();
-}
-
-// True when `resolved` is the scratch folder or lies below it.
-static bool inside_scratch(const char *resolved) {
-    size_t length = scratch.size();
-    return std::strncmp(resolved, scratch.c_str(), length) == 0 &&
-           (resolved[length] == '\0' || resolved[length] == '/');
-}
-
-// A path the walk touches must resolve inside the scratch folder. The folder
-// that would hold it is resolved by the file system, not by the extractor's own
-// rules; when that folder does not exist the call fails and touches nothing.
-static void check_path_stays_inside(const char *path) {
-    if (!walking)
-        return;
-    std::string folder = path;
-    size_t slash = folder.find_last_of('/');
-    std::string last = slash == std::string::npos ? folder : folder.substr(slash + 1);
-    if (last == ".." || last == "." || last.empty())
-        slash = folder.size(); // the path names a folder itself: resolve it whole
-    folder = slash == std::string::npos ? "." : folder.substr(0, slash);
-    if (folder.empty())
-        folder = "/";
-    char resolved[PATH_MAX];
-    if (realpath(folder.c_str(), resolved) == nullptr)
-        return;
-    if (!inside_scratch(resolved))
-        fail("path resolves outside the scratch folder", path);
-}
-
-// The extractor's file system calls, routed here by the linker (--wrap).
-extern "C" FILE *__real_fopen(const char *path, const char *mode);
-extern "C" int __real_mkdir(const char *path, mode_t mode);
-extern "C" int __real_remove(const char *path);
-
-extern "C" FILE *__wrap_fopen(const char *path, const char *mode) {
-    if (std::strpbrk(mode, "wa+") != nullptr)
-        check_path_stays_inside(path);
-    return __real_fopen(path, mode);
-}
-
-extern "C" int __wrap_mkdir(const char *path, mode_t mode) {
-    check_path_stays_inside(path);
-    return __real_mkdir(path, mode);
-}
-
-// Member files are created by open, which takes the mode for a new file.
-extern "C" int __real_open(const char *path, int flags, ...);
-
-extern "C" int __wrap_open(const char *path, int flags, ...) {
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = static_cast<mode_t>(va_arg(arguments, int));
-        va_end(arguments);
-    }
-    if ((flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0)
-        check_path_stays_inside(path);
-    return __real_open(path, flags, mode);
-}
-
-extern "C" int __wrap_remove(const char *path) {
-    check_path_stays_inside(path);
-    return __real_remove(path);
-}
-
-static void make_folder(const std::string &path) {
-    if (__real_mkdir(path.c_str(), 0755) != 0)
-        fail("cannot create", path.c_str());
-}
-
-static int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
-    return __real_remove(path);
-}
-
-static void remove_sentinel() {
-    nftw(sentinel.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
-static int lowest_free_descriptor() {
-    int probe = open("/dev/null", O_RDONLY);
-    close(probe);
-    return probe;
-}
-
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    const char *base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/sfxfuzz.XXXXXX";
-    char *made = mkdtemp(&pattern[0]);
-    if (made == nullptr)
-        fail("cannot create the sentinel folder", pattern.c_str());
-    char resolved[PATH_MAX];
-    if (realpath(made, resolved) == nullptr)
-        fail("cannot resolve", made);
-    sentinel = resolved;
-    std::atexit(remove_sentinel);
+    sentinel = fuzz_make_sentinel();
     archive_path = sentinel + "/setup.exe";
-    make_folder(sentinel + "/outer");
-    make_folder(sentinel + "/outer/scratch");
+    fuzz_make_folder(sentinel + "/outer");
+    fuzz_make_folder(sentinel + "/outer/scratch");
     scratch = sentinel + "/outer/scratch";
+    fuzz_set_scratch(scratch);
     home_folder = open(".", O_RDONLY | O_DIRECTORY);
     if (home_folder < 0)
-        fail("cannot open", "the current folder");
+        fuzz_fail("cannot open", "the current folder");
     // The console text is not what is tested here, and a terminal would slow
     // every input down.
     int quiet = open("/dev/null", O_WRONLY);
     if (quiet < 0 || dup2(quiet, STDOUT_FILENO) < 0)
-        fail("cannot silence", "standard output");
+        fuzz_fail("cannot silence", "standard output");
     close(quiet);
     return 0;
 }
@@ -152,7 +52,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 static int64_t write_archive(const uint8_t *data, size_t size) {
     int descriptor = open(archive_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (descriptor < 0)
-        fail("cannot write", archive_path.c_str());
+        fuzz_fail("cannot write", archive_path.c_str());
     int64_t file_size = ARCHIVE_START + static_cast<int64_t>(size) + TRAILER_SIZE;
     unsigned char trailer[TRAILER_SIZE];
     encode_le32(static_cast<uint32_t>(file_size), trailer);
@@ -161,7 +61,7 @@ static int64_t write_archive(const uint8_t *data, size_t size) {
                           ARCHIVE_START + static_cast<off_t>(size)) == TRAILER_SIZE;
     close(descriptor);
     if (!written)
-        fail("cannot write", archive_path.c_str());
+        fuzz_fail("cannot write", archive_path.c_str());
     return file_size;
 }
 
@@ -175,7 +75,7 @@ static void check_folder_holds(const std::string &folder, const char *const *exp
                                int expected_count) {
     DIR *directory = opendir(folder.c_str());
     if (directory == nullptr)
-        fail("cannot list", folder.c_str());
+        fuzz_fail("cannot list", folder.c_str());
     int count = 0;
     for (struct dirent *entry; (entry = readdir(directory)) != nullptr;) {
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
@@ -184,12 +84,12 @@ static void check_folder_holds(const std::string &folder, const char *const *exp
         for (int i = 0; i < expected_count; ++i)
             known = known || std::strcmp(entry->d_name, expected[i]) == 0;
         if (!known)
-            fail("something was created outside the scratch folder", entry->d_name);
+            fuzz_fail("something was created outside the scratch folder", entry->d_name);
         ++count;
     }
     closedir(directory);
     if (count != expected_count)
-        fail("the sentinel folder lost an entry", folder.c_str());
+        fuzz_fail("the sentinel folder lost an entry", folder.c_str());
 }
 
 static void check_sentinel_unchanged() {
@@ -198,12 +98,12 @@ static void check_sentinel_unchanged() {
     check_folder_holds(sentinel, sentinel_entries, 2);
     check_folder_holds(sentinel + "/outer", outer_entries, 1);
     if (!is_directory(sentinel + "/outer") || !is_directory(scratch))
-        fail("a folder of the sentinel was replaced", scratch.c_str());
+        fuzz_fail("a folder of the sentinel was replaced", scratch.c_str());
 }
 
 static int remove_below_scratch(const char *path, const struct stat *, int, struct FTW *place) {
     if (place->level > 0 && __real_remove(path) != 0)
-        fail("cannot clear", path);
+        fuzz_fail("cannot clear", path);
     return 0;
 }
 
@@ -211,33 +111,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // Inputs stay far below 2^31 bytes, so every one passes the length check.
     if (size > (1u << 24))
         return -1;
-    int first_free_descriptor = lowest_free_descriptor();
+    int first_free_descriptor = fuzz_lowest_free_descriptor();
     int64_t file_size = write_archive(data, size);
     FILE *archive = __real_fopen(archive_path.c_str(), "rb");
     if (archive == nullptr)
-        fail("cannot open", archive_path.c_str());
+        fuzz_fail("cannot open", archive_path.c_str());
     static char copy_buffer[COPY_CHUNK];
     run_flags flags = {false, false};
 
     // Only the walk runs in the scratch folder: the fuzzer's own relative
     // paths (corpus, dictionary) are resolved from where it was started.
     if (chdir(scratch.c_str()) != 0)
-        fail("cannot enter", scratch.c_str());
-    walking = true;
+        fuzz_fail("cannot enter", scratch.c_str());
+    fuzz_checking_paths = true;
     walk_members(archive, file_size, copy_buffer, &flags);
-    walking = false;
+    fuzz_checking_paths = false;
     if (fchdir(home_folder) != 0)
-        fail("cannot return to", "the starting folder");
+        fuzz_fail("cannot return to", "the starting folder");
 
     // Returning is not enough: the walk may only stop on an error it reported
     // or at the end of the file, never part-way through sound records.
     if (!flags.error && !std::feof(archive))
-        fail("the walk stopped without an error before the end", "");
+        fuzz_fail("the walk stopped without an error before the end", "");
     std::fclose(archive);
     check_sentinel_unchanged();
-    if (lowest_free_descriptor() != first_free_descriptor)
-        fail("the walk left a descriptor open", "");
+    if (fuzz_lowest_free_descriptor() != first_free_descriptor)
+        fuzz_fail("the walk left a descriptor open", "");
     if (nftw(scratch.c_str(), remove_below_scratch, 16, FTW_DEPTH | FTW_PHYS) != 0)
-        fail("cannot clear", scratch.c_str());
+        fuzz_fail("cannot clear", scratch.c_str());
     return 0;
 }

@@ -1,0 +1,668 @@
+// Feeds arbitrary bytes to sfxpack's -l and -x, in this process, as the
+// members of a self-extracting file. The first input byte picks the stub in
+// front of them (bit 0: a Windows one, which only needs to start with "MZ", or
+// a POSIX one), for a Windows stub the code page names are read in (bits 1-3),
+// whether the file lies in the folder -x extracts into (bit 4), where no
+// member may replace it, and whether -x runs in that folder without -C, with
+// paths relative to it (bit 5); the rest is everything after ARCHIVE_START. The
+// length trailer is appended as a packer would, since anyone can fix it after
+// altering a file.
+//
+// -x extracts into a scratch folder that already holds traps: a symbolic link
+// to a folder outside, one to a file outside, a FIFO and a read-only file.
+// After each input:
+// - nothing outside the scratch folder was created, removed or changed, -l
+//   changed nothing at all, and while -x ran no path it wrote, created,
+//   renamed or removed resolved outside it;
+// - every trap is still the same entry with the same content;
+// - -l and -x agree with a walk of the input's own records on which records
+//   are good: -l's status is 0 only for a whole walk and it names each good
+//   record with its kind and size, -x -v names each one it takes up;
+// - the scratch folder holds exactly what those records make when played onto
+//   a model of it, every file with its data, and no temporary file; -x's
+//   status is 0 exactly when the walk was whole and every member came out;
+// - no descriptor stays open.
+#include "archive_reader.h"
+#include "codepage.h"
+#include "command_line.h"
+#include "extract_files.h"
+#include "fuzz_folders.h"
+#include "list.h"
+#include "member_extension.h"
+#include "member_record.h"
+#include "pack_messages.h"
+#include "test_archive.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <iconv.h>
+#include <map>
+#include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::string sentinel;     // holds the archive, the traps' targets and scratch/
+std::string archive_path; // the self-extracting file of the input, outside or inside scratch/
+std::string scratch;      // the folder -x extracts into, resolved
+bool show_messages;       // SFX_FUZZ_MESSAGES set: sfxpack's messages go to stderr
+int home_folder;          // where the fuzzer was started, for its own relative paths
+
+// The start of each stub kind's image, as much as sfxpack looks at: an ELF
+// program's magic, and an MS-DOS header whose offset at 0x3C points to the PE
+// signature right behind it.
+const std::string POSIX_STUB_START("\177ELF", 4);
+const std::string WINDOWS_STUB_START =
+    "MZ" + std::string(0x3A, '\0') + std::string("\x40\0\0\0", 4) + std::string("PE\0\0", 4);
+// The code pages a Windows stub's names are read in; 0 is sfxpack's default.
+const int CODEPAGES[] = {0, 932, 1251, 437, 936, 949, 950, 1258};
+
+// The traps in the scratch folder, and where the links lead.
+const char DIRECTORY_LINK[] = "dir-link";
+const char FILE_LINK[] = "file-link";
+const char FIFO[] = "fifo";
+const char READ_ONLY[] = "read-only";
+const char READ_ONLY_TEXT[] = "keep me";
+const char OUTSIDE_FOLDER_TARGET[] = "../outside";
+const char OUTSIDE_FILE_TARGET[] = "../outside.txt";
+
+const char TEMPORARY_PREFIX[] = ".sfxpack-part";
+const char ARCHIVE_NAME[] = "setup.exe";
+
+} // namespace
+
+// sfxpack's messages: formatted, so their arguments are checked like any
+// other use, and shown only when asked for, as printing them would slow every
+// input down. `reason`, when not null, follows the text after ": ".
+static void report(const char *prefix, const char *reason, const char *format, va_list arguments) {
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    if (show_messages)
+        std::fprintf(stderr, "sfxpack: %s%s%s%s\n", prefix, text, reason ? ": " : "",
+                     reason ? reason : "");
+}
+
+void report_error(const char *format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    report("", nullptr, format, arguments);
+    va_end(arguments);
+}
+
+void report_system_error(int error_number, const char *format, ...) {
+    const char *reason = std::strerror(error_number);
+    va_list arguments;
+    va_start(arguments, format);
+    report("", reason, format, arguments);
+    va_end(arguments);
+}
+
+void report_warning(const char *format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    report("warning: ", nullptr, format, arguments);
+    va_end(arguments);
+}
+
+// The calls with which -x changes the file system beyond those both fuzzers
+// wrap, routed here by the linker (--wrap).
+extern "C" int __real_rename(const char *from, const char *to);
+extern "C" int __real_mkstemp(char *path_template);
+extern "C" int __real_chmod(const char *path, mode_t mode);
+extern "C" int __real_unlink(const char *path);
+
+extern "C" int __wrap_rename(const char *from, const char *to) {
+    fuzz_check_path_stays_inside(from);
+    fuzz_check_path_stays_inside(to);
+    return __real_rename(from, to);
+}
+
+extern "C" int __wrap_mkstemp(char *path_template) {
+    fuzz_check_path_stays_inside(path_template);
+    return __real_mkstemp(path_template);
+}
+
+extern "C" int __wrap_chmod(const char *path, mode_t mode) {
+    fuzz_check_path_stays_inside(path);
+    return __real_chmod(path, mode);
+}
+
+extern "C" int __wrap_unlink(const char *path) {
+    fuzz_check_path_stays_inside(path);
+    return __real_unlink(path);
+}
+
+namespace {
+
+// What one entry is, as far as a change to it would show.
+struct entry_state {
+    mode_t mode;
+    ino_t inode;
+    off_t size;
+    struct timespec modified;
+    std::string content; // a file's bytes, a link's target
+};
+
+bool operator==(const entry_state &a, const entry_state &b) {
+    return a.mode == b.mode && a.inode == b.inode && a.size == b.size &&
+           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec &&
+           a.content == b.content;
+}
+
+std::string read_whole(const std::string &path) {
+    std::string bytes;
+    FILE *file = __real_fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        fuzz_fail("cannot read", path);
+    char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        bytes.append(chunk, got);
+    std::fclose(file);
+    return bytes;
+}
+
+bool state_of(const std::string &path, entry_state *state) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0)
+        return false;
+    state->mode = status.st_mode;
+    state->inode = status.st_ino;
+    state->size = status.st_size;
+    state->modified = status.st_mtim;
+    state->content.clear();
+    if (S_ISREG(status.st_mode))
+        state->content = read_whole(path);
+    if (S_ISLNK(status.st_mode)) {
+        char target[PATH_MAX];
+        ssize_t length = readlink(path.c_str(), target, sizeof target);
+        if (length >= 0)
+            state->content.assign(target, static_cast<size_t>(length));
+    }
+    return true;
+}
+
+typedef std::map<std::string, entry_state> tree_state;
+
+// Every entry below `folder` but those below `skipped`, by path.
+void add_tree(const std::string &folder, const std::string &skipped, tree_state *tree) {
+    DIR *directory = opendir(folder.c_str());
+    if (directory == nullptr)
+        fuzz_fail("cannot list", folder);
+    for (struct dirent *entry; (entry = readdir(directory)) != nullptr;) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        std::string path = folder + "/" + entry->d_name;
+        if (path == skipped)
+            continue;
+        entry_state state;
+        if (!state_of(path, &state))
+            fuzz_fail("cannot read the status of", path);
+        (*tree)[path] = state;
+        if (S_ISDIR(state.mode))
+            add_tree(path, skipped, tree);
+    }
+    closedir(directory);
+}
+
+// The sentinel folder as it was set up: everything but the scratch folder's
+// insides and the archive, which is rewritten for every input.
+tree_state outside_before;
+// The traps as they were set up.
+tree_state traps_before;
+
+tree_state outside_now() {
+    tree_state tree;
+    add_tree(sentinel, scratch, &tree);
+    tree.erase(sentinel + "/" + ARCHIVE_NAME);
+    entry_state state;
+    if (!state_of(scratch, &state))
+        fuzz_fail("the scratch folder is gone", scratch);
+    // Its own time and size change with every member.
+    state.modified = {0, 0};
+    state.size = 0;
+    tree[scratch] = state;
+    return tree;
+}
+
+tree_state traps_now() {
+    tree_state traps;
+    for (const char *trap : {DIRECTORY_LINK, FILE_LINK, FIFO, READ_ONLY}) {
+        entry_state state;
+        if (state_of(scratch + "/" + trap, &state))
+            traps[trap] = state;
+    }
+    return traps;
+}
+
+void make_file(const std::string &path, const char *text, mode_t mode) {
+    FILE *file = __real_fopen(path.c_str(), "wb");
+    if (file == nullptr || std::fputs(text, file) < 0 || std::fclose(file) != 0)
+        fuzz_fail("cannot write", path);
+    if (__real_chmod(path.c_str(), mode) != 0)
+        fuzz_fail("cannot set the mode of", path);
+}
+
+void set_up_traps() {
+    fuzz_make_folder(sentinel + "/outside");
+    make_file(sentinel + "/outside/kept.txt", "outside", 0644);
+    make_file(sentinel + "/outside.txt", "outside", 0644);
+    fuzz_make_folder(scratch);
+    if (symlink(OUTSIDE_FOLDER_TARGET, (scratch + "/" + DIRECTORY_LINK).c_str()) != 0 ||
+        symlink(OUTSIDE_FILE_TARGET, (scratch + "/" + FILE_LINK).c_str()) != 0)
+        fuzz_fail("cannot create the links in", scratch);
+    if (mkfifo((scratch + "/" + FIFO).c_str(), 0644) != 0)
+        fuzz_fail("cannot create the FIFO in", scratch);
+    make_file(scratch + "/" + READ_ONLY, READ_ONLY_TEXT, 0444);
+}
+
+bool is_trap(const std::string &name) {
+    for (const char *trap : {DIRECTORY_LINK, FILE_LINK, FIFO, READ_ONLY})
+        if (name == trap)
+            return true;
+    return false;
+}
+
+// Empties the scratch folder of all but the traps.
+int remove_below_scratch(const char *path, const struct stat *, int, struct FTW *place) {
+    if (place->level == 1 && is_trap(path + place->base))
+        return 0;
+    if (place->level > 0 && __real_remove(path) != 0)
+        fuzz_fail("cannot clear", path);
+    return 0;
+}
+
+// Standard output goes to a file in memory, so what -l prints can be read.
+int captured_output = -1;
+
+void start_capture() {
+    std::fflush(stdout);
+    if (ftruncate(STDOUT_FILENO, 0) != 0 || lseek(STDOUT_FILENO, 0, SEEK_SET) != 0)
+        fuzz_fail("cannot empty", "the captured standard output");
+}
+
+std::string captured() {
+    std::fflush(stdout);
+    off_t size = lseek(STDOUT_FILENO, 0, SEEK_END);
+    std::string text(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0 && pread(STDOUT_FILENO, &text[0], text.size(), 0) != size)
+        fuzz_fail("cannot read", "the captured standard output");
+    return text;
+}
+
+// One good record of the input, as the stub's judging found it.
+struct member {
+    char kind;
+    std::string name; // as stored
+    std::string data;
+    bool checked;    // it carries a check value
+    bool executable; // flagged executable
+    bool damaged;    // its check value, where it has one, does not match
+};
+
+struct walk {
+    std::vector<member> members;
+    bool whole; // the walk met the end of the file, not a bad record
+};
+
+// Walks the records in the input's own bytes (the archive's from ARCHIVE_START,
+// trailer included) the way the stub reads its file: a record is read when 264
+// bytes are left, trailer or not, and judged whole before the next step.
+walk walk_records(const std::string &bytes, name_rules rules) {
+    walk w = {{}, true};
+    size_t at = 0;
+    while (bytes.size() - at >= static_cast<size_t>(RECORD_SIZE)) {
+        member_record record;
+        decode_member_record(reinterpret_cast<const unsigned char *>(bytes.data()) + at, &record);
+        int64_t after = static_cast<int64_t>(bytes.size() - at) - RECORD_SIZE - TRAILER_SIZE;
+        if (judge_member_record(&record, after, rules) != RECORD_GOOD) {
+            w.whole = false;
+            return w;
+        }
+        at += RECORD_SIZE;
+        size_t size = static_cast<size_t>(member_data_size(&record));
+        std::string data = bytes.substr(at, size);
+        member_check check = begin_member_check(&record);
+        continue_member_check(&check, data.data(), data.size());
+        w.members.push_back({record.kind, record.name, data, check.checked,
+                             member_is_executable(&check), member_check_failed(&check)});
+        at += size;
+    }
+    return w;
+}
+
+// The name as a path below the scratch folder: converted from the code page
+// behind a Windows stub (by the C library's own converter), split at both
+// separators, empty and "." parts dropped. False when it can't be converted.
+bool local_path(const std::string &stored, int codepage, std::string *path) {
+    std::string name = stored;
+    if (codepage != 0) {
+        iconv_t converter = iconv_open("UTF-8", ("CP" + std::to_string(codepage)).c_str());
+        if (converter == reinterpret_cast<iconv_t>(-1))
+            fuzz_fail("no converter for code page", std::to_string(codepage));
+        std::string out(4 * stored.size() + 4, '\0');
+        char *in = const_cast<char *>(stored.data());
+        char *to = &out[0];
+        size_t in_left = stored.size(), out_left = out.size();
+        // A converter may hold back a character until it is flushed.
+        bool converted =
+            iconv(converter, &in, &in_left, &to, &out_left) != static_cast<size_t>(-1) &&
+            in_left == 0 &&
+            iconv(converter, nullptr, nullptr, &to, &out_left) != static_cast<size_t>(-1);
+        iconv_close(converter);
+        if (!converted)
+            return false;
+        name.assign(out.data(), out.size() - out_left);
+    }
+    path->clear();
+    size_t start = 0;
+    for (;;) {
+        size_t end = name.find_first_of("/\\", start);
+        std::string part = name.substr(start, end == std::string::npos ? end : end - start);
+        if (!part.empty() && part != ".")
+            *path += (path->empty() ? "" : "/") + part;
+        if (end == std::string::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+// What -x must leave in the scratch folder, found by playing the good records
+// onto a model of it: a member comes out unless its name is not in the code
+// page, holds a part too long for the file system, or meets on its way or at
+// its name something -x never passes through or replaces (a trap, the file
+// being extracted, a file where a folder is needed, a folder where a file is).
+enum model_kind {
+    MODEL_FOLDER,
+    MODEL_FILE,
+    MODEL_KEPT, // a trap or the file being extracted
+};
+
+struct model_entry {
+    model_kind kind;
+    std::string data;
+};
+
+struct folder_model {
+    std::map<std::string, model_entry> entries; // by path below the scratch folder
+    bool all_out;                               // every member came out
+};
+
+// Makes the folders on the way to `path` as -x does, one after the other;
+// false at the first that can't be, or when the last part is too long.
+bool model_folders_on_the_way(folder_model *model, const std::string &path) {
+    size_t start = 0;
+    for (size_t slash = path.find('/'); slash != std::string::npos;
+         start = slash + 1, slash = path.find('/', start)) {
+        if (slash - start > NAME_MAX)
+            return false;
+        auto found = model->entries.find(path.substr(0, slash));
+        if (found == model->entries.end())
+            model->entries[path.substr(0, slash)] = {MODEL_FOLDER, ""};
+        else if (found->second.kind != MODEL_FOLDER)
+            return false;
+    }
+    return path.size() - start <= NAME_MAX;
+}
+
+// False when the member does not come out.
+bool model_member(folder_model *model, const member &m, int codepage) {
+    std::string path;
+    // A damaged folder is refused before its way is made, a damaged file after.
+    if (!local_path(m.name, codepage, &path) || (m.kind == KIND_DIRECTORY && m.damaged) ||
+        !model_folders_on_the_way(model, path))
+        return false;
+    if (m.kind == KIND_DIRECTORY && path.empty())
+        return true;
+    auto found = model->entries.find(path);
+    bool missing = found == model->entries.end();
+    if (m.kind == KIND_DIRECTORY) {
+        if (missing)
+            model->entries[path] = {MODEL_FOLDER, ""};
+        return missing || found->second.kind == MODEL_FOLDER;
+    }
+    if (path.empty() || m.damaged || (!missing && found->second.kind != MODEL_FILE))
+        return false;
+    model->entries[path] = {MODEL_FILE, m.data};
+    return true;
+}
+
+folder_model model_extraction(const walk &w, int codepage, bool archive_inside) {
+    folder_model model = {{}, true};
+    for (const char *trap : {DIRECTORY_LINK, FILE_LINK, FIFO, READ_ONLY})
+        model.entries[trap] = {MODEL_KEPT, ""};
+    if (archive_inside)
+        model.entries[ARCHIVE_NAME] = {MODEL_KEPT, ""};
+    for (const member &m : w.members)
+        if (!model_member(&model, m, codepage))
+            model.all_out = false;
+    return model;
+}
+
+// The scratch folder holds exactly the model's folders and files, and the
+// kept entries, which are checked on their own.
+void check_extracted_tree(const folder_model &model) {
+    tree_state found;
+    add_tree(scratch, "", &found);
+    for (const auto &e : model.entries) {
+        auto on_disk = found.find(scratch + "/" + e.first);
+        if (e.second.kind == MODEL_KEPT) {
+            if (on_disk != found.end())
+                found.erase(on_disk);
+            continue;
+        }
+        if (on_disk == found.end())
+            fuzz_fail("a member that should have come out is missing", e.first);
+        if (e.second.kind == MODEL_FOLDER ? !S_ISDIR(on_disk->second.mode)
+                                          : !S_ISREG(on_disk->second.mode))
+            fuzz_fail("a member came out as the wrong kind", e.first);
+        if (e.second.kind == MODEL_FILE && on_disk->second.content != e.second.data)
+            fuzz_fail("a member's data differs", e.first);
+        found.erase(on_disk);
+    }
+    if (found.empty())
+        return;
+    const std::string &path = found.begin()->first;
+    if (path.compare(path.find_last_of('/') + 1, sizeof TEMPORARY_PREFIX - 1, TEMPORARY_PREFIX) ==
+        0)
+        fuzz_fail("a temporary file was left", path);
+    fuzz_fail("-x left an entry no member comes out as", path);
+}
+
+// -l prints one line per good record, "KIND CHECKED FLAG SIZE NAME", then a count line
+// when the walk was whole and held members.
+void check_listing(const std::string &listing, int status, const walk &w) {
+    bool sound = w.whole && !w.members.empty();
+    if (status != (sound ? 0 : 1))
+        fuzz_fail("-l's status disagrees with the records", std::to_string(status));
+    size_t at = 0;
+    for (const member &m : w.members) {
+        char line_start[48];
+        std::snprintf(line_start, sizeof line_start, "%c %-9s %c %10ld ", m.kind,
+                      m.checked ? "checked" : "unchecked", m.executable ? 'x' : '-',
+                      static_cast<long>(m.kind == KIND_FILE ? m.data.size() : 0));
+        if (listing.compare(at, std::strlen(line_start), line_start) != 0)
+            fuzz_fail("-l does not name a good record", m.name);
+        size_t end = listing.find('\n', at);
+        if (end == std::string::npos)
+            fuzz_fail("-l's line is cut short", m.name);
+        at = end + 1;
+    }
+    size_t rest = std::count(listing.begin() + static_cast<long>(at), listing.end(), '\n');
+    if (rest != (sound ? 1u : 0u))
+        fuzz_fail("-l printed more lines than there are good records", listing.substr(at));
+}
+
+// -t says 0 exactly when the walk was whole, held members and none of them
+// is damaged.
+void check_test_status(int status, const walk &w) {
+    bool damaged = false;
+    for (const member &m : w.members)
+        damaged = damaged || m.damaged;
+    int expected = w.whole && !w.members.empty() && !damaged ? 0 : 1;
+    if (status != expected)
+        fuzz_fail("-t's status disagrees with the records", std::to_string(status));
+}
+
+// -x -v names each good record as it comes, folders with '/', all but those
+// whose names are not in the code page, which it passes over.
+void check_extract_names(const std::string &named, const walk &w, int codepage) {
+    std::string expected;
+    for (const member &m : w.members) {
+        std::string path;
+        if (local_path(m.name, codepage, &path))
+            expected += (path.empty() ? "." : path) + (m.kind == KIND_DIRECTORY ? "/\n" : "\n");
+    }
+    if (named != expected)
+        fuzz_fail("-x did not take up the good records", named);
+}
+
+void write_archive(const std::string &stub_start, const uint8_t *data, size_t size) {
+    int descriptor = open(archive_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (descriptor < 0)
+        fuzz_fail("cannot write", archive_path);
+    int64_t file_size = ARCHIVE_START + static_cast<int64_t>(size) + TRAILER_SIZE;
+    unsigned char trailer[TRAILER_SIZE];
+    encode_le32(static_cast<uint32_t>(file_size), trailer);
+    size_t start_size = stub_start.size();
+    bool written =
+        pwrite(descriptor, stub_start.data(), start_size, 0) == static_cast<ssize_t>(start_size) &&
+        pwrite(descriptor, data, size, ARCHIVE_START) == static_cast<ssize_t>(size) &&
+        pwrite(descriptor, trailer, TRAILER_SIZE, ARCHIVE_START + static_cast<off_t>(size)) ==
+            TRAILER_SIZE;
+    close(descriptor);
+    if (!written)
+        fuzz_fail("cannot write", archive_path);
+}
+
+// What the first input byte chose.
+struct choices {
+    bool windows;        // a Windows stub in front, not a POSIX one
+    int codepage;        // as given to sfxpack: 0 for its default
+    int codepage_read;   // the code page names are read in; 0 for POSIX names
+    bool archive_inside; // the file lies in the scratch folder
+    bool in_scratch;     // -x runs in the scratch folder, without -C
+};
+
+choices read_choices(uint8_t byte) {
+    choices c;
+    c.windows = (byte & 1) != 0;
+    c.codepage = c.windows ? CODEPAGES[(byte >> 1) & 7] : 0;
+    c.codepage_read = c.windows ? (c.codepage != 0 ? c.codepage : DEFAULT_CODEPAGE) : 0;
+    c.archive_inside = (byte & 16) != 0;
+    c.in_scratch = (byte & 32) != 0;
+    return c;
+}
+
+// The input's own records, with the trailer the file ends in.
+walk walk_input(const std::string &members, const choices &c) {
+    unsigned char trailer[TRAILER_SIZE];
+    encode_le32(static_cast<uint32_t>(ARCHIVE_START + members.size() + TRAILER_SIZE), trailer);
+    return walk_records(members + std::string(reinterpret_cast<char *>(trailer), TRAILER_SIZE),
+                        c.windows ? NAME_RULES_WINDOWS : NAME_RULES_POSIX);
+}
+
+// Runs -x -v under the path checks; what it printed goes to `named`.
+int run_checked_extract(const choices &c, std::string *named) {
+    pack_options options = {};
+    options.action = ACTION_EXTRACT;
+    options.extracted = c.in_scratch && c.archive_inside ? ARCHIVE_NAME : archive_path;
+    options.directory = c.in_scratch ? "" : scratch;
+    options.verbose = true;
+    options.codepage = c.codepage;
+    start_capture();
+    if (c.in_scratch && chdir(scratch.c_str()) != 0)
+        fuzz_fail("cannot enter", scratch);
+    fuzz_checking_paths = true;
+    int status = run_extract(options);
+    fuzz_checking_paths = false;
+    if (c.in_scratch && fchdir(home_folder) != 0)
+        fuzz_fail("cannot return to", "the starting folder");
+    *named = captured();
+    return status;
+}
+
+void check_nothing_else_changed(const entry_state &archive_before) {
+    if (traps_now() != traps_before)
+        fuzz_fail("-x followed or replaced a trap", "");
+    entry_state archive_after;
+    if (!state_of(archive_path, &archive_after) || !(archive_after == archive_before))
+        fuzz_fail("-x replaced or changed the file it extracts", archive_path);
+    if (outside_now() != outside_before)
+        fuzz_fail("-x changed something outside the scratch folder", "");
+}
+
+// The status is 0 exactly when the walk was whole, held members and every
+// one of them came out.
+void check_extract_status(int status, const walk &w, const folder_model &model) {
+    int expected = w.whole && !w.members.empty() && model.all_out ? 0 : 1;
+    if (status != expected)
+        fuzz_fail("-x's status disagrees with what it could write", std::to_string(status));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    show_messages = std::getenv("SFX_FUZZ_MESSAGES") != nullptr;
+    sentinel = fuzz_make_sentinel();
+    scratch = sentinel + "/scratch";
+    fuzz_set_scratch(scratch);
+    set_up_traps();
+    home_folder = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (home_folder < 0)
+        fuzz_fail("cannot open", "the current folder");
+    outside_before = outside_now();
+    traps_before = traps_now();
+    captured_output = memfd_create("captured-stdout", 0);
+    if (captured_output < 0 || dup2(captured_output, STDOUT_FILENO) < 0)
+        fuzz_fail("cannot capture", "standard output");
+    close(captured_output);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    // Inputs stay far below 2^31 bytes, so every one passes the length check.
+    if (size < 1 || size > (1u << 24))
+        return -1;
+    choices c = read_choices(data[0]);
+    archive_path = (c.archive_inside ? scratch : sentinel) + "/" + ARCHIVE_NAME;
+    int first_free_descriptor = fuzz_lowest_free_descriptor();
+    write_archive(c.windows ? WINDOWS_STUB_START : POSIX_STUB_START, data + 1, size - 1);
+    walk w = walk_input(std::string(reinterpret_cast<const char *>(data) + 1, size - 1), c);
+    entry_state archive_before;
+    if (!state_of(archive_path, &archive_before))
+        fuzz_fail("cannot read the status of", archive_path);
+
+    start_capture();
+    fuzz_forbidding_changes = true;
+    int list_status = run_list(archive_path.c_str(), c.codepage);
+    fuzz_forbidding_changes = false;
+    check_listing(captured(), list_status, w);
+    fuzz_forbidding_changes = true;
+    int test_status = run_test(archive_path.c_str(), c.codepage);
+    fuzz_forbidding_changes = false;
+    check_test_status(test_status, w);
+
+    std::string named;
+    int extract_status = run_checked_extract(c, &named);
+    check_extract_names(named, w, c.codepage_read);
+    check_nothing_else_changed(archive_before);
+    folder_model model = model_extraction(w, c.codepage_read, c.archive_inside);
+    check_extracted_tree(model);
+    check_extract_status(extract_status, w, model);
+
+    if (fuzz_lowest_free_descriptor() != first_free_descriptor)
+        fuzz_fail("a descriptor was left open", "");
+    if (nftw(scratch.c_str(), remove_below_scratch, 16, FTW_DEPTH | FTW_PHYS) != 0)
+        fuzz_fail("cannot clear", scratch);
+    return 0;
+}
