@@ -52,17 +52,20 @@ std::string crlf(const std::string &text) {
 
 // Starts `command_line` in `folder` through the command interpreter, the way
 // a user types it at the prompt; standard output goes to a pipe, not a console.
-// Every stub run prints its "File :" line first, so a run that printed nothing
-// never reached the stub: under emulation and load, Wine now and then fails to
-// start a program (seen with status 49 and no output). Such a run is said on
+// Every stub run prints its "File :" line first, so a run whose output starts
+// otherwise never reached the stub: under emulation and load, Wine now and then
+// fails to start a program (seen with status 49 and no output, and with the
+// interpreter's "Application could not be started"). Such a run is said on
 // standard error and tried once more; a second one is the test's result.
 program_run run_in_cmd(const std::string &folder, const std::string &command_line) {
     const std::vector<std::string> arguments = {wine_program, "cmd", "/c", command_line};
     program_run run = run_program(wine_program, arguments, folder);
-    if (!run.output.empty())
+    if (run.output.compare(0, 7, "File : ") == 0)
         return run;
-    std::fprintf(stderr, "no output from '%s' (status %d, errors '%s'); starting it again\n",
-                 command_line.c_str(), run.exit_status, run.errors.c_str());
+    std::fprintf(stderr,
+                 "the stub did not start for '%s' (status %d, output '%s', errors '%s'); "
+                 "starting it again\n",
+                 command_line.c_str(), run.exit_status, run.output.c_str(), run.errors.c_str());
     return run_program(wine_program, arguments, folder);
 }
 
