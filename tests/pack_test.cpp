@@ -915,6 +915,7 @@ TEST(Pack, MistakesFoundOnceTheStubIsReadGiveStatus2) {
         {{"-l", "posix.exe", "--codepage", "1252"}, "--codepage is for a file with a Windows stub"},
         {{"-x", "posix.exe", "-C", "out", "--codepage=850"},
          "--codepage is for a file with a Windows stub"},
+        {{"-t", "posix.exe", "--codepage=850"}, "--codepage is for a file with a Windows stub"},
     };
     make_folder(folder / "out");
     for (const late_mistake &c : cases) {
