@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "archive_reader.h"
 
 #include "ascii_case.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Reading and judging a self-extracting file through one binary stream.
 #pragma once
 

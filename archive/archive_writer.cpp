@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "archive_writer.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Encoding a self-extracting file: stub, filler, members and length trailer.
 // The packer and the tests put these bytes out in their own way, in order:
 // the stub, filler_after_stub bytes of FILLER_BYTE, each member's record and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "crc32c.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // CRC-32C: the 32-bit cyclic redundancy check with the Castagnoli polynomial
 // (0x1EDC6F41, bits reflected, 0x82F63B78), started from and ended with all
 // bits set. It catches every burst of up to 32 damaged bits and misses other

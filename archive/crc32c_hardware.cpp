@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The processors' own CRC-32C instructions. Each is compiled for its
 // instruction set alone (a target attribute), so the rest of the program
 // stays runnable on processors without it; on x86 the processor is asked at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "member_extension.h"
 
 #include "crc32c.h"

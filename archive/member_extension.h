@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The extension block a packer puts behind a member's name, in the bytes after
 // the name's NUL that a reader of the plain layout never looks at. It carries
 // a check value over the member and the member's flags. A record without the

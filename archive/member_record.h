@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The layout of a self-extracting file: stub, filler up to ARCHIVE_START, a run
 // of members (each a member_record followed by its data) and a 4-byte trailer
 // holding the whole file's length. All integers are little-endian.

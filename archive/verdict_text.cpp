@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Apart from the rest of the judging, so the stub, which never explains a
 // verdict, links none of these texts.
 #include "archive_reader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Writes into every page of much of the machine's free memory, then gives it
 // back. On a virtual machine that hands unused memory back to its
 // host, the first use of such a page costs a fault in the host; the page

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Builds the stubs for other targets beside the native one, each in a build of
 # its own with its cross toolchain (only the stub target), and puts them in the
 # build folder's lib/sfx/TARGET/, from where they are installed. A cross build

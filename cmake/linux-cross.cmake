@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Cross-compiles the Linux stub for another processor with Debian's cross
 # compilers (g++-PREFIX) over that architecture's musl (musl-dev:ARCH):
 #   cmake -S . -B build-aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/linux-cross.cmake \

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # What both MinGW-w64 toolchains share; the toolchain file sets
 # SFX_MINGW_PREFIX and CMAKE_SYSTEM_PROCESSOR before including it.
 set(CMAKE_SYSTEM_NAME Windows)

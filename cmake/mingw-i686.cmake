@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Cross-compiles for Windows with the MinGW-w64 compilers (i686).
 #   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 set(CMAKE_SYSTEM_PROCESSOR x86)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Forced into every source of the static stub. libstdc++'s configuration
 // tests glibc's version with this macro, which only glibc defines; under musl
 // every such test is false.

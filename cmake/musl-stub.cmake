@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # The Linux stubs run on any Linux of their processor, whatever C library the
 # recipient's system has: each is linked statically against musl, a C library
 # small enough to fit in front of the archive, so it has no program

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # `cpack -G DEB` in the build folder: a Debian package of the install tree
 # (sfxpack, every stub built, the manual page, the bash completion) under
 # /usr, with the copyright, changelog and checker overrides a distribution

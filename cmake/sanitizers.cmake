@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Builds for finding memory and undefined-behaviour faults. Each goes in a
 # build folder of its own; the plain build is never instrumented.
 #   -DSFX_SANITIZE=ON  everything under AddressSanitizer + UndefinedBehaviorSanitizer

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Where the stubs go: every target has a folder of its own under lib/sfx/, in
 # the install tree and in the build folder alike, so sfxpack finds them
 # relative to its own file wherever the tree is moved.

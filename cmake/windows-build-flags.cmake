@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Windows builds: the stub has to end before the archive start (54000 bytes)
 # and run on a bare system, so everything is linked statically (no C++ runtime
 # DLLs) and tuned for size. The C runtime's own printf (msvcrt.dll) is used

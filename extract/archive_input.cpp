@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "archive_input.h"
 
 #include "console.h"

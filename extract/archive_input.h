@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The archive as the extractor reads it: through the copy buffer, which also
 // holds what was read ahead, so that a small member, its record and the next
 // records arrive in one read while a large member still takes one read per

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "closing_notice.h"
 
 #include "console.h"

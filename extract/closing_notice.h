@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The end of a run without error: a separator line, then the notice file when
 // the current directory holds one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "console.h"
 
 #include "platform_stub.h"

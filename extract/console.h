@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Every text the extractor writes to the console, one function per message.
 // Messages go out as soon as they are written. The texts of a member's line
 // (its name, progress figures, done text) are held until the program next

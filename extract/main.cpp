@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "run.h"
 
 int main(int argc, char **argv) {

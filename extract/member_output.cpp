@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "member_output.h"
 
 #include "console.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Turns one judged member_record into a directory or a file on disk and
 // reports it on one console line.
 #pragma once

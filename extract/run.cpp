@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "run.h"
 
 #include "archive_reader.h"

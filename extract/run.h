@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The extractor's run from entry to exit status.
 #pragma once
 

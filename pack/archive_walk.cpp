@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "archive_walk.h"
 
 #include "archive_reader.h"

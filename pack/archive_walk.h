@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Opening a self-extracting file and walking its records the way the stub
 // does, for the packer's -l and -x.
 #pragma once

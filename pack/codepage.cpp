@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "codepage.h"
 
 #include "ascii_case.h"

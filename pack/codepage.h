@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Windows code pages for member names. The packer keeps names as UTF-8; a
 // Windows stub hands the stored bytes to the system's 8-bit ("ANSI") calls,
 // which read them in the code page of the machine it runs on.

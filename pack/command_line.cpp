@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "command_line.h"
 
 #include "codepage.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The packer's command line: what the user asked for, nothing done yet.
 #pragma once
 

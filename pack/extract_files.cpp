@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "extract_files.h"
 
 #include "archive_reader.h"

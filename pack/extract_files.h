@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Recreating the members of a self-extracting file without running its stub.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "gather.h"
 
 #include "archive_reader.h"

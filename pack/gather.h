@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Turning the PATHs on the command line into the ordered list of members.
 #pragma once
 

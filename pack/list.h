@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Listing and checking a self-extracting file the way the stub reads it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "output_buffer.h"
 
 #include "crc32c.h"

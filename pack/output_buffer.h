@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The packer's writes into the self-extracting file. Everything passes through
 // one large buffer, file data read straight into it, so the output leaves in
 // few large writes and no byte is copied twice.

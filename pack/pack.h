@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Building a self-extracting file from the command line's choices.
 #pragma once
 

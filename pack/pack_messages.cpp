@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "pack_messages.h"
 
 #include <cstdarg>

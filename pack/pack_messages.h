@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The packer's own messages, all on standard error with the program's name.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "stub_location.h"
 
 #include "pack_messages.h"

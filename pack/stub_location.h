@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Where the stubs for each target live: installed under lib/sfx/NAME/ beside
 // the bin/ folder of sfxpack, or where the build folder puts them.
 #pragma once

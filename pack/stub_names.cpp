@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "stub_names.h"
 
 #include "archive_reader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Member names as the stub a file is packed for will take them.
 #pragma once
 

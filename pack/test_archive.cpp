@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "test_archive.h"
 
 #include "archive_reader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // sfxpack -t: reads every member of a self-extracting file as the stub would
 // and compares each check value, writing nothing.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // ASCII letter case, the same on every system and in every locale: only the
 // letters 'a'-'z' and 'A'-'Z' have two cases. Here, the lowest layer, so the
 // archive judging, both programs and the platform code share it.

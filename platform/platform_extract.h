@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The calls sfxpack -x writes members with. A member is written by its own
 // name inside a folder held open for as long as members go into it: on POSIX
 // each call works relative to the folder's descriptor, so no path is walked

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // What the packer may call of the system, beside what the stub may call.
 // The stub never calls these, so they live in a library of their own that it
 // does not link. Paths and names are UTF-8 on Windows too, where they go

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #if !defined(_WIN32)
 
 // File-system calls only the packer needs, apart from the stub's own so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // What the stub may call of the system: the calls whose behaviour differs
 // between POSIX and Windows, and nothing the stub does not need, as every
 // call here is linked into it. The packer's own calls are in platform_pack.h.

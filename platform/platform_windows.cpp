@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #if defined(_WIN32)
 
 #include "platform_stub.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // When the record walk reads the archive and what the console shows by then:
 // every text written before a read is on the console when the read starts (a
 // progress figure is seen before its chunk arrives), and small members arrive

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The record walk against streams that fail the way a device can, which a
 // real file on a working disk never does.
 #include "archive_reader.h"

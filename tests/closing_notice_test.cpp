@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The end of a run: the separator and the notice text after a run without
 // error, neither after a run that met an error.
 #include "test_support.h"

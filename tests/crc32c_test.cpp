@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The check value and the extension block that carries it, as units: known
 // CRC-32C values for each way of computing it, pieces of any size giving the
 // value of the whole, and the block found only where it was put.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Windows test helper: starts the program named by the first argument with a
 // command line that names no program, as some launchers do, and passes on its
 // exit status. The standard handles are inherited, so its console text

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // sfxpack -x: recreating the members of a self-extracting file without running
 // its stub, judged by the stub's own rules, never writing outside the chosen
 // folder, and with an exit status that says whether every member came out whole.

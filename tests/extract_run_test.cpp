@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // End-to-end runs of the real stub: each test writes a self-extracting file
 // into a fresh folder, runs it there and compares the console bytes and the
 // files it leaves.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Archives altered on purpose, run end to end: anyone can change what follows
 // ARCHIVE_START and then fix the length trailer, which is no checksum. Each
 // case checks the exact console text and the exact set of files afterwards,

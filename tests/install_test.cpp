@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The install tree as a user gets it: `cmake --install` into a prefix that is
 // then moved elsewhere, the Debian package unpacked into a scratch root, and
 // the build folder itself. In each, sfxpack finds the stubs relative to its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // sfxpack interrupted by SIGINT, SIGTERM or SIGHUP: packing leaves no
 // temporary file beside the output, extracting leaves no partly written
 // member, and the program ends as the signal would. Inputs are sparse files of

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Shell functions the project's scripts share. Sourced, never run:
 #   source "$(dirname "$0")/lib.sh"          (or the path from the script's folder)
 # Every function's name starts with sfx_, so a script's own names can't clash.

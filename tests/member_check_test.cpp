@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The extension behind a member's name, end to end through the real stub and
 // the real sfxpack: damage anywhere in a checked member is found and the
 // member removed, a member without the extension (or with other bytes in its

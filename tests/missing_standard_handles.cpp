@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Windows test helper: starts the program named by the first argument, with
 // the second as its command line, without standard handles (none for input
 // and errors, an invalid one for output), as a service or a detached

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The real sfxpack program: what it builds (checked against the independent
 // writer and by running the real stub on it), what it refuses, and how it
 // lists a file the way the stub walks it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The stub under the conditions a recipient meets: a name that leads to
 // another file than the one running, a console reader that goes away, an
 // interruption in the middle of a member.

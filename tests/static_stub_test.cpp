@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The Linux stub needs nothing of the system it lands on: no program
 // interpreter, no shared library, so a self-extracting file runs on any
 // x86-64 Linux, whatever its C library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // End-to-end runs of a Windows stub under Wine: the real C runtime in text
 // mode, the real command interpreter for the notice, a file system that
 // ignores letter case. Each test writes a self-extracting file into a fresh

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Feeds arbitrary bytes to sfxpack's -l and -x, in this process, as the
 // members of a self-extracting file. The first input byte picks the stub in
 // front of them (bit 0: a Windows one, which only needs to start with "MZ", or

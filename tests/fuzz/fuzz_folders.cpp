@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "fuzz_folders.h"
 
 #include <climits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // What both fuzzers need to watch the file system: a sentinel folder of their
 // own with a scratch folder inside it where the code under test writes, and
 // checks that every path it changes stays in there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Feeds arbitrary bytes, as everything after ARCHIVE_START, to the real record
 // walk and member output. The length trailer is appended as a packer would, so
 // every input passes the length check: anyone can alter an archive and fix the

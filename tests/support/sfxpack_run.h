@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Running the real sfxpack from a test. The including test program defines
 // SFXPACK_PATH, the packer it was built with.
 #pragma once

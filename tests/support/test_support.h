@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Helpers for tests that build real archives and run real programs in a
 // fresh temporary folder.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 /* Preloaded into the 32-bit Wine processes that run under user-mode
  * emulation: it gives them back two kernel behaviours the emulator lacks.
  *
