@@ -138,6 +138,8 @@ TEST(OwnFile, WithoutProcOnlyTheStartNameLeadsToTheFile) {
         {"./setup", file_line("a.txt", figure("0.0")) + SEPARATOR, 0},
         {"./setup.run", NOT_OPENED, 1},
     };
+    if (INSTRUMENTED_BUILD)
+        GTEST_SKIP() << "the sanitizer runtimes need /proc";
     if (run_program("/usr/bin/unshare", {"unshare", "-m", "sh", "-c", "mount -t tmpfs none /proc"},
                     "/")
             .exit_status != 0)
@@ -198,6 +200,8 @@ TEST(ClosedDescriptors, MembersGetOnlyTheirBytes) {
 // even start under: the first run that gets as far as its own code must be
 // the one whose copy buffer can't be had.
 TEST(LittleMemory, NoCopyBufferEndsWithStatus255) {
+    if (INSTRUMENTED_BUILD)
+        GTEST_SKIP() << "the sanitizer runtimes need more memory than the stub";
     temp_folder folder;
     write_setup(folder.path, {file_member("a.txt", "a")});
     program_run run{0, "", ""};

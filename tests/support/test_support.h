@@ -8,6 +8,14 @@
 #include <string>
 #include <vector>
 
+// True in the sanitizer and fuzzer builds, whose stub is linked against the
+// system's C library and the sanitizer runtimes.
+#ifdef SFX_INSTRUMENTED_BUILD
+constexpr bool INSTRUMENTED_BUILD = true;
+#else
+constexpr bool INSTRUMENTED_BUILD = false;
+#endif
+
 // One member held in memory, for small archives built in one call.
 struct archive_member {
     char kind;
