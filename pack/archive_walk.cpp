@@ -115,3 +115,25 @@ bool walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules
         }
     }
 }
+
+int walk_archive_file(const char *path, int codepage, name_storing *names, record_visitor visit,
+                      void *context, int *members) {
+    *members = 0;
+    platform_entry entry;
+    FILE *archive = open_checked_archive(path, &entry);
+    if (archive == nullptr)
+        return 1;
+    if (!names_of_archive(archive, path, codepage, names)) {
+        std::fclose(archive);
+        return 2; // a code page asked for where names are not in one
+    }
+    bool whole = walk_archive(archive, path, entry.size, names->rules, visit, context, members);
+    std::fclose(archive);
+    if (!whole)
+        return 1;
+    if (*members == 0) {
+        report_error("'%s' holds no members; the extractor would find no files to extract", path);
+        return 1;
+    }
+    return 0;
+}

@@ -33,3 +33,11 @@ typedef bool (*record_visitor)(const member_record *record, FILE *archive, void 
 // True when the walk reached the end; `members` counts the records visited.
 bool walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules rules,
                   record_visitor visit, void *context, int *members);
+
+// Opens `path` with open_checked_archive, reads how its names are stored into
+// `names` (which `visit` may read through `context`) and walks every record
+// with walk_archive. 0 when the walk reached the end and found members, 2
+// for a code page asked for where names are not in one, 1 otherwise, always
+// after saying why; `members` counts the records visited.
+int walk_archive_file(const char *path, int codepage, name_storing *names, record_visitor visit,
+                      void *context, int *members);

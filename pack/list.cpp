@@ -40,25 +40,11 @@ bool print_member(const member_record *record, FILE *, void *context) {
 } // namespace
 
 int run_list(const char *path, int codepage) {
-    platform_entry entry;
-    FILE *archive = open_checked_archive(path, &entry);
-    if (archive == nullptr)
-        return 1;
     listing listed = {};
-    if (!names_of_archive(archive, path, codepage, &listed.names)) {
-        std::fclose(archive);
-        return 2; // a code page asked for where names are not in one
-    }
     int members = 0;
-    bool whole = walk_archive(archive, path, entry.size, listed.names.rules, print_member, &listed,
-                              &members);
-    std::fclose(archive);
-    if (!whole)
-        return 1;
-    if (members == 0) {
-        report_error("'%s' holds no members; the extractor would find no files to extract", path);
-        return 1;
-    }
+    int status = walk_archive_file(path, codepage, &listed.names, print_member, &listed, &members);
+    if (status != 0)
+        return status;
     const member_counts &counts = listed.counts;
     std::printf("%d %s: %d %s, %d %s, %lld data bytes\n", members,
                 members == 1 ? "member" : "members", counts.directories,

@@ -67,25 +67,11 @@ bool test_member(const member_record *record, FILE *archive, void *context) {
 } // namespace
 
 int run_test(const char *path, int codepage) {
-    platform_entry entry;
-    FILE *archive = open_checked_archive(path, &entry);
-    if (archive == nullptr)
-        return 1;
     tester run = {path, name_storing(), std::vector<char>(TEST_CHUNK), 0, 0, 0};
-    if (!names_of_archive(archive, path, codepage, &run.names)) {
-        std::fclose(archive);
-        return 2; // a code page asked for where names are not in one
-    }
     int members = 0;
-    bool whole =
-        walk_archive(archive, path, entry.size, run.names.rules, test_member, &run, &members);
-    std::fclose(archive);
-    if (!whole)
-        return 1;
-    if (members == 0) {
-        report_error("'%s' holds no members; the extractor would find no files to extract", path);
-        return 1;
-    }
+    int status = walk_archive_file(path, codepage, &run.names, test_member, &run, &members);
+    if (status != 0)
+        return status;
     std::printf("%d %s: %d checked (%d damaged), %d unchecked\n", members,
                 members == 1 ? "member" : "members", run.checked, run.damaged, run.unchecked);
     return run.damaged == 0 ? 0 : 1;
