@@ -4,6 +4,8 @@
 
 #include "platform_pack.h"
 
+#include <cstdarg>
+
 // "sfxpack: TEXT\n"; `format` as for printf.
 void report_error(const char *format, ...) PLATFORM_PRINTF(1, 2);
 
@@ -13,3 +15,10 @@ void report_system_error(int error_number, const char *format, ...) PLATFORM_PRI
 
 // "sfxpack: warning: TEXT\n".
 void report_warning(const char *format, ...) PLATFORM_PRINTF(1, 2);
+
+// Where the three above put a message: "sfxpack: PREFIX TEXT[: REASON]\n" on
+// standard error in sfxpack (message_sink.cpp); a program that drives the
+// packer's work in its own process (the fuzzer) links a sink of its own.
+// `reason` is null when there is none.
+void write_message(const char *prefix, const char *reason, const char *format, va_list arguments)
+    PLATFORM_PRINTF(3, 0);

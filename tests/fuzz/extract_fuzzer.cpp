@@ -82,37 +82,14 @@ const char ARCHIVE_NAME[] = "setup.exe";
 
 } // namespace
 
-// sfxpack's messages: formatted, so their arguments are checked like any
-// other use, and shown only when asked for, as printing them would slow every
-// input down. `reason`, when not null, follows the text after ": ".
-static void report(const char *prefix, const char *reason, const char *format, va_list arguments) {
+// sfxpack's messages, shown only when asked for, as printing them would slow
+// every input down.
+void write_message(const char *prefix, const char *reason, const char *format, va_list arguments) {
     char text[1024];
     std::vsnprintf(text, sizeof text, format, arguments);
     if (show_messages)
         std::fprintf(stderr, "sfxpack: %s%s%s%s\n", prefix, text, reason ? ": " : "",
                      reason ? reason : "");
-}
-
-void report_error(const char *format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    report("", nullptr, format, arguments);
-    va_end(arguments);
-}
-
-void report_system_error(int error_number, const char *format, ...) {
-    const char *reason = std::strerror(error_number);
-    va_list arguments;
-    va_start(arguments, format);
-    report("", reason, format, arguments);
-    va_end(arguments);
-}
-
-void report_warning(const char *format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    report("warning: ", nullptr, format, arguments);
-    va_end(arguments);
 }
 
 // The calls with which -x changes the file system beyond those both fuzzers
