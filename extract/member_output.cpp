@@ -2,56 +2,26 @@
 #include "member_output.h"
 
 #include "console.h"
-#include "member_extension.h"
 #include "platform_stub.h"
 
 #include <cstdio>
 
-// A directory's block covers its record alone, so a damaged name is found
-// before the directory is made.
+namespace {
+
 // Creating a directory or opening a file may wait (a slow network share, a
 // pipe in the folder): the line naming it is on the console first.
-static member_result output_directory(const member_record *record) {
-    member_check check = begin_member_check(record);
-    report_directory_start(record->name);
-    if (member_check_failed(&check)) {
-        report_directory_failed();
-        report_damaged();
-        return MEMBER_DAMAGED;
+visit_step begin_member(void *context, walked_member *member) {
+    member_output *output = static_cast<member_output *>(context);
+    const member_record *record = &member->record;
+    if (record->kind == KIND_DIRECTORY) {
+        // The directory is made at its end, once its block, which covers
+        // the record alone, was found sound.
+        report_directory_start(record->name);
+        return VISIT_DATA;
     }
-    show_held_text();
-    platform_make_directory(record->name);
-    report_directory_done();
-    return MEMBER_DONE;
-}
-
-// Copies `total` bytes from `archive` to `out` in chunks of COPY_CHUNK bytes,
-// at most one read, one write and one progress figure per chunk. The check
-// value takes in each chunk while it is in the copy buffer.
-static member_result copy_member_data(archive_input *archive, FILE *out, int32_t total,
-                                      member_check *check) {
-    int32_t remaining = total;
-    while (remaining != 0) {
-        report_progress(total, remaining);
-        size_t length = static_cast<size_t>(remaining < COPY_CHUNK ? remaining : COPY_CHUNK);
-        // The size was judged against the file's length, so a short read
-        // means the device failed or the file changed under us.
-        const char *chunk = take_member_chunk(archive, length);
-        if (chunk == nullptr)
-            return MEMBER_DATA_MISSING;
-        remaining -= static_cast<int32_t>(length);
-        continue_member_check(check, chunk, length);
-        if (std::fwrite(chunk, 1, length, out) != length)
-            return MEMBER_NOT_WRITTEN;
-    }
-    return MEMBER_DONE;
-}
-
-static member_result output_file(const member_record *record, archive_input *archive) {
-    member_check check = begin_member_check(record);
     report_file_start(record->name);
     show_held_text();
-    FILE *out = platform_open_member(record->name, member_is_executable(&check));
+    FILE *out = platform_open_member(record->name, member_is_executable(&member->check));
     // A name that reached a device or a pipe must not get the member's data.
     if (out != nullptr && !platform_is_disk_file(out)) {
         platform_close_member(out);
@@ -60,35 +30,67 @@ static member_result output_file(const member_record *record, archive_input *arc
     if (out == nullptr) {
         report_file_failed();
         report_create_failed();
-        return MEMBER_NOT_CREATED;
+        return VISIT_STOP;
     }
     // Whole chunks go straight to the file; the stream's own buffer would only
     // add a copy and hide a full disk until the close.
     std::setvbuf(out, nullptr, _IONBF, 0);
-    member_result result = copy_member_data(archive, out, record->size, &check);
-    if (!platform_close_member(out) && result == MEMBER_DONE)
-        result = MEMBER_NOT_WRITTEN;
-    if (result == MEMBER_DONE && member_check_failed(&check))
-        result = MEMBER_DAMAGED;
-    if (result == MEMBER_DONE) {
+    output->out = out;
+    output->remaining = record->size;
+    if (output->remaining != 0)
+        report_progress(record->size, output->remaining);
+    return VISIT_DATA;
+}
+
+// One progress figure per chunk: the share before it, held until the read of
+// that chunk.
+bool write_chunk(void *context, const walked_member *member, const char *chunk, size_t length) {
+    member_output *output = static_cast<member_output *>(context);
+    if (std::fwrite(chunk, 1, length, output->out) != length)
+        return false;
+    output->remaining -= static_cast<int32_t>(length);
+    if (output->remaining != 0)
+        report_progress(member->record.size, output->remaining);
+    return true;
+}
+
+bool end_directory(walked_member *member, member_data_result result) {
+    if (result == MEMBER_DAMAGED) {
+        report_directory_failed();
+        report_damaged();
+        return false;
+    }
+    show_held_text();
+    platform_make_directory(member->record.name);
+    report_directory_done();
+    return true;
+}
+
+bool end_member(void *context, walked_member *member, member_data_result result) {
+    if (member->record.kind == KIND_DIRECTORY)
+        return end_directory(member, result);
+    member_output *output = static_cast<member_output *>(context);
+    bool closed = platform_close_member(output->out);
+    output->out = nullptr;
+    if (!closed && result != MEMBER_DATA_MISSING)
+        result = MEMBER_REFUSED;
+    if (result == MEMBER_WHOLE) {
         report_file_done();
-        return result;
+        return true;
     }
     // Never leave a file that looks extracted but holds less than its member,
     // or other bytes.
-    std::remove(record->name);
+    std::remove(member->record.name);
     report_file_failed();
-    if (result == MEMBER_NOT_WRITTEN)
+    if (result == MEMBER_REFUSED)
         report_write_failed();
     else if (result == MEMBER_DAMAGED)
         report_damaged();
-    else
-        report_bad_record();
-    return result;
+    return false;
 }
 
-member_result output_member(const member_record *record, archive_input *archive) {
-    if (record->kind == KIND_DIRECTORY)
-        return output_directory(record);
-    return output_file(record, archive);
+} // namespace
+
+walk_visitor member_output_visitor(member_output *output) {
+    return walk_visitor{begin_member, write_chunk, end_member, output};
 }

@@ -6,10 +6,20 @@
 #include "closing_notice.h"
 #include "console.h"
 #include "member_output.h"
+#include "member_walk.h"
 #include "platform_stub.h"
 
 #include <cstdlib>
 #include <cstring>
+
+// True when `path` holds ".EXE" anywhere. A loop of its own: the library's
+// substring search would bring a kilobyte of general code into the stub.
+static bool holds_exe_text(const char *path) {
+    for (; *path != '\0'; ++path)
+        if (std::strncmp(path, ".EXE", 4) == 0)
+            return true;
+    return false;
+}
 
 // The name shown and opened: the start name upper-cased (ASCII letters only),
 // with ".EXE" appended when it holds ".EXE" nowhere. Null when out of memory.
@@ -20,9 +30,21 @@ static char *make_program_path(const char *start_name) {
         return nullptr;
     for (size_t i = 0; i <= length; ++i)
         path[i] = ascii_upper(start_name[i]);
-    if (std::strstr(path, ".EXE") == nullptr)
+    if (!holds_exe_text(path))
         std::strcat(path, ".EXE");
     return path;
+}
+
+// Reads the archive through the stream unbuffered: the walk's copy buffer does
+// the reading ahead. The console text held so far goes out first, so it is on
+// the console whenever the program waits for the archive.
+static long read_archive(void *source, char *buffer, size_t length) {
+    show_held_text();
+    FILE *archive = static_cast<FILE *>(source);
+    size_t got = std::fread(buffer, 1, length, archive);
+    if (got < length && !std::feof(archive))
+        return -1;
+    return static_cast<long>(got);
 }
 
 // Reads through the copy buffer and never seeks: the walk only keeps the
@@ -30,26 +52,21 @@ static char *make_program_path(const char *start_name) {
 void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags *flags) {
     if (!seek_archive_start(archive))
         return;
-    archive_input input = start_archive_input(archive, copy_buffer);
-    record_walk walk = start_record_walk(file_size);
-    member_record record;
-    for (;;) {
-        record_read_result read = take_member_record(&input, &record);
-        if (read == RECORD_END)
-            return;
+    member_output output = {nullptr, 0};
+    walk_visitor visitor = member_output_visitor(&output);
+    walk_outcome outcome = walk_members_of(
+        walk_input{read_archive, nullptr, archive}, walk_buffer{copy_buffer, COPY_CHUNK},
+        ARCHIVE_START, file_size - TRAILER_SIZE, platform_name_rules(), &visitor);
+    if (outcome.members != 0 || outcome.end != WALK_AT_END)
         flags->record_seen = true;
-        if (read == RECORD_READ_FAILED ||
-            judge_walked_record(&walk, &record, platform_name_rules()) != RECORD_GOOD) {
-            report_bad_record();
-            flags->error = true;
-            return;
-        }
-        if (output_member(&record, &input) != MEMBER_DONE) {
-            flags->error = true;
-            return;
-        }
-        step_past_record(&walk, &record);
-    }
+    if (outcome.end == WALK_AT_END)
+        return;
+    // The visitor has said why a member failed; a record that could not be
+    // read or judged, or data that ended early, is a bad record.
+    if (outcome.end == WALK_RECORD_UNREADABLE || outcome.end == WALK_BAD_RECORD ||
+        outcome.end == WALK_DATA_MISSING)
+        report_bad_record();
+    flags->error = true;
 }
 
 // Checks the length and walks the members of the open archive.

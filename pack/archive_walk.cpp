@@ -74,65 +74,46 @@ bool names_of_archive(FILE *archive, const char *path, int codepage, name_storin
     return true;
 }
 
-bool walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules rules,
-                  record_visitor visit, void *context, int *members) {
-    *members = 0;
+walk_outcome walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules rules,
+                          walk_buffer buffer, const walk_visitor *visitor) {
     if (!seek_archive_start(archive)) {
         report_error("can't reach the members of '%s'", path);
-        return false;
+        return walk_outcome{WALK_RECORD_UNREADABLE, ARCHIVE_START, RECORD_GOOD, 0, 0};
     }
-    record_walk walk = start_record_walk(file_size);
-    member_record record;
-    for (;;) {
-        long long offset = static_cast<long long>(walk.record_offset);
-        record_read_result read = read_member_record(archive, &record);
-        if (read == RECORD_END)
-            return true;
-        if (read == RECORD_READ_FAILED) {
-            report_error("'%s': read error at offset %lld", path, offset);
-            return false;
-        }
-        record_verdict verdict = judge_walked_record(&walk, &record, rules);
-        if (verdict != RECORD_GOOD) {
-            report_error("'%s': bad record at offset %lld (%s); the extractor stops there", path,
-                         offset, describe_record_verdict(verdict));
-            return false;
-        }
-        ++*members;
-        if (!visit(&record, archive, context))
-            return false;
-        // The visitor may have read any part of the data: the next record is
-        // found by its offset, not by where the stream stands. Where the
-        // visitor read the whole data, the stream stands there already: asking
-        // where it stands costs no call to the system, while positioning it
-        // does, even inside the buffer.
-        step_past_record(&walk, &record);
-        if (std::ftell(archive) != static_cast<long>(walk.record_offset) &&
-            std::fseek(archive, static_cast<long>(walk.record_offset), SEEK_SET) != 0) {
-            report_error("'%s': can't step to offset %lld", path,
-                         static_cast<long long>(walk.record_offset));
-            return false;
-        }
-    }
+    walk_outcome outcome = walk_members_of(stream_walk_input(archive), buffer, ARCHIVE_START,
+                                           file_size - TRAILER_SIZE, rules, visitor);
+    long long offset = static_cast<long long>(outcome.offset);
+    if (outcome.end == WALK_RECORD_UNREADABLE)
+        report_error("'%s': read error at offset %lld", path, offset);
+    else if (outcome.end == WALK_BAD_RECORD)
+        report_error("'%s': bad record at offset %lld (%s); the extractor stops there", path,
+                     offset, describe_record_verdict(outcome.verdict));
+    return outcome;
 }
 
-int walk_archive_file(const char *path, int codepage, name_storing *names, record_visitor visit,
-                      void *context, int *members) {
+int walk_archive_file(const char *path, int codepage, name_storing *names, walk_buffer buffer,
+                      const walk_visitor *visitor, walk_preparation prepare, const char *no_members,
+                      int64_t *members) {
     *members = 0;
     platform_entry entry;
     FILE *archive = open_checked_archive(path, &entry);
     if (archive == nullptr)
         return 1;
+    if (prepare != nullptr && !prepare(visitor->context, &entry)) {
+        std::fclose(archive);
+        return 1;
+    }
     if (!names_of_archive(archive, path, codepage, names)) {
         std::fclose(archive);
         return 2; // a code page asked for where names are not in one
     }
-    bool whole = walk_archive(archive, path, entry.size, names->rules, visit, context, members);
+    walk_outcome outcome = walk_archive(archive, path, entry.size, names->rules, buffer, visitor);
     std::fclose(archive);
-    if (!whole)
+    *members = outcome.members;
+    if (outcome.end != WALK_AT_END)
         return 1;
     if (*members == 0) {
-        report_error("'%s' holds no members; the extractor would find no files to extract", path);
+        report_error("'%s' holds no members; %s", path, no_members);
         return 1;
     }
     return 0;

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Zlib
 // Opening a self-extracting file and walking its records the way the stub
-// does, for the packer's -l and -x.
+// does, for the packer's -l, -t and -x.
 #pragma once
 
-#include "member_record.h"
+#include "member_walk.h"
 #include "platform_pack.h"
 #include "stub_names.h"
 
@@ -22,22 +22,29 @@ FILE *open_checked_archive(const char *path, platform_entry *entry);
 // Windows program.
 bool names_of_archive(FILE *archive, const char *path, int codepage, name_storing *names);
 
-// Called for each record that passed the stub's judging; `archive` stands at
-// the member's data. Returns false to stop the walk after it has reported why.
-typedef bool (*record_visitor)(const member_record *record, FILE *archive, void *context);
+// Walks every member of the open, checked `archive` of `file_size` bytes
+// with the stub's own judging under `rules`, chunks of data of
+// `buffer.capacity` bytes. Says why on standard error when a record could
+// not be read or is one the stub would refuse; what happened to a member the
+// visitor says itself.
+walk_outcome walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules rules,
+                          walk_buffer buffer, const walk_visitor *visitor);
 
-// Reads and judges every record from ARCHIVE_START on with the stub's own
-// judging under `rules` and hands each good one to `visit`, then steps to the
-// next record whatever `visit` read. Stops at the first record the stub would
-// refuse.
-// True when the walk reached the end; `members` counts the records visited.
-bool walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules rules,
-                  record_visitor visit, void *context, int *members);
+// A program's step between opening a file and walking it (-x enters its
+// folder): true to walk on, false after saying why. `archive` is the file's
+// status.
+typedef bool (*walk_preparation)(void *context, const platform_entry *archive);
 
-// Opens `path` with open_checked_archive, reads how its names are stored into
-// `names` (which `visit` may read through `context`) and walks every record
-// with walk_archive. 0 when the walk reached the end and found members, 2
-// for a code page asked for where names are not in one, 1 otherwise, always
-// after saying why; `members` counts the records visited.
-int walk_archive_file(const char *path, int codepage, name_storing *names, record_visitor visit,
-                      void *context, int *members);
+// Opens `path` with open_checked_archive, runs `prepare` (when not null) with
+// the visitor's context, reads how its names are stored into `names` (which
+// the visitor may read through its context) and walks every record with
+// walk_archive. 0 when the walk reached the end and found members, 2 for a
+// code page asked for where names are not in one, 1 otherwise, always after
+// saying why (for a file without members, "holds no members; " and
+// `no_members`); `members` counts the records visited.
+int walk_archive_file(const char *path, int codepage, name_storing *names, walk_buffer buffer,
+                      const walk_visitor *visitor, walk_preparation prepare, const char *no_members,
+                      int64_t *members);
+
+// The end of the message for a file without members, for -l and -t.
+constexpr const char *NO_FILES_FOR_THE_EXTRACTOR = "the extractor would find no files to extract";

@@ -19,12 +19,6 @@
 
 namespace {
 
-// Bytes moved by one read and one write while a member's data is copied.
-// Small writes: on a virtual machine whose free memory went back to its host,
-// writes of 64 KiB or more make the page cache take large blocks of such
-// memory and a 512 MiB member took up to twice as long as with 16 KiB.
-constexpr size_t EXTRACT_CHUNK = 16 * 1024;
-
 // A folder on the way of the member written last, held open for the next.
 struct held_folder {
     std::string name; // its part of the member's name; "" for the extraction folder
@@ -33,25 +27,24 @@ struct held_folder {
 
 // What -x knows and keeps while it recreates the members of one file.
 struct extraction {
-    std::string root; // the extraction folder ending in '/', or empty for the current one
+    std::string directory; // the extraction folder as given, or empty for the current one
+    std::string root;      // the same ending in '/', or empty for the current one
     bool verbose;
     // The extraction folder, then each folder on the last member's way.
     std::vector<held_folder> held;
     name_storing names;     // how the stub at the file's front reads the stored names
     platform_entry archive; // the file being read, never to be replaced by a member
-    bool all_whole;         // cleared by the first member that did not come out whole
     char temp_name[256];    // the name of the last temporary file, "" before the first
     // Folders that could not be created, each reported once: the members
     // below one are passed over without a message of their own.
     std::set<std::string> failed_folders;
-    std::vector<char> buffer;
-};
-
-enum copy_result {
-    COPY_DONE,
-    COPY_ARCHIVE_SHORT, // the archive ended or failed inside the member's data
-    COPY_NOT_WRITTEN,   // the member's file refused a write; see errno
-    COPY_DAMAGED,       // the member's check value does not match its data
+    // The file member being written: its temporary file, open as `out`, in
+    // `folder`, its name there and its path in messages.
+    const platform_out_folder *folder;
+    int out;
+    std::string name;
+    std::string path;
+    int write_error; // errno of the write that failed, 0 while all went well
 };
 
 bool keep_local_part(const char *part, size_t length, void *parts) {
@@ -176,23 +169,6 @@ const platform_out_folder *enter_folder(extraction *job, const name_parts &parts
     return &job->held.back().folder;
 }
 
-copy_result copy_member_data(FILE *archive, int out, int32_t size, std::vector<char> *buffer,
-                             member_check *check) {
-    int64_t remaining = size;
-    while (remaining > 0) {
-        size_t chunk = remaining < static_cast<int64_t>(buffer->size())
-                           ? static_cast<size_t>(remaining)
-                           : buffer->size();
-        if (std::fread(buffer->data(), 1, chunk, archive) != chunk)
-            return COPY_ARCHIVE_SHORT;
-        continue_member_check(check, buffer->data(), chunk);
-        if (!platform_write_out(out, buffer->data(), chunk))
-            return COPY_NOT_WRITTEN;
-        remaining -= static_cast<int64_t>(chunk);
-    }
-    return COPY_DONE;
-}
-
 bool is_the_archive(const extraction &job, const platform_entry &entry) {
     return entry.kind == PLATFORM_ENTRY_FILE && platform_same_entry(entry, job.archive);
 }
@@ -252,103 +228,96 @@ place_result place_member(const extraction &job, const platform_out_folder *fold
 // keeps it within the length a folder entry may have, whatever the member's.
 constexpr const char *TEMPORARY_PREFIX = ".sfxpack-part";
 
-// Copies the member's data into the open temporary file `out`, checking it
-// on the way, and closes it.
-copy_result write_temporary(int out, FILE *archive, int32_t size, std::vector<char> *buffer,
-                            member_check *check, int *write_error) {
-    copy_result result = copy_member_data(archive, out, size, buffer, check);
-    *write_error = errno;
-    if (!platform_close_out(out) && result == COPY_DONE) {
-        result = COPY_NOT_WRITTEN;
-        *write_error = errno;
+// Begins one file member. Its data goes to a fresh file beside it, renamed
+// onto the member's name only when whole (end_file), so a failure or an
+// interruption never leaves a partial file and a file already there keeps its
+// bytes until then. The executable flag of the member's check gives the file
+// its mode at creation. A member that can't be begun is passed over.
+visit_step begin_file(extraction *job, const name_parts &parts, const walked_member *member) {
+    job->path = local_path(*job, parts, parts.size());
+    size_t folder_parts = parts.empty() ? 0 : parts.size() - 1;
+    job->folder = enter_folder(job, parts, folder_parts, false);
+    if (job->folder == nullptr)
+        return VISIT_SKIP;
+    job->name = parts.empty() ? "." : parts.back();
+    job->out = platform_create_out_file(job->folder, TEMPORARY_PREFIX,
+                                        member_is_executable(&member->check), job->temp_name,
+                                        sizeof job->temp_name);
+    if (job->out < 0) {
+        report_system_error(errno, "can't create '%s'", job->path.c_str());
+        return VISIT_SKIP;
     }
-    if (result == COPY_DONE && member_check_failed(check))
-        result = COPY_DAMAGED;
-    return result;
+    platform_remove_on_interrupt_in(job->folder, job->temp_name);
+    job->write_error = 0;
+    return VISIT_DATA;
 }
 
-// Writes one file member. Its data goes to a fresh file beside it, renamed
-// onto the member's name only when whole, so a failure or an interruption
-// never leaves a partial file and a file already there keeps its bytes until
-// then. False only when the archive's data could not be read, which ends the
-// walk; a member that could not be written leaves all_whole cleared and the
-// walk goes on. `check` is begun on the member's record; the executable flag
-// it read gives the file its mode at creation.
-bool extract_file(extraction *job, const name_parts &parts, const member_record *record,
-                  member_check *check, FILE *archive) {
-    std::string path = local_path(*job, parts, parts.size());
-    size_t folder_parts = parts.empty() ? 0 : parts.size() - 1;
-    const platform_out_folder *folder = enter_folder(job, parts, folder_parts, false);
-    if (folder == nullptr) {
-        job->all_whole = false;
+bool write_data(void *context, const walked_member *, const char *chunk, size_t length) {
+    extraction *job = static_cast<extraction *>(context);
+    if (platform_write_out(job->out, chunk, length))
         return true;
+    job->write_error = errno;
+    return false;
+}
+
+// Ends a file member: the temporary file is closed and, when it holds the
+// member whole, given the member's name; otherwise it is removed. False only
+// when the archive's data could not be read, which ends the walk; a member
+// that could not be written is reported and the walk goes on.
+bool end_file(void *context, walked_member *, member_data_result result) {
+    extraction *job = static_cast<extraction *>(context);
+    if (!platform_close_out(job->out) && (result == MEMBER_WHOLE || result == MEMBER_DAMAGED)) {
+        result = MEMBER_REFUSED;
+        job->write_error = errno;
     }
-    const char *name = parts.empty() ? "." : parts.back().c_str();
-    char *temp_name = job->temp_name;
-    int out = platform_create_out_file(folder, TEMPORARY_PREFIX, member_is_executable(check),
-                                       temp_name, sizeof job->temp_name);
-    if (out < 0) {
-        report_system_error(errno, "can't create '%s'", path.c_str());
-        job->all_whole = false;
-        return true;
-    }
-    platform_remove_on_interrupt_in(folder, temp_name);
-    int write_error = 0;
-    copy_result result =
-        write_temporary(out, archive, record->size, &job->buffer, check, &write_error);
     place_result placed = PLACE_FAILED;
-    if (result == COPY_DONE) {
-        placed = place_member(*job, folder, temp_name, name, path);
-        write_error = errno;
+    if (result == MEMBER_WHOLE) {
+        placed = place_member(*job, job->folder, job->temp_name, job->name.c_str(), job->path);
+        job->write_error = errno;
     }
     if (placed != PLACE_DONE)
-        platform_remove_out(folder, temp_name);
+        platform_remove_out(job->folder, job->temp_name);
     platform_remove_on_interrupt(nullptr);
     if (placed == PLACE_DONE)
         return true;
-    job->all_whole = false;
-    if (result == COPY_ARCHIVE_SHORT) {
-        report_error("can't read the data of '%s'; nothing after it is read", path.c_str());
+    if (result == MEMBER_DATA_MISSING) {
+        report_error("can't read the data of '%s'; nothing after it is read", job->path.c_str());
         return false;
     }
-    if (result == COPY_DAMAGED) {
+    if (result == MEMBER_DAMAGED) {
         report_error("'%s' is damaged: its data does not give its check value; it is not "
                      "extracted",
-                     path.c_str());
+                     job->path.c_str());
         return true;
     }
     if (placed == PLACE_FAILED)
-        report_system_error(write_error, "can't write '%s'", path.c_str());
+        report_system_error(job->write_error, "can't write '%s'", job->path.c_str());
     return true;
 }
 
-bool extract_member(const member_record *record, FILE *archive, void *context) {
+visit_step begin_member(void *context, walked_member *member) {
     extraction *job = static_cast<extraction *>(context);
+    const member_record *record = &member->record;
     name_parts parts;
     if (!local_name_parts(job->names, record->name, &parts)) {
         report_error("'%s' is not a name in code page %d; it is passed over",
                      shown_name(job->names, record->name).c_str(), job->names.codepage);
-        job->all_whole = false;
-        return true;
+        return VISIT_SKIP;
     }
     if (job->verbose) {
         std::string shown = parts.empty() ? "." : join_parts(parts, parts.size(), '/');
         std::printf("%s%s\n", shown.c_str(), record->kind == KIND_DIRECTORY ? "/" : "");
     }
+    if (record->kind == KIND_FILE)
+        return begin_file(job, parts, member);
     // A directory's check value covers its record alone.
-    member_check check = begin_member_check(record);
-    if (record->kind == KIND_DIRECTORY && member_check_failed(&check)) {
+    if (member_check_failed(&member->check))
         report_error("'%s' is damaged: its record does not give its check value; it is not "
                      "created",
                      local_path(*job, parts, parts.size()).c_str());
-        job->all_whole = false;
-        return true;
-    }
-    if (record->kind == KIND_FILE)
-        return extract_file(job, parts, record, &check, archive);
-    if (enter_folder(job, parts, parts.size(), true) == nullptr)
-        job->all_whole = false;
-    return true;
+    else
+        enter_folder(job, parts, parts.size(), true);
+    return VISIT_SKIP;
 }
 
 bool check_destination(const std::string &directory) {
@@ -363,8 +332,6 @@ bool check_destination(const std::string &directory) {
     }
     return true;
 }
-
-} // namespace
 
 // Opens the extraction folder as the first held folder; false after saying why.
 bool hold_root(extraction *job, const std::string &directory) {
@@ -383,41 +350,36 @@ void release_folders(extraction *job) {
     job->held.clear();
 }
 
+// Between opening the file and walking it: the extraction folder is checked
+// and held; the file's status is kept, so that no member replaces it.
+bool prepare_extraction(void *context, const platform_entry *archive) {
+    extraction *job = static_cast<extraction *>(context);
+    job->archive = *archive;
+    if (!job->directory.empty() && !check_destination(job->directory))
+        return false;
+    return hold_root(job, job->directory);
+}
+
+} // namespace
+
 int run_extract(const pack_options &options) {
-    const char *path = options.extracted.c_str();
+    start_reported_run();
     extraction job;
-    FILE *archive = open_checked_archive(path, &job.archive);
-    if (archive == nullptr)
-        return 1;
     job.verbose = options.verbose;
-    job.all_whole = true;
     job.temp_name[0] = '\0';
-    job.buffer.resize(EXTRACT_CHUNK);
-    if (!options.directory.empty()) {
-        if (!check_destination(options.directory)) {
-            std::fclose(archive);
-            return 1;
-        }
-        job.root = options.directory;
-        if (job.root.back() != '/' && job.root.back() != '\\')
-            job.root += '/';
-    }
-    if (!names_of_archive(archive, path, options.codepage, &job.names)) {
-        std::fclose(archive);
-        return 2; // a code page asked for where names are not in one
-    }
-    if (!hold_root(&job, options.directory)) {
-        std::fclose(archive);
-        return 1;
-    }
-    int members = 0;
-    bool whole = walk_archive(archive, path, job.archive.size, job.names.rules, extract_member,
-                              &job, &members);
-    std::fclose(archive);
+    job.directory = options.directory;
+    job.root = options.directory;
+    if (!job.root.empty() && job.root.back() != '/' && job.root.back() != '\\')
+        job.root += '/';
+    walk_visitor visitor = {begin_member, write_data, end_file, &job};
+    // Small writes: on a virtual machine whose free memory went back to its
+    // host, writes of 64 KiB or more make the page cache take large blocks of
+    // such memory and a 512 MiB member took up to twice as long as with 16 KiB.
+    std::vector<char> buffer(COPY_CHUNK);
+    int64_t members = 0;
+    int status = walk_archive_file(options.extracted.c_str(), options.codepage, &job.names,
+                                   walk_buffer{buffer.data(), buffer.size()}, &visitor,
+                                   prepare_extraction, "there is nothing to extract", &members);
     release_folders(&job);
-    if (whole && members == 0) {
-        report_error("'%s' holds no members; there is nothing to extract", path);
-        return 1;
-    }
-    return whole && job.all_whole ? 0 : 1;
+    return status != 0 ? status : reported_run_status();
 }

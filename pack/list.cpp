@@ -22,33 +22,39 @@ struct listing {
     member_counts counts;
 };
 
-bool print_member(const member_record *record, FILE *, void *context) {
+visit_step print_member(void *context, walked_member *member) {
     listing *listed = static_cast<listing *>(context);
-    int32_t data_size = member_data_size(record);
-    member_check check = begin_member_check(record);
-    std::printf("%c %-9s %c %10ld %s\n", record->kind, check.checked ? "checked" : "unchecked",
-                member_is_executable(&check) ? 'x' : '-', static_cast<long>(data_size),
-                shown_name(listed->names, record->name).c_str());
+    const member_record *record = &member->record;
+    std::printf(
+        "%c %-9s %c %10lld %s\n", record->kind, member->check.checked ? "checked" : "unchecked",
+        member_is_executable(&member->check) ? 'x' : '-', static_cast<long long>(member->data_size),
+        shown_name(listed->names, record->name).c_str());
     if (record->kind == KIND_DIRECTORY)
         ++listed->counts.directories;
     else
         ++listed->counts.files;
-    listed->counts.data_bytes += data_size;
-    return true;
+    listed->counts.data_bytes += member->data_size;
+    return VISIT_SKIP;
 }
 
 } // namespace
 
 int run_list(const char *path, int codepage) {
+    start_reported_run();
     listing listed = {};
-    int members = 0;
-    int status = walk_archive_file(path, codepage, &listed.names, print_member, &listed, &members);
+    walk_visitor visitor = {print_member, nullptr, nullptr, &listed};
+    // The data is passed over unread: a buffer for the records will do.
+    char buffer[RECORD_SIZE * 16];
+    int64_t members = 0;
+    int status =
+        walk_archive_file(path, codepage, &listed.names, walk_buffer{buffer, sizeof buffer},
+                          &visitor, nullptr, NO_FILES_FOR_THE_EXTRACTOR, &members);
     if (status != 0)
         return status;
     const member_counts &counts = listed.counts;
-    std::printf("%d %s: %d %s, %d %s, %lld data bytes\n", members,
+    std::printf("%lld %s: %d %s, %d %s, %lld data bytes\n", static_cast<long long>(members),
                 members == 1 ? "member" : "members", counts.directories,
                 counts.directories == 1 ? "directory" : "directories", counts.files,
                 counts.files == 1 ? "file" : "files", static_cast<long long>(counts.data_bytes));
-    return 0;
+    return reported_run_status();
 }

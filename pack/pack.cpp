@@ -115,8 +115,7 @@ void advance_progress(int32_t bytes, void *context) {
     if (percent == progress->shown_percent)
         return;
     progress->shown_percent = percent;
-    std::fprintf(stderr, "\rsfxpack: packing %3d %%", percent);
-    std::fflush(stderr);
+    report_progress_line(percent);
 }
 
 bool copy_file_member(output_buffer *out, const std::string &output, const pack_member &member,
@@ -292,6 +291,7 @@ bool gather_for(const pack_options &options, const name_storing &names, member_l
 } // namespace
 
 int run_pack(const pack_options &options) {
+    start_reported_run();
     std::string stub_path = options.stub;
     int missing_status = 1;
     if (stub_path.empty() &&
@@ -330,7 +330,7 @@ int run_pack(const pack_options &options) {
     bool written =
         write_output(options.output, stub_image, list.members, show_progress ? &progress : nullptr);
     release_members(&list);
-    if (show_progress && progress.shown_percent >= 0)
-        std::fputc('\n', stderr);
-    return written ? 0 : 1;
+    end_progress_line();
+    // Every way to fail was reported.
+    return written ? reported_run_status() : 1;
 }

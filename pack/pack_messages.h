@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: Zlib
 // The packer's own messages, all on standard error with the program's name.
+// The reporter keeps the run's outcome: an error reported makes the run's
+// exit status 1, so no caller keeps a flag of its own beside a report.
 #pragma once
 
 #include "platform_pack.h"
@@ -15,6 +17,21 @@ void report_system_error(int error_number, const char *format, ...) PLATFORM_PRI
 
 // "sfxpack: warning: TEXT\n".
 void report_warning(const char *format, ...) PLATFORM_PRINTF(1, 2);
+
+// Starts a run: nothing reported yet. A process that runs the packer's work
+// more than once (the fuzzer) starts each run so.
+void start_reported_run();
+
+// 1 when an error was reported since the run started, else 0.
+int reported_run_status();
+
+// Shows "sfxpack: packing NNN %" on standard error in place of the figure
+// shown before (the line stays open); the next message, or
+// end_progress_line, ends the line first.
+void report_progress_line(int percent);
+
+// Ends an open progress line; nothing when none is open.
+void end_progress_line();
 
 // Where the three above put a message: "sfxpack: PREFIX TEXT[: REASON]\n" on
 // standard error in sfxpack (message_sink.cpp); a program that drives the

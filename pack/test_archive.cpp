@@ -18,48 +18,39 @@ constexpr size_t TEST_CHUNK = 256 * 1024;
 struct tester {
     const char *path;
     name_storing names;
-    std::vector<char> buffer;
     int checked;
     int unchecked;
     int damaged;
 };
 
-// Reads `size` bytes of data through the check; false when they can't be read.
-bool read_through_check(FILE *archive, int32_t size, std::vector<char> *buffer,
-                        member_check *check) {
-    int64_t remaining = size;
-    while (remaining > 0) {
-        size_t chunk = remaining < static_cast<int64_t>(buffer->size())
-                           ? static_cast<size_t>(remaining)
-                           : buffer->size();
-        if (std::fread(buffer->data(), 1, chunk, archive) != chunk)
-            return false;
-        continue_member_check(check, buffer->data(), chunk);
-        remaining -= static_cast<int64_t>(chunk);
-    }
+visit_step read_member(void *, walked_member *) {
+    return VISIT_DATA;
+}
+
+// The walk has taken the data in through the check: nothing more to do.
+bool take_data(void *, const walked_member *, const char *, size_t) {
     return true;
 }
 
-bool test_member(const member_record *record, FILE *archive, void *context) {
+bool end_member(void *context, walked_member *member, member_data_result result) {
     tester *run = static_cast<tester *>(context);
-    // The walk stands at the member's data, right after its record.
-    long long record_offset = static_cast<long long>(std::ftell(archive)) - RECORD_SIZE;
-    member_check check = begin_member_check(record);
-    if (!read_through_check(archive, member_data_size(record), &run->buffer, &check)) {
+    long long offset = static_cast<long long>(member->offset);
+    std::string name = shown_name(run->names, member->record.name);
+    if (result == MEMBER_DATA_MISSING) {
         report_error("'%s': can't read the data of '%s' (record at offset %lld)", run->path,
-                     shown_name(run->names, record->name).c_str(), record_offset);
+                     name.c_str(), offset);
         return false;
     }
-    if (!check.checked) {
+    if (!member->check.checked) {
         ++run->unchecked;
         return true;
     }
     ++run->checked;
-    if (member_check_failed(&check)) {
+    if (result == MEMBER_DAMAGED) {
         ++run->damaged;
         report_error("'%s': '%s' is damaged: the check value does not match (record at offset "
                      "%lld)",
-                     run->path, shown_name(run->names, record->name).c_str(), record_offset);
+                     run->path, name.c_str(), offset);
     }
     return true;
 }
@@ -67,12 +58,17 @@ bool test_member(const member_record *record, FILE *archive, void *context) {
 } // namespace
 
 int run_test(const char *path, int codepage) {
-    tester run = {path, name_storing(), std::vector<char>(TEST_CHUNK), 0, 0, 0};
-    int members = 0;
-    int status = walk_archive_file(path, codepage, &run.names, test_member, &run, &members);
+    start_reported_run();
+    tester run = {path, name_storing(), 0, 0, 0};
+    walk_visitor visitor = {read_member, take_data, end_member, &run};
+    std::vector<char> buffer(TEST_CHUNK);
+    int64_t members = 0;
+    int status =
+        walk_archive_file(path, codepage, &run.names, walk_buffer{buffer.data(), buffer.size()},
+                          &visitor, nullptr, NO_FILES_FOR_THE_EXTRACTOR, &members);
     if (status != 0)
         return status;
-    std::printf("%d %s: %d checked (%d damaged), %d unchecked\n", members,
+    std::printf("%lld %s: %d checked (%d damaged), %d unchecked\n", static_cast<long long>(members),
                 members == 1 ? "member" : "members", run.checked, run.damaged, run.unchecked);
-    return run.damaged == 0 ? 0 : 1;
+    return reported_run_status();
 }

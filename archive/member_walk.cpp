@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: Zlib
+#include "member_walk.h"
+
+#include <cstring>
+
+namespace {
+
+// The walk's place in its input and in the buffer.
+struct walk_state {
+    walk_input input;
+    walk_buffer buffer;
+    size_t start;   // first byte in the buffer not yet taken
+    size_t end;     // end of the bytes read into it
+    bool failed;    // the last read failed
+    int64_t offset; // where the record taken up next starts
+    int64_t limit;  // where the sequence's members must end
+};
+
+// Makes at least `length` bytes (at most the capacity) stand at `start`: what
+// is left moves to the front and one read fills the rest of the buffer, so a
+// small member, its record and the next records arrive in one read while a
+// large member takes one read per chunk. False when fewer could be had.
+bool fill_for(walk_state *walk, size_t length) {
+    size_t left = walk->end - walk->start;
+    if (left >= length)
+        return true;
+    std::memmove(walk->buffer.bytes, walk->buffer.bytes + walk->start, left);
+    walk->start = 0;
+    walk->end = left;
+    long got = walk->input.read(walk->input.source, walk->buffer.bytes + left,
+                                walk->buffer.capacity - left);
+    walk->failed = got < 0;
+    if (got > 0)
+        walk->end += static_cast<size_t>(got);
+    return walk->end >= length;
+}
+
+// Passes over `length` bytes of data: what was read ahead first, then the
+// input's own way, or by reading when it has none.
+bool skip_data(walk_state *walk, int64_t length) {
+    size_t left = walk->end - walk->start;
+    size_t taken = length < static_cast<int64_t>(left) ? static_cast<size_t>(length) : left;
+    walk->start += taken;
+    length -= static_cast<int64_t>(taken);
+    if (length == 0)
+        return true;
+    if (walk->input.skip != nullptr)
+        return walk->input.skip(walk->input.source, length);
+    while (length > 0) {
+        size_t chunk = length < static_cast<int64_t>(walk->buffer.capacity)
+                           ? static_cast<size_t>(length)
+                           : walk->buffer.capacity;
+        if (!fill_for(walk, chunk))
+            return false;
+        walk->start += chunk;
+        length -= static_cast<int64_t>(chunk);
+    }
+    return true;
+}
+
+// The one loop every member's data passes through: chunk by chunk from the
+// input, through the check value, to the visitor.
+member_data_result pass_data(walk_state *walk, const walk_visitor *visitor, walked_member *member,
+                             int64_t *remaining) {
+    while (*remaining != 0) {
+        size_t length = *remaining < static_cast<int64_t>(walk->buffer.capacity)
+                            ? static_cast<size_t>(*remaining)
+                            : walk->buffer.capacity;
+        // The size was judged against the sequence's length, so a short read
+        // means the device failed or the file changed under us.
+        if (!fill_for(walk, length))
+            return MEMBER_DATA_MISSING;
+        const char *chunk = walk->buffer.bytes + walk->start;
+        walk->start += length;
+        *remaining -= static_cast<int64_t>(length);
+        continue_member_check(&member->check, chunk, length);
+        if (!visitor->data(visitor->context, member, chunk, length))
+            return MEMBER_REFUSED;
+    }
+    return member_check_failed(&member->check) ? MEMBER_DAMAGED : MEMBER_WHOLE;
+}
+
+walk_end end_of_member(member_data_result result) {
+    if (result == MEMBER_DATA_MISSING)
+        return WALK_DATA_MISSING;
+    return result == MEMBER_DAMAGED ? WALK_DAMAGED : WALK_STOPPED;
+}
+
+// Takes up the member whose good record was just read. True when the walk
+// goes on after it; else `outcome` says why not.
+bool visit_member(walk_state *walk, const walk_visitor *visitor, walked_member *member,
+                  walk_outcome *outcome) {
+    visit_step step = visitor->begin(visitor->context, member);
+    int64_t remaining = member->data_size;
+    if (step == VISIT_DATA) {
+        member_data_result result = pass_data(walk, visitor, member, &remaining);
+        bool go_on = visitor->end(visitor->context, member, result);
+        if (!go_on || result == MEMBER_DATA_MISSING) {
+            outcome->end = end_of_member(result);
+            return false;
+        }
+    } else if (step == VISIT_STOP) {
+        outcome->end = WALK_STOPPED;
+        return false;
+    }
+    walk->offset += RECORD_SIZE + member->data_size;
+    if (remaining != 0 && !skip_data(walk, remaining)) {
+        outcome->end = WALK_RECORD_UNREADABLE;
+        outcome->offset = walk->offset;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+walk_outcome walk_members_of(walk_input input, walk_buffer buffer, int64_t start, int64_t limit,
+                             name_rules rules, const walk_visitor *visitor) {
+    walk_state walk = {input, buffer, 0, 0, false, start, limit};
+    walk_outcome outcome = {WALK_AT_END, start, RECORD_GOOD, 0, 0};
+    walked_member member;
+    for (;;) {
+        outcome.offset = walk.offset;
+        if (!fill_for(&walk, RECORD_SIZE)) {
+            outcome.end = walk.failed ? WALK_RECORD_UNREADABLE : WALK_AT_END;
+            outcome.leftover = walk.end - walk.start;
+            return outcome;
+        }
+        decode_member_record(reinterpret_cast<const unsigned char *>(buffer.bytes + walk.start),
+                             &member.record);
+        walk.start += RECORD_SIZE;
+        int64_t bytes_after_record = walk.limit - (walk.offset + RECORD_SIZE);
+        outcome.verdict = judge_member_record(&member.record, bytes_after_record, rules);
+        if (outcome.verdict != RECORD_GOOD) {
+            outcome.end = WALK_BAD_RECORD;
+            return outcome;
+        }
+        ++outcome.members;
+        member.offset = walk.offset;
+        member.data_size = member_data_size(&member.record);
+        member.check = begin_member_check(&member.record);
+        if (!visit_member(&walk, visitor, &member, &outcome))
+            return outcome;
+    }
+}
+
+namespace {
+
+long read_stream(void *source, char *buffer, size_t length) {
+    FILE *stream = static_cast<FILE *>(source);
+    size_t got = std::fread(buffer, 1, length, stream);
+    // The stream's end-of-file state decides, not the count: the trailer
+    // after the last member ends the walk without being judged.
+    if (got < length && !std::feof(stream))
+        return -1;
+    return static_cast<long>(got);
+}
+
+bool skip_stream(void *source, int64_t length) {
+    return std::fseek(static_cast<FILE *>(source), static_cast<long>(length), SEEK_CUR) == 0;
+}
+
+} // namespace
+
+walk_input stream_walk_input(FILE *stream) {
+    return walk_input{read_stream, skip_stream, stream};
+}

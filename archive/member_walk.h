@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: Zlib
+// The one walk over a member sequence, for every program that reads one: it
+// reads records from an input, judges each exactly as the stub does, hands a
+// visitor each good record with its offset, passes the member's data through
+// the check value on its way to the visitor, and tells how the walk ended.
+//
+// The input is an interface of its own: a file standing at the first record,
+// or anything else that delivers the bytes of a member sequence in order.
+// Offsets and bounds are 64-bit, so a sequence may be longer than a file of
+// the plain layout can be.
+#pragma once
+
+#include "archive_reader.h"
+#include "member_extension.h"
+#include "member_record.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// Where the walk takes its bytes from.
+struct walk_input {
+    // Reads up to `length` bytes into `buffer` and returns how many it read:
+    // fewer only at the end of the input; -1 when the read failed.
+    long (*read)(void *source, char *buffer, size_t length);
+    // Passes over the next `length` bytes unread; false when it can't. Null
+    // when the input has no faster way than reading them.
+    bool (*skip)(void *source, int64_t length);
+    void *source;
+};
+
+// One good record as the visitor sees it.
+struct walked_member {
+    member_record record;
+    int64_t offset;     // where its record starts
+    int64_t data_size;  // bytes of data after the record (0 for a directory)
+    member_check check; // begun on the record; the data taken in as it passed
+};
+
+// What a visitor wants of a member's data.
+enum visit_step {
+    VISIT_DATA, // hand it over chunk by chunk, then end the member
+    VISIT_SKIP, // pass over it unread; the member is not ended
+    VISIT_STOP, // end the walk here
+};
+
+// How the data of a member came through.
+enum member_data_result {
+    MEMBER_WHOLE,        // every byte passed and the check value matched
+    MEMBER_DAMAGED,      // every byte passed but the check value does not match
+    MEMBER_DATA_MISSING, // the input ended or failed inside the data
+    MEMBER_REFUSED,      // the visitor took no more of it (its write failed)
+};
+
+struct walk_visitor {
+    // A good record: `member` stays the same until the member's end.
+    visit_step (*begin)(void *context, walked_member *member);
+    // The next chunk of the data, already taken in by the check; false when
+    // the visitor wants no more of it. The next chunk is read after it
+    // returns, so what it leaves to be shown is shown before that read.
+    bool (*data)(void *context, const walked_member *member, const char *chunk, size_t length);
+    // The member's data is over, one way or the other; false ends the walk.
+    // After MEMBER_DATA_MISSING the walk ends whatever it returns.
+    bool (*end)(void *context, walked_member *member, member_data_result result);
+    void *context;
+};
+
+// How a walk ended.
+enum walk_end {
+    WALK_AT_END,            // the input ended before a whole record: all is read
+    WALK_RECORD_UNREADABLE, // a read failed inside the record at `offset`
+    WALK_BAD_RECORD,        // the record at `offset` is refused: see `verdict`
+    WALK_DATA_MISSING,      // the data of the member at `offset` could not be read
+    WALK_DAMAGED,           // the visitor stopped at the damaged member at `offset`
+    WALK_STOPPED,           // the visitor stopped at the member at `offset`
+};
+
+struct walk_outcome {
+    walk_end end;
+    int64_t offset;         // the record the walk ended at; else where the input ended
+    record_verdict verdict; // for WALK_BAD_RECORD
+    int64_t members;        // good records handed to the visitor
+    size_t leftover;        // for WALK_AT_END: bytes after the last member (a trailer)
+};
+
+// The bytes the walk reads into, with what it read ahead.
+struct walk_buffer {
+    char *bytes;     // `capacity` bytes, at least RECORD_SIZE
+    size_t capacity; // also the most data bytes in one chunk
+};
+
+// Walks the sequence `input` delivers; its first byte stands at `start`, and
+// every record's size is judged against the bytes between its end and
+// `limit`. Judging follows `rules`. Chunks of data are `buffer.capacity`
+// bytes, the last one of a member shorter.
+walk_outcome walk_members_of(walk_input input, walk_buffer buffer, int64_t start, int64_t limit,
+                             name_rules rules, const walk_visitor *visitor);
+
+// An input over a stream standing at the first byte to walk; skipping
+// positions the stream.
+walk_input stream_walk_input(FILE *stream);
