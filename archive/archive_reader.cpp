@@ -5,30 +5,26 @@
 
 #include <cstring>
 
-bool check_length_trailer(FILE *archive, int64_t file_size) {
-    if (file_size < TRAILER_SIZE || file_size > LARGEST_ARCHIVE_FILE)
-        return false;
-    if (std::fseek(archive, static_cast<long>(file_size - TRAILER_SIZE), SEEK_SET) != 0)
-        return false;
+trailer_verdict judge_length_trailer(FILE *archive, int64_t file_size, uint32_t *stored) {
+    if (file_size < TRAILER_SIZE)
+        return TRAILER_TOO_SHORT;
+    if (file_size > LARGEST_ARCHIVE_FILE)
+        return TRAILER_TOO_LARGE;
     unsigned char trailer[TRAILER_SIZE];
-    if (std::fread(trailer, 1, sizeof trailer, archive) != sizeof trailer)
-        return false;
-    return decode_le32(trailer) == static_cast<uint32_t>(file_size);
+    if (std::fseek(archive, static_cast<long>(file_size - TRAILER_SIZE), SEEK_SET) != 0 ||
+        std::fread(trailer, 1, sizeof trailer, archive) != sizeof trailer)
+        return TRAILER_UNREADABLE;
+    *stored = decode_le32(trailer);
+    return *stored == static_cast<uint32_t>(file_size) ? TRAILER_GOOD : TRAILER_MISMATCH;
+}
+
+bool check_length_trailer(FILE *archive, int64_t file_size) {
+    uint32_t stored = 0;
+    return judge_length_trailer(archive, file_size, &stored) == TRAILER_GOOD;
 }
 
 bool seek_archive_start(FILE *archive) {
     return std::fseek(archive, ARCHIVE_START, SEEK_SET) == 0;
-}
-
-record_read_result read_member_record(FILE *archive, member_record *record) {
-    unsigned char bytes[RECORD_SIZE];
-    size_t got = std::fread(bytes, 1, sizeof bytes, archive);
-    if (std::feof(archive))
-        return RECORD_END;
-    if (got != sizeof bytes)
-        return RECORD_READ_FAILED;
-    decode_member_record(bytes, record);
-    return RECORD_READ;
 }
 
 static bool is_separator(char c) {
@@ -55,7 +51,7 @@ bool find_name_part(const char *name, name_part_test test, void *context) {
 // Windows drops trailing dots and blanks from every path part, so ".. " and
 // "..." can reach the parent as surely as "..": any part made only of dots and
 // blanks that holds two dots or more is taken as a way up.
-static bool is_parent_part(const char *part, size_t length, void *) {
+bool is_parent_part(const char *part, size_t length) {
     size_t dots = 0;
     for (size_t i = 0; i < length; ++i) {
         if (part[i] == '.')
@@ -64,6 +60,10 @@ static bool is_parent_part(const char *part, size_t length, void *) {
             return false;
     }
     return dots >= 2;
+}
+
+static bool leads_to_parent(const char *part, size_t length, void *) {
+    return is_parent_part(part, length);
 }
 
 // Anyone can alter the archive and then fix its trailer, so no name may reach
@@ -77,7 +77,7 @@ bool is_contained_name(const char *name) {
         return false;
     if (name[0] != '\0' && name[1] == ':')
         return false;
-    return !find_name_part(name, is_parent_part, nullptr);
+    return !find_name_part(name, leads_to_parent, nullptr);
 }
 
 static bool is_superscript_digit(unsigned char c) {
@@ -157,19 +157,4 @@ record_verdict judge_member_record(const member_record *record, int64_t bytes_af
 
 int32_t member_data_size(const member_record *record) {
     return record->kind == KIND_FILE ? record->size : 0;
-}
-
-record_walk start_record_walk(int64_t file_size) {
-    return record_walk{file_size, ARCHIVE_START};
-}
-
-record_verdict judge_walked_record(const record_walk *walk, const member_record *record,
-                                   name_rules rules) {
-    int64_t bytes_after_record =
-        walk->file_size - TRAILER_SIZE - (walk->record_offset + RECORD_SIZE);
-    return judge_member_record(record, bytes_after_record, rules);
-}
-
-void step_past_record(record_walk *walk, const member_record *record) {
-    walk->record_offset += RECORD_SIZE + member_data_size(record);
 }

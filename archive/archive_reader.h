@@ -9,30 +9,28 @@
 #include <cstdint>
 #include <cstdio>
 
-// Files this long or longer can't carry a 32-bit signed length trailer.
-constexpr int64_t LARGEST_ARCHIVE_FILE = INT64_C(0x7FFFFFFF);
+// The verdict on a file's length trailer, with the reason for a refusal.
+enum trailer_verdict {
+    TRAILER_GOOD,       // the last four bytes hold the file's length
+    TRAILER_TOO_SHORT,  // the file is shorter than a trailer
+    TRAILER_TOO_LARGE,  // longer than LARGEST_ARCHIVE_FILE
+    TRAILER_UNREADABLE, // positioning at or reading the trailer failed
+    TRAILER_MISMATCH,   // the trailer holds another length: cut short or lengthened
+};
 
-// True when the file is whole: its last four bytes hold `file_size`. A size
-// outside 4 .. 2^31-1, a failed positioning or a short trailer read all fail.
+// Judges the trailer of the open file of `file_size` bytes; `stored` gets
+// the length the trailer holds when it could be read.
+trailer_verdict judge_length_trailer(FILE *archive, int64_t file_size, uint32_t *stored);
+
+// True when the file is whole: its last four bytes hold `file_size`.
 bool check_length_trailer(FILE *archive, int64_t file_size);
 
 // Positions the stream at the first member record.
 bool seek_archive_start(FILE *archive);
 
-enum record_read_result {
-    RECORD_READ,        // a whole record is in the record area
-    RECORD_END,         // the read met the end of the file: the walk is over
-    RECORD_READ_FAILED, // the read failed without meeting the end (device error)
-};
-
-// Reads the next RECORD_SIZE bytes into `record`. As the walk relies on, the
-// stream's end-of-file state decides, not the count delivered, so the trailer
-// after the last member ends the walk without being judged.
-record_read_result read_member_record(FILE *archive, member_record *record);
-
 enum record_verdict {
     RECORD_GOOD,
-    RECORD_BAD_MAGIC,
+    RECORD_BAD_MAGIC, // the magic number is not RECORD_MAGIC
     RECORD_BAD_KIND,
     RECORD_BAD_NAME,     // no NUL inside the field, or empty
     RECORD_CONTROL_NAME, // holds a control byte (0x01-0x1F, 0x7F)
@@ -41,33 +39,19 @@ enum record_verdict {
     RECORD_BAD_SIZE,     // negative, or more data than the file holds
 };
 
-// Judges a record completely before anything touches the disk: magic, kind,
+// Judges a record completely before anything touches the disk: magic number, kind,
 // name under `rules`, then (for a file member) its size against
 // `bytes_after_record`, the bytes between the record's end and the trailer.
 record_verdict judge_member_record(const member_record *record, int64_t bytes_after_record,
                                    name_rules rules);
 
-// Where a walk of the records stands in a file whose length check passed.
-// Both programs walk with it, each reading the records its own way.
-struct record_walk {
-    int64_t file_size;     // the whole file, trailer included
-    int64_t record_offset; // where the record taken up next starts
-};
-
-// A walk standing at the first record, ARCHIVE_START.
-record_walk start_record_walk(int64_t file_size);
-
-// Judges the record just read at the walk's offset, its size bounded by the
-// bytes between its end and the trailer.
-record_verdict judge_walked_record(const record_walk *walk, const member_record *record,
-                                   name_rules rules);
-
-// Steps the walk past a good record and the data that follows it.
-void step_past_record(record_walk *walk, const member_record *record);
-
 // Judges a NUL-terminated name alone, as judge_member_record does: RECORD_GOOD
 // or the verdict that refuses it.
 record_verdict judge_member_name(const char *name, name_rules rules);
+
+// True when the `length` bytes at `part`, one part of a name, lead to the
+// parent folder: only dots and blanks, two dots or more.
+bool is_parent_part(const char *part, size_t length);
 
 // Tests one part of a stored name: the `length` bytes at `part`.
 typedef bool (*name_part_test)(const char *part, size_t length, void *context);

@@ -38,7 +38,7 @@ bool encode_checked_record(char kind, const char *name, int32_t size,
 }
 
 bool encode_length_trailer(int64_t position, unsigned char *bytes) {
-    if (position < 0 || position + TRAILER_SIZE > INT64_C(0x7FFFFFFF))
+    if (position < 0 || position + TRAILER_SIZE > LARGEST_ARCHIVE_FILE)
         return false;
     encode_le32(static_cast<uint32_t>(position + TRAILER_SIZE), bytes);
     return true;

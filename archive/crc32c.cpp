@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Zlib
 #include "crc32c.h"
 
+#include "little_endian.h"
+
 namespace {
 
 constexpr uint32_t REFLECTED_POLYNOMIAL = 0x82F63B78;
@@ -26,11 +28,6 @@ void build_tables() {
     tables_built = true;
 }
 
-uint32_t load_le32(const unsigned char *bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
 } // namespace
 
 uint32_t crc32c_portable(uint32_t crc, const void *data, size_t length) {
@@ -39,8 +36,8 @@ uint32_t crc32c_portable(uint32_t crc, const void *data, size_t length) {
     const unsigned char *at = static_cast<const unsigned char *>(data);
     uint32_t state = ~crc;
     for (; length >= 8; length -= 8, at += 8) {
-        uint32_t low = state ^ load_le32(at);
-        uint32_t high = load_le32(at + 4);
+        uint32_t low = state ^ decode_le32(at);
+        uint32_t high = decode_le32(at + 4);
         state = tables[7][low & 0xFF] ^ tables[6][(low >> 8) & 0xFF] ^
                 tables[5][(low >> 16) & 0xFF] ^ tables[4][low >> 24] ^ tables[3][high & 0xFF] ^
                 tables[2][(high >> 8) & 0xFF] ^ tables[1][(high >> 16) & 0xFF] ^

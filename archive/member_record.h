@@ -4,6 +4,8 @@
 // holding the whole file's length. All integers are little-endian.
 #pragma once
 
+#include "little_endian.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -11,12 +13,18 @@
 constexpr int32_t ARCHIVE_START = 54000;
 // Size of one member_record on disk.
 constexpr int RECORD_SIZE = 264;
-// Check value every record carries (bytes 6F A0 90 3B in file order).
+// The magic number every record carries (bytes 6F A0 90 3B in file order).
 constexpr uint32_t RECORD_MAGIC = 999333999;
 // Size of the copy buffer and the most bytes moved by one read and one write.
 constexpr int32_t COPY_CHUNK = 16000;
 // Size of the length trailer at the end of the file.
 constexpr int TRAILER_SIZE = 4;
+// The longest file the trailer's 32-bit signed length can describe; a
+// longer one can't be made, and a reader refuses it.
+constexpr int64_t LARGEST_ARCHIVE_FILE = INT64_C(0x7FFFFFFF);
+// The size a file must stay below, in words, for messages; the first size
+// refused is LARGEST_ARCHIVE_FILE + 1 bytes.
+constexpr const char *ARCHIVE_LIMIT_WORDS = "2 GiB";
 // Room for a member's name, its terminating NUL included.
 constexpr int NAME_FIELD_SIZE = 255;
 // Byte that pads the stub up to ARCHIVE_START; never read by the stub.
@@ -42,18 +50,6 @@ struct member_record {
     uint32_t magic;             // RECORD_MAGIC in every sound record
 };
 static_assert(sizeof(member_record) == RECORD_SIZE, "member_record must mirror the 264 bytes");
-
-inline uint32_t decode_le32(const unsigned char *bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-inline void encode_le32(uint32_t value, unsigned char *bytes) {
-    bytes[0] = static_cast<unsigned char>(value);
-    bytes[1] = static_cast<unsigned char>(value >> 8);
-    bytes[2] = static_cast<unsigned char>(value >> 16);
-    bytes[3] = static_cast<unsigned char>(value >> 24);
-}
 
 // Turns the raw 264 bytes into a record; the name bytes are copied unchanged.
 void decode_member_record(const unsigned char *bytes, member_record *record);

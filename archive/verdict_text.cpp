@@ -8,7 +8,7 @@ const char *describe_record_verdict(record_verdict verdict) {
     case RECORD_GOOD:
         return "good";
     case RECORD_BAD_MAGIC:
-        return "wrong check value";
+        return "wrong magic number";
     case RECORD_BAD_KIND:
         return "unknown member kind";
     case RECORD_BAD_NAME:

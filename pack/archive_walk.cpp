@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -16,26 +17,27 @@ namespace {
 char archive_buffer[256 * 1024];
 
 // Says why the length check failed, in the file's own figures.
-void report_wrong_length(FILE *archive, const char *path, int64_t file_size) {
+void report_wrong_length(const char *path, int64_t file_size, trailer_verdict verdict,
+                         uint32_t stored) {
     long long size = static_cast<long long>(file_size);
-    if (file_size < TRAILER_SIZE) {
+    switch (verdict) {
+    case TRAILER_TOO_SHORT:
         report_error("'%s' is %lld bytes, too short to hold a length trailer", path, size);
         return;
-    }
-    if (file_size > LARGEST_ARCHIVE_FILE) {
-        report_error("'%s' is %lld bytes; the extractor refuses files of 2 GiB or more", path,
-                     size);
+    case TRAILER_TOO_LARGE:
+        report_error("'%s' is %lld bytes; the extractor refuses files of %s or more", path, size,
+                     ARCHIVE_LIMIT_WORDS);
         return;
-    }
-    unsigned char trailer[TRAILER_SIZE];
-    if (std::fseek(archive, static_cast<long>(file_size - TRAILER_SIZE), SEEK_SET) != 0 ||
-        std::fread(trailer, 1, sizeof trailer, archive) != sizeof trailer) {
+    case TRAILER_UNREADABLE:
         report_error("can't read the length trailer of '%s'", path);
         return;
+    case TRAILER_MISMATCH:
+    case TRAILER_GOOD:
+        break;
     }
     report_error("'%s' is %lld bytes but its trailer says %lu: cut short, lengthened or not "
                  "a self-extracting file; the extractor refuses it",
-                 path, size, static_cast<unsigned long>(decode_le32(trailer)));
+                 path, size, static_cast<unsigned long>(stored));
 }
 
 } // namespace
@@ -55,8 +57,10 @@ FILE *open_checked_archive(const char *path, platform_entry *entry) {
         return nullptr;
     }
     std::setvbuf(archive, archive_buffer, _IOFBF, sizeof archive_buffer);
-    if (!check_length_trailer(archive, entry->size)) {
-        report_wrong_length(archive, path, entry->size);
+    uint32_t stored = 0;
+    trailer_verdict verdict = judge_length_trailer(archive, entry->size, &stored);
+    if (verdict != TRAILER_GOOD) {
+        report_wrong_length(path, entry->size, verdict, stored);
         std::fclose(archive);
         return nullptr;
     }
@@ -64,9 +68,13 @@ FILE *open_checked_archive(const char *path, platform_entry *entry) {
 }
 
 bool names_of_archive(FILE *archive, const char *path, int codepage, name_storing *names) {
-    char start[2] = {0, 0};
-    bool read = std::fseek(archive, 0, SEEK_SET) == 0 && std::fread(start, 1, 2, archive) == 2;
-    name_rules rules = read ? stub_name_rules(start, sizeof start) : NAME_RULES_POSIX;
+    // The stub ends before ARCHIVE_START, and so does every header that
+    // tells what kind of program it is.
+    std::vector<char> stub(ARCHIVE_START);
+    size_t read = std::fseek(archive, 0, SEEK_SET) == 0
+                      ? std::fread(stub.data(), 1, stub.size(), archive)
+                      : 0;
+    name_rules rules = stub_name_rules(stub.data(), read);
     if (!choose_name_storing(rules, codepage, names)) {
         report_error("--codepage is for a file with a Windows stub; '%s' has another", path);
         return false;

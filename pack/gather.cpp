@@ -131,8 +131,9 @@ bool sort_members(member_list *list, char separator) {
 bool check_file_size(const std::string &source, int64_t size) {
     if (size <= LARGEST_ARCHIVE_FILE)
         return true;
-    report_error("'%s' is %lld bytes; a file must stay below 2 GiB (2147483648 bytes)",
-                 source.c_str(), static_cast<long long>(size));
+    report_error("'%s' is %lld bytes; a file must stay below %s (%lld bytes)", source.c_str(),
+                 static_cast<long long>(size), ARCHIVE_LIMIT_WORDS,
+                 static_cast<long long>(LARGEST_ARCHIVE_FILE + 1));
     return false;
 }
 
@@ -252,7 +253,7 @@ bool split_path_argument(const std::string &argument, name_parts *parts) {
         if (end == std::string::npos)
             end = argument.size();
         std::string part = argument.substr(start, end - start);
-        if (part == "..") {
+        if (is_parent_part(part.c_str(), part.size())) {
             report_error("'%s' has a '..' part, which the extractor refuses", argument.c_str());
             return false;
         }

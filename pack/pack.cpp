@@ -95,9 +95,10 @@ bool check_total_size(const std::vector<pack_member> &members, int64_t *data_tot
     }
     if (total <= LARGEST_ARCHIVE_FILE)
         return true;
-    report_error("the self-extracting file would be %lld bytes; it must stay below 2 GiB "
-                 "(2147483648 bytes)",
-                 static_cast<long long>(total));
+    report_error("the self-extracting file would be %lld bytes; it must stay below %s (%lld "
+                 "bytes)",
+                 static_cast<long long>(total), ARCHIVE_LIMIT_WORDS,
+                 static_cast<long long>(LARGEST_ARCHIVE_FILE + 1));
     return false;
 }
 

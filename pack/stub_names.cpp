@@ -5,6 +5,7 @@
 #include "archive_writer.h"
 #include "codepage.h"
 #include "pack_messages.h"
+#include "program_image.h"
 
 #include <cstdio>
 #include <cstring>
@@ -14,16 +15,16 @@ namespace {
 // Characters no Windows name may hold, beside the control characters.
 const char WINDOWS_RESERVED_CHARACTERS[] = "<>:\"|?*\\/";
 
-// Control characters: bytes 0x01-0x1F and 0x7F, and U+0080-U+009F in UTF-8.
-// Windows code pages differ on whether those last ones exist at all.
+// Control characters: the control bytes the extractor refuses, and
+// U+0080-U+009F in UTF-8. Windows code pages differ on whether those last
+// ones exist at all.
 bool holds_control_character(const std::string &part) {
-    for (size_t i = 0; i < part.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(part[i]);
-        if (c < 0x20 || c == 0x7F)
+    if (holds_control_byte(part.c_str()))
+        return true;
+    for (size_t i = 0; i + 1 < part.size(); ++i)
+        if (static_cast<unsigned char>(part[i]) == 0xC2 &&
+            static_cast<unsigned char>(part[i + 1]) <= 0x9F)
             return true;
-        if (c == 0xC2 && i + 1 < part.size() && static_cast<unsigned char>(part[i + 1]) <= 0x9F)
-            return true;
-    }
     return false;
 }
 
@@ -87,7 +88,7 @@ std::string join_parts(const name_parts &parts, size_t count, char separator) {
 }
 
 name_rules stub_name_rules(const char *image, size_t size) {
-    return size >= 2 && image[0] == 'M' && image[1] == 'Z' ? NAME_RULES_WINDOWS : NAME_RULES_POSIX;
+    return program_kind_of(image, size) == PROGRAM_PE ? NAME_RULES_WINDOWS : NAME_RULES_POSIX;
 }
 
 bool make_stored_name(const name_storing &storing, const name_parts &parts, const std::string &name,

@@ -9,7 +9,7 @@
 #include <vector>
 
 // The name rules of the stub whose image starts with the `size` bytes at
-// `image`: Windows programs start with "MZ", anything else is taken as POSIX.
+// `image`: Windows rules for a PE program, POSIX rules for anything else.
 name_rules stub_name_rules(const char *image, size_t size);
 
 // A member's name split into its parts; the separator is added only when the

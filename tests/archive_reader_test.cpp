@@ -195,7 +195,7 @@ TEST(JudgeName, VerdictsUnderPosixAndWindowsRules) {
     }
 }
 
-// The whole record goes through the same name rules, after the check value
+// The whole record goes through the same name rules, after the magic number
 // and the kind and before the size.
 TEST(JudgeName, RecordVerdictsFollowTheNameRules) {
     member_record record = {KIND_FILE, "aux.c", 10, RECORD_MAGIC};

@@ -217,10 +217,10 @@ TEST(ExtractFiles, HostileFilesAreRefusedWithNothingWrittenOutside) {
          0,
          "bad record at offset 54265 (size negative or past the end of the archive)",
          {"first.txt"}},
-        {"wrong check value",
+        {"wrong magic number",
          first + record_bytes('f', "bad.txt", 1, RECORD_MAGIC + 1) + "B" + later,
          0,
-         "bad record at offset 54265 (wrong check value)",
+         "bad record at offset 54265 (wrong magic number)",
          {"first.txt"}},
         {"no members", "", 0, "holds no members", {}},
     };

@@ -56,7 +56,7 @@ TEST(HostileArchive, RecordCutShortByTheTrailer) {
          file_line("first.txt", figure("0.0")) + SEPARATOR,
          0,
          {"first.txt", "setup.exe"}},
-        {"a record without its size and check value",
+        {"a record without its size and magic number",
          member + next.substr(0, 256),
          file_line("first.txt", figure("0.0")) + SEPARATOR,
          0,

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Zlib
 #include "program_image.h"
 
+#include "little_endian.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -8,12 +10,6 @@ namespace {
 
 // Where the MS-DOS header keeps the offset of the PE header.
 constexpr size_t PE_OFFSET_FIELD = 0x3C;
-
-uint32_t little_endian_32(const char *bytes) {
-    const unsigned char *b = reinterpret_cast<const unsigned char *>(bytes);
-    return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-           static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
-}
 
 bool is_elf(const char *image, size_t size) {
     return size >= 4 && std::memcmp(image, "\177ELF", 4) == 0;
@@ -24,7 +20,8 @@ bool is_elf(const char *image, size_t size) {
 bool is_pe(const char *image, size_t size) {
     if (size < PE_OFFSET_FIELD + 4 || image[0] != 'M' || image[1] != 'Z')
         return false;
-    uint32_t pe_offset = little_endian_32(image + PE_OFFSET_FIELD);
+    uint32_t pe_offset =
+        decode_le32(reinterpret_cast<const unsigned char *>(image) + PE_OFFSET_FIELD);
     return pe_offset <= size - 4 && std::memcmp(image + pe_offset, "PE\0\0", 4) == 0;
 }
 
