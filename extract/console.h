@@ -23,6 +23,14 @@ void report_directory_failed();
 
 void report_file_start(const char *name);
 void report_progress(int32_t total, int32_t remaining);
+
+// Room for a progress figure's text, "100.0" and its NUL included.
+constexpr int PROGRESS_FIGURE_SIZE = 8;
+
+// The figure report_progress shows for a member of `total` bytes (at least
+// 1) with `remaining` still to come: the share taken, in percent with one
+// decimal, exactly as printf's "%03.1f" shows that share as a double.
+void format_progress_figure(char *figure, int32_t total, int32_t remaining);
 void report_file_done();
 void report_file_failed();
 void report_create_failed();
