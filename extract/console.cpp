@@ -79,21 +79,24 @@ void report_file_start(const char *name) {
 }
 
 // The share taken before this chunk as "%03.1f" shows the double
-// (total - remaining) * 100.0 / total, worked out in whole numbers: one
-// call per chunk of a large member, where formatting a double cost more than
-// the rest of the chunk's own work. The double lies far from a point halfway
-// between two tenths unless the exact share is that point; there the
-// runtime's own rounding of the double decides, as it always did.
+// (total - remaining) * 100.0 / total, without formatting a double: one call
+// per chunk of a large member, where that cost more than the rest of the
+// chunk's own work. The tenths rounded half up are (2000 taken + total) /
+// (2 total); both are whole numbers below 2^43, which a double holds exactly,
+// and the quotient of two such lies at least 2^-33 from a whole number unless
+// it is one, so the double's quotient is whole exactly when the exact one is
+// (and then exact), and its whole part is the exact one's. A whole quotient is
+// a share exactly halfway between two tenths: there the runtime's own
+// rounding of the share as a double decides, as it always did. (No 64-bit
+// integer division: 32-bit processors need library code for it.)
 void format_progress_figure(char *figure, int32_t total, int32_t remaining) {
-    int64_t taken = static_cast<int64_t>(total) - remaining;
-    int64_t twice_total = 2 * static_cast<int64_t>(total);
-    int64_t doubled_tenths = 2000 * taken + total;
-    if (doubled_tenths % twice_total == 0) {
-        double share = static_cast<double>(taken) * 100.0 / total;
-        platform_format(figure, PROGRESS_FIGURE_SIZE, "%03.1f", share);
+    double taken = static_cast<double>(total) - remaining;
+    double quotient = (2000.0 * taken + total) / (2.0 * total);
+    int tenths = static_cast<int>(quotient);
+    if (tenths == quotient) {
+        platform_format(figure, PROGRESS_FIGURE_SIZE, "%03.1f", taken * 100.0 / total);
         return;
     }
-    int tenths = static_cast<int>(doubled_tenths / twice_total);
     char digits[PROGRESS_FIGURE_SIZE];
     int at = PROGRESS_FIGURE_SIZE - 1;
     digits[at] = '\0';
