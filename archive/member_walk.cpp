@@ -60,8 +60,8 @@ bool skip_data(walk_state *walk, int64_t length) {
 
 // The one loop every member's data passes through: chunk by chunk from the
 // input, through the check value, to the visitor.
-member_data_result pass_data(walk_state *walk, const walk_visitor *visitor, walked_member *member,
-                             int64_t *remaining) {
+member_data_result pass_data(walk_state *walk, const walk_visitor *visitor, walked_member *member) {
+    int64_t *remaining = &member->remaining;
     while (*remaining != 0) {
         size_t length = *remaining < static_cast<int64_t>(walk->buffer.capacity)
                             ? static_cast<size_t>(*remaining)
@@ -90,10 +90,11 @@ walk_end end_of_member(member_data_result result) {
 // goes on after it; else `outcome` says why not.
 bool visit_member(walk_state *walk, const walk_visitor *visitor, walked_member *member,
                   walk_outcome *outcome) {
+    member->remaining = member->data_size;
+    member->walk = walk;
     visit_step step = visitor->begin(visitor->context, member);
-    int64_t remaining = member->data_size;
     if (step == VISIT_DATA) {
-        member_data_result result = pass_data(walk, visitor, member, &remaining);
+        member_data_result result = pass_data(walk, visitor, member);
         bool go_on = visitor->end(visitor->context, member, result);
         if (!go_on || result == MEMBER_DATA_MISSING) {
             outcome->end = end_of_member(result);
@@ -104,7 +105,7 @@ bool visit_member(walk_state *walk, const walk_visitor *visitor, walked_member *
         return false;
     }
     walk->offset += RECORD_SIZE + member->data_size;
-    if (remaining != 0 && !skip_data(walk, remaining)) {
+    if (member->remaining != 0 && !skip_data(walk, member->remaining)) {
         outcome->end = WALK_RECORD_UNREADABLE;
         outcome->offset = walk->offset;
         return false;
@@ -146,6 +147,28 @@ walk_outcome walk_members_of(walk_input input, walk_buffer buffer, int64_t start
 
 namespace {
 
+// What was read ahead first, then straight from the walk's input.
+long read_member_data(void *source, char *buffer, size_t length) {
+    walked_member *member = static_cast<walked_member *>(source);
+    walk_state *walk = static_cast<walk_state *>(member->walk);
+    size_t wanted = member->remaining < static_cast<int64_t>(length)
+                        ? static_cast<size_t>(member->remaining)
+                        : length;
+    size_t left = walk->end - walk->start;
+    size_t got = wanted < left ? wanted : left;
+    std::memcpy(buffer, walk->buffer.bytes + walk->start, got);
+    walk->start += got;
+    if (got < wanted) {
+        long more = walk->input.read(walk->input.source, buffer + got, wanted - got);
+        if (more < 0)
+            return -1;
+        got += static_cast<size_t>(more);
+    }
+    continue_member_check(&member->check, buffer, got);
+    member->remaining -= static_cast<int64_t>(got);
+    return static_cast<long>(got);
+}
+
 long read_stream(void *source, char *buffer, size_t length) {
     FILE *stream = static_cast<FILE *>(source);
     size_t got = std::fread(buffer, 1, length, stream);
@@ -161,6 +184,10 @@ bool skip_stream(void *source, int64_t length) {
 }
 
 } // namespace
+
+walk_input member_data_input(walked_member *member) {
+    return walk_input{read_member_data, nullptr, member};
+}
 
 walk_input stream_walk_input(FILE *stream) {
     return walk_input{read_stream, skip_stream, stream};

@@ -34,6 +34,8 @@ struct walked_member {
     int64_t offset;     // where its record starts
     int64_t data_size;  // bytes of data after the record (0 for a directory)
     member_check check; // begun on the record; the data taken in as it passed
+    int64_t remaining;  // data bytes not yet taken from the input
+    void *walk;         // the walk it belongs to, for member_data_input
 };
 
 // What a visitor wants of a member's data.
@@ -94,6 +96,13 @@ struct walk_buffer {
 // bytes, the last one of a member shorter.
 walk_outcome walk_members_of(walk_input input, walk_buffer buffer, int64_t start, int64_t limit,
                              name_rules rules, const walk_visitor *visitor);
+
+// An input over the data of `member` still to come, taken in by its check as
+// it is read, for a visitor's begin: a member whose data is itself a member
+// sequence (behind a decoder) is walked through it by the same walk, with the
+// same visitor. After it the visitor answers VISIT_DATA: the walk hands over
+// what is left (nothing, when all was read) and ends the member as always.
+walk_input member_data_input(walked_member *member);
 
 // An input over a stream standing at the first byte to walk; skipping
 // positions the stream.

@@ -261,6 +261,73 @@ TEST(MemberWalk, SkippedAndRefusedDataIsPassedOverWithOrWithoutTheInputsSkip) {
     EXPECT_EQ(stopped_at_begin.seen.events, "begin first at 0 size 5000 checked\n");
 }
 
+// A visitor that walks the data of every member named "inner" as a member
+// sequence of its own, with itself as the visitor, through a small buffer:
+// as a compressed container's decoded data will be walked.
+struct nesting {
+    recorder seen;
+    std::vector<walk_outcome> inner_outcomes;
+};
+
+visit_step nest_begin(void *context, walked_member *member) {
+    nesting *nest = static_cast<nesting *>(context);
+    visit_step step = record_begin(&nest->seen, member);
+    if (std::strcmp(member->record.name, "inner") != 0)
+        return step;
+    walk_visitor same = {nest_begin, record_data, record_end, nullptr};
+    same.context = nest;
+    char buffer[RECORD_SIZE + 100];
+    nest->inner_outcomes.push_back(
+        walk_members_of(member_data_input(member), walk_buffer{buffer, sizeof buffer}, FAR_START,
+                        FAR_START + member->data_size, NAME_RULES_POSIX, &same));
+    return VISIT_DATA;
+}
+
+bool nest_data(void *context, const walked_member *member, const char *chunk, size_t length) {
+    return record_data(&static_cast<nesting *>(context)->seen, member, chunk, length);
+}
+
+bool nest_end(void *context, walked_member *member, member_data_result result) {
+    return record_end(&static_cast<nesting *>(context)->seen, member, result);
+}
+
+TEST(MemberWalk, AMembersDataIsWalkedAsASequenceThroughItsCheck) {
+    std::string inner = member_bytes(KIND_DIRECTORY, "sub", "") +
+                        member_bytes(KIND_FILE, "sub/a", patterned_data(700, 8));
+    for (bool damaged : {false, true}) {
+        std::string bytes = member_bytes(KIND_FILE, "inner", inner, true, damaged) +
+                            member_bytes(KIND_FILE, "after", "z");
+        nesting nest = {taking(), {}};
+        walk_visitor visitor = {nest_begin, nest_data, nest_end, &nest};
+        memory_source source = {bytes, 0, SIZE_MAX, 777, 0, 0};
+        std::vector<char> buffer(1000);
+        walk_outcome outcome = walk_members_of(walk_input{read_memory, skip_memory, &source},
+                                               walk_buffer{buffer.data(), buffer.size()}, FAR_START,
+                                               FAR_START + static_cast<int64_t>(bytes.size()),
+                                               NAME_RULES_POSIX, &visitor);
+        EXPECT_EQ(outcome.end, WALK_AT_END);
+        ASSERT_EQ(nest.inner_outcomes.size(), 1u);
+        const walk_outcome &within = nest.inner_outcomes[0];
+        EXPECT_EQ(within.end, WALK_AT_END);
+        EXPECT_EQ(within.members, 2);
+        EXPECT_EQ(within.leftover, 0u);
+        // One byte of the inner file's data changed: its own check and the
+        // whole sequence's fail.
+        const char *inner_end = damaged ? "end sub/a damaged\nend inner damaged\n"
+                                        : "end sub/a whole\nend inner whole\n";
+        EXPECT_EQ(nest.seen.events, std::string("begin inner at 0 size 1228 checked\n"
+                                                "begin sub at 0 size 0 checked\nend sub whole\n"
+                                                "begin sub/a at 264 size 700 checked\n") +
+                                        inner_end +
+                                        "begin after at 1492 size 1 checked\n"
+                                        "end after whole\n");
+        if (!damaged) {
+            EXPECT_TRUE(nest.seen.data == patterned_data(700, 8) + "z")
+                << "the inner sequence's data in its own chunks; none of the outer member's";
+        }
+    }
+}
+
 TEST(MemberWalk, SmallMembersArriveWithTheirRecordsInOneRead) {
     std::string bytes;
     for (int i = 0; i < 5; ++i)
