@@ -6,14 +6,14 @@
 #include "codepage.h"
 #include "member_extension.h"
 #include "pack_messages.h"
-#include "platform_extract.h"
 #include "platform_pack.h"
+#include "platform_pack_extract.h"
 #include "stub_names.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -40,10 +40,12 @@ struct extraction {
     name_storing names;     // how the stub at the file's front reads the stored names
     platform_entry archive; // the file being read, never to be replaced by a member
     bool all_whole;         // cleared by the first member that did not come out whole
-    char temp_name[256];    // the name of the last temporary file, "" before the first
+    platform_out_file file; // the member being written; its name is the last temporary one
     // Folders that could not be created, each reported once: the members
-    // below one are passed over without a message of their own.
-    std::set<std::string> failed_folders;
+    // below one are passed over without a message of their own. Only the
+    // latest few are kept, as a file may hold any number of such folders;
+    // members are in byte order, so those below one follow it.
+    std::vector<std::string> failed_folders;
     std::vector<char> buffer;
 };
 
@@ -124,6 +126,21 @@ folder_outcome open_or_make_folder(const platform_out_folder *parent, const std:
     return FOLDER_NOT_MADE;
 }
 
+// How many folders that could not be created are kept: enough for every
+// level of one member's way, whatever the order of members in the file.
+constexpr size_t FAILED_FOLDERS_KEPT = 64;
+
+void remember_failed_folder(extraction *job, const std::string &path) {
+    if (job->failed_folders.size() == FAILED_FOLDERS_KEPT)
+        job->failed_folders.erase(job->failed_folders.begin());
+    job->failed_folders.push_back(path);
+}
+
+bool is_failed_folder(const extraction &job, const std::string &path) {
+    return std::find(job.failed_folders.begin(), job.failed_folders.end(), path) !=
+           job.failed_folders.end();
+}
+
 // Says why the folder `path`, the first `count` parts of a member's name,
 // could not be entered; `is_member` when that folder is the member itself. A
 // folder that could not be made is said once.
@@ -140,7 +157,7 @@ void report_folder(extraction *job, const name_parts &parts, const std::string &
         report_system_error(outcome == FOLDER_IS_NOT_ONE ? EEXIST : error,
                             "can't create the folder '%s'", path.c_str());
         if (outcome == FOLDER_NOT_MADE)
-            job->failed_folders.insert(path);
+            remember_failed_folder(job, path);
     }
 }
 
@@ -160,7 +177,7 @@ const platform_out_folder *enter_folder(extraction *job, const name_parts &parts
     }
     for (size_t part = shared; part < count; ++part) {
         std::string path = local_path(*job, parts, part + 1);
-        if (job->failed_folders.count(path) != 0)
+        if (is_failed_folder(*job, path))
             return nullptr;
         held_folder next;
         next.name = parts[part];
@@ -231,20 +248,26 @@ enum place_result {
     PLACE_DONE,
     PLACE_REFUSED, // what has the name may not be replaced; said why
     PLACE_FAILED,  // see errno
+    PLACE_SWAPPED, // the name holds another file than the one written
 };
 
-// Gives the whole temporary file `temp_name` the member's name. A name no
-// entry has yet, as in a fresh folder, is taken in one move; only a name in
-// use is looked at, so a link, a folder or the archive is never replaced.
-place_result place_member(const extraction &job, const platform_out_folder *folder,
-                          const char *temp_name, const char *name, const std::string &path) {
-    if (platform_place_out(folder, temp_name, name))
+place_result place_result_of(platform_placing placing) {
+    if (placing == PLATFORM_PLACED)
         return PLACE_DONE;
-    if (errno != EEXIST)
-        return PLACE_FAILED;
-    if (!may_replace(job, folder, name, path))
+    return placing == PLATFORM_SWAPPED ? PLACE_SWAPPED : PLACE_FAILED;
+}
+
+// Gives the whole temporary file the member's name. A name no entry has
+// yet, as in a fresh folder, is taken in one step; only a name in use is
+// looked at, so a link, a folder or the archive is never replaced.
+place_result place_member(extraction *job, const platform_out_folder *folder, const char *name,
+                          const std::string &path) {
+    platform_placing placing = platform_place_out(folder, &job->file, name);
+    if (placing != PLATFORM_NAME_TAKEN)
+        return place_result_of(placing);
+    if (!may_replace(*job, folder, name, path))
         return PLACE_REFUSED;
-    return platform_replace_out(folder, temp_name, name) ? PLACE_DONE : PLACE_FAILED;
+    return place_result_of(platform_replace_out(folder, &job->file, name));
 }
 
 // The start of the temporary file's name. The file goes into the member's own
@@ -252,13 +275,13 @@ place_result place_member(const extraction &job, const platform_out_folder *fold
 // keeps it within the length a folder entry may have, whatever the member's.
 constexpr const char *TEMPORARY_PREFIX = ".sfxpack-part";
 
-// Copies the member's data into the open temporary file `out`, checking it
-// on the way, and closes it.
-copy_result write_temporary(int out, FILE *archive, int32_t size, std::vector<char> *buffer,
-                            member_check *check, int *write_error) {
-    copy_result result = copy_member_data(archive, out, size, buffer, check);
+// Copies the member's data into the open temporary file, checking it on the
+// way, and closes the writes.
+copy_result write_temporary(extraction *job, FILE *archive, int32_t size, member_check *check,
+                            int *write_error) {
+    copy_result result = copy_member_data(archive, job->file.descriptor, size, &job->buffer, check);
     *write_error = errno;
-    if (!platform_close_out(out) && result == COPY_DONE) {
+    if (!platform_close_out(&job->file) && result == COPY_DONE) {
         result = COPY_NOT_WRITTEN;
         *write_error = errno;
     }
@@ -267,13 +290,13 @@ copy_result write_temporary(int out, FILE *archive, int32_t size, std::vector<ch
     return result;
 }
 
-// Writes one file member. Its data goes to a fresh file beside it, renamed
-// onto the member's name only when whole, so a failure or an interruption
-// never leaves a partial file and a file already there keeps its bytes until
-// then. False only when the archive's data could not be read, which ends the
-// walk; a member that could not be written leaves all_whole cleared and the
-// walk goes on. `check` is begun on the member's record; the executable flag
-// it read gives the file its mode at creation.
+// Writes one file member. Its data goes to a new file beside it that takes
+// the member's name only when whole, so a failure or an interruption never
+// leaves a partial file and a file already there keeps its bytes until then.
+// False only when the archive's data could not be read, which ends the walk;
+// a member that could not be written leaves all_whole cleared and the walk
+// goes on. `check` is begun on the member's record; the executable flag it
+// read gives the file its mode at creation.
 bool extract_file(extraction *job, const name_parts &parts, const member_record *record,
                   member_check *check, FILE *archive) {
     std::string path = local_path(*job, parts, parts.size());
@@ -284,26 +307,20 @@ bool extract_file(extraction *job, const name_parts &parts, const member_record 
         return true;
     }
     const char *name = parts.empty() ? "." : parts.back().c_str();
-    char *temp_name = job->temp_name;
-    int out = platform_create_out_file(folder, TEMPORARY_PREFIX, member_is_executable(check),
-                                       temp_name, sizeof job->temp_name);
-    if (out < 0) {
+    if (!platform_create_out_file(folder, TEMPORARY_PREFIX, member_is_executable(check),
+                                  &job->file)) {
         report_system_error(errno, "can't create '%s'", path.c_str());
         job->all_whole = false;
         return true;
     }
-    platform_remove_on_interrupt_in(folder, temp_name);
     int write_error = 0;
-    copy_result result =
-        write_temporary(out, archive, record->size, &job->buffer, check, &write_error);
+    copy_result result = write_temporary(job, archive, record->size, check, &write_error);
     place_result placed = PLACE_FAILED;
     if (result == COPY_DONE) {
-        placed = place_member(*job, folder, temp_name, name, path);
+        placed = place_member(job, folder, name, path);
         write_error = errno;
     }
-    if (placed != PLACE_DONE)
-        platform_remove_out(folder, temp_name);
-    platform_remove_on_interrupt(nullptr);
+    platform_discard_out(folder, &job->file);
     if (placed == PLACE_DONE)
         return true;
     job->all_whole = false;
@@ -314,6 +331,14 @@ bool extract_file(extraction *job, const name_parts &parts, const member_record 
     if (result == COPY_DAMAGED) {
         report_error("'%s' is damaged: its data does not give its check value; it is not "
                      "extracted",
+                     path.c_str());
+        return true;
+    }
+    if (placed == PLACE_SWAPPED) {
+        // What took the member's name is someone else's file, not its data.
+        platform_remove_out(folder, name);
+        report_error("'%s' is not the member written: another file took the place of its "
+                     "temporary file; it is removed",
                      path.c_str());
         return true;
     }
@@ -364,8 +389,6 @@ bool check_destination(const std::string &directory) {
     return true;
 }
 
-} // namespace
-
 // Opens the extraction folder as the first held folder; false after saying why.
 bool hold_root(extraction *job, const std::string &directory) {
     held_folder root;
@@ -383,6 +406,8 @@ void release_folders(extraction *job) {
     job->held.clear();
 }
 
+} // namespace
+
 int run_extract(const pack_options &options) {
     const char *path = options.extracted.c_str();
     extraction job;
@@ -391,7 +416,7 @@ int run_extract(const pack_options &options) {
         return 1;
     job.verbose = options.verbose;
     job.all_whole = true;
-    job.temp_name[0] = '\0';
+    job.file.name[0] = '\0';
     job.buffer.resize(EXTRACT_CHUNK);
     if (!options.directory.empty()) {
         if (!check_destination(options.directory)) {
