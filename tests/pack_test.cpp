@@ -480,23 +480,6 @@ TEST(Pack, RefusalsLeaveNoOutputBehind) {
     }
 }
 
-TEST(Pack, UnreadableInputIsRefused) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root reads every file, so none can be made unreadable";
-    temp_folder folder;
-    make_tree(folder.path, {{"secret.txt", "s"}, {"locked/", ""}});
-    chmod((folder / "secret.txt").c_str(), 0);
-    chmod((folder / "locked").c_str(), 0);
-    for (const char *input : {"secret.txt", "locked"}) {
-        SCOPED_TRACE(input);
-        program_run pack = run_sfxpack({"-o", "setup.exe", input}, folder.path);
-        EXPECT_EQ(pack.exit_status, 1);
-        EXPECT_NE(pack.errors.find("Permission denied"), std::string::npos) << pack.errors;
-        EXPECT_FALSE(path_exists(folder / "setup.exe"));
-    }
-    chmod((folder / "locked").c_str(), 0755);
-}
-
 // One run names every link to fix, not only the first one met.
 TEST(Pack, EverySymbolicLinkIsReportedInOneRun) {
     temp_folder folder;
