@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -188,6 +189,33 @@ TEST(Interrupt, ExtractingRemovesThePartlyWrittenMember) {
         EXPECT_EQ(read_file(folder / "out/big.bin"), "old");
         EXPECT_EQ(read_file(folder / "out/keep.txt"), "keep");
     }
+}
+
+// Beyond the file size limit a write fails like one to a full disk: the run
+// says so and fails, and no file of any size is left behind.
+TEST(FileSizeLimit, PackingAndExtractingFailWithoutLeavingAFile) {
+    temp_folder folder;
+    write_file(folder / "big.bin", patterned_data(3000000));
+    write_file(folder / "small.txt", "s");
+    ASSERT_EQ(mkdir((folder / "out").c_str(), 0755), 0);
+    program_run pack =
+        run_program(SFXPACK_PATH, {"sfxpack", "-o", "whole.exe", "big.bin"}, folder.path);
+    ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+    const std::string limited = std::string("ulimit -f 1000 && exec \"$0\" \"$@\"");
+
+    program_run cut = run_program(
+        "/bin/sh", {"sh", "-c", limited, SFXPACK_PATH, "-o", "setup.exe", "big.bin"}, folder.path);
+    program_run extract =
+        run_program("/bin/sh", {"sh", "-c", limited, SFXPACK_PATH, "-x", "whole.exe", "-C", "out"},
+                    folder.path);
+
+    const std::string reason = std::strerror(EFBIG);
+    EXPECT_EQ(cut.exit_status, 1);
+    EXPECT_EQ(cut.errors, "sfxpack: can't write 'setup.exe': " + reason + "\n");
+    EXPECT_EQ(extract.exit_status, 1);
+    EXPECT_EQ(extract.errors, "sfxpack: can't write 'out/big.bin': " + reason + "\n");
+    EXPECT_EQ(list_tree(folder.path),
+              (std::vector<std::string>{"big.bin", "out/", "small.txt", "whole.exe"}));
 }
 
 } // namespace
