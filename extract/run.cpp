@@ -75,11 +75,9 @@ static void extract_archive(FILE *archive, char *copy_buffer, run_flags *flags) 
 // given is tried first: it named the file the system started, while its
 // upper-cased form may name a look-alike beside it.
 static FILE *open_own_file(const char *path, const char *start_name) {
-    if (!platform_knows_running_program()) {
-        FILE *started = std::fopen(start_name, "rb");
-        return started != nullptr ? started : std::fopen(path, "rb");
-    }
-    FILE *archive = std::fopen(path, "rb");
+    FILE *archive = platform_knows_running_program() ? nullptr : std::fopen(start_name, "rb");
+    if (archive == nullptr)
+        archive = std::fopen(path, "rb");
     if (archive != nullptr && platform_is_running_program(archive))
         return archive;
     if (archive != nullptr)

@@ -324,7 +324,10 @@ static int create_named(int folder, const char *prefix, mode_t mode, char *name,
 
 bool platform_create_out_file(const platform_out_folder *folder, const char *prefix,
                               bool executable, platform_out_file *file) {
-    catch_interruptions();
+    static bool caught;
+    if (!caught)
+        catch_interruptions();
+    caught = true;
     mode_t mode = executable ? 0777 : 0666;
     file->stream = nullptr;
     file->kept = -1;

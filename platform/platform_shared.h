@@ -53,8 +53,9 @@ void remove_on_interruption(const wchar_t *path);
 
 file_identity status_identity(const struct stat &status);
 
-// The running program's file as the system names it (/proc/self/exe); false
-// without /proc or when it does not fit in `room` bytes.
+// The running program's file as the system names it (/proc/self/exe), or
+// "" and false without /proc or when it does not fit in `room` bytes (at
+// least 1).
 bool own_program_path(char *path, size_t room);
 
 // The identity of the running program's file; false without /proc (an
@@ -67,8 +68,8 @@ bool own_program_identity(file_identity *identity);
 // remove_on_interruption, then end the program as the signal would; a signal
 // ignored when the program started stays ignored. SIGXFSZ is ignored, so a
 // write past the file size limit fails like a full disk and the caller
-// removes the file, instead of the program ending with the file left. Calls
-// after the first change nothing.
+// removes the file, instead of the program ending with the file left. Called
+// once.
 void catch_interruptions();
 
 // The file an interruption removes, `name` inside the folder open as

@@ -14,8 +14,6 @@ file_identity status_identity(const struct stat &status) {
 }
 
 bool own_program_path(char *path, size_t room) {
-    if (room == 0)
-        return false;
     ssize_t length = readlink("/proc/self/exe", path, room - 1);
     // A full buffer means the path may have been cut short: it would name another file.
     if (length <= 0 || static_cast<size_t>(length) >= room - 1) {
@@ -53,15 +51,10 @@ static void end_interrupted(int signal_number) {
     const char *name = removed_name;
     if (name != nullptr)
         unlinkat(removed_folder, name, 0);
-    removed_name = nullptr;
     raise(signal_number);
 }
 
 void catch_interruptions() {
-    static bool caught;
-    if (caught)
-        return;
-    caught = true;
     signal(SIGXFSZ, SIG_IGN);
     struct sigaction interrupted;
     std::memset(&interrupted, 0, sizeof interrupted);
@@ -80,6 +73,8 @@ void catch_interruptions() {
 
 void remove_on_interruption(int folder, const char *name) {
     removed_name = nullptr;
+    if (name == nullptr)
+        return;
     removed_folder = folder;
     removed_name = name;
 }

@@ -17,10 +17,12 @@
 const char *platform_program_name(int argc, char **argv);
 
 // Readies the process for the run, before its first console text: a console
-// that went away (the reader of a pipe ended) must not end the run, and an
-// interruption (Ctrl-C, a termination or hang-up signal, a closed console
-// window) removes the member being written, then ends the program as the
-// interruption would have. Signals ignored when the program started stay ignored.
+// that went away (the reader of a pipe ended) must not end the run, a write
+// beyond the file size limit fails like one to a full disk, and an
+// interruption (Ctrl-C, a termination, hang-up or quit signal, a closed
+// console window) removes the member being written, then ends the program as
+// the interruption would have. Signals ignored when the program started stay
+// ignored.
 void platform_prepare_run();
 
 // Rewrites `path`, which holds no lower-case ASCII letters, in place so that it

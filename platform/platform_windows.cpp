@@ -121,12 +121,18 @@ static FILE *create_deletable_file(const char *name) {
     return member;
 }
 
+// The wide form of the 8-bit `name`, as the file calls that take 8-bit
+// names read it; false when it does not fit in MAX_PATH + 1 characters.
+static bool wide_file_name(const char *name, wchar_t *wide) {
+    UINT codepage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+    return MultiByteToWideChar(codepage, 0, name, -1, wide, MAX_PATH + 1) > 0;
+}
+
 // The name as the interruption handler removes it: in the code page the
 // file calls read 8-bit names in.
 static void remove_member_on_interruption(const char *name) {
     wchar_t wide[MAX_PATH + 1];
-    UINT codepage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
-    if (MultiByteToWideChar(codepage, 0, name, -1, wide, MAX_PATH + 1) > 0)
+    if (wide_file_name(name, wide))
         remove_on_interruption(wide);
 }
 
@@ -203,13 +209,8 @@ static bool find_interpreter(char *path, size_t room) {
 
 // The identity of the file or folder `path`.
 static bool identify(const char *path, file_identity *identity) {
-    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    bool known = handle_identity(handle, identity);
-    CloseHandle(handle);
-    return known;
+    wchar_t wide[MAX_PATH + 1];
+    return wide_file_name(path, wide) && path_identity(wide, identity);
 }
 
 // True when the file `path` lies in the current folder or in a folder below
