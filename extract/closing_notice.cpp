@@ -7,6 +7,5 @@
 
 void run_closing_notice() {
     report_separator();
-    if (platform_exists(NOTICE_FILE_NAME))
-        platform_show_text_file(NOTICE_FILE_NAME);
+    platform_show_text_file(NOTICE_FILE_NAME);
 }

@@ -88,8 +88,13 @@ static void extract_archive(FILE *archive, char *copy_buffer, run_flags *flags) 
 // look-alike in another letter case, a file of the same name in the current
 // directory when the program was found along the search path, a name without
 // .EXE): another file's members are never the ones the user chose to run.
-static FILE *open_own_file(const char *path) {
-    FILE *archive = std::fopen(path, "rb");
+// Where the system can't tell which file runs, the start name exactly as
+// given is tried first: it named the file the system started, while its
+// upper-cased form may name a look-alike beside it.
+static FILE *open_own_file(const char *path, const char *start_name) {
+    FILE *archive = platform_knows_running_program() ? nullptr : std::fopen(start_name, "rb");
+    if (archive == nullptr)
+        archive = std::fopen(path, "rb");
     if (archive != nullptr && platform_is_running_program(archive))
         return archive;
     if (archive != nullptr)
@@ -106,7 +111,8 @@ int run_extractor(int argc, char **argv) {
     platform_prepare_run();
     char *copy_buffer = static_cast<char *>(std::malloc(COPY_CHUNK));
     held_copy_buffer = copy_buffer;
-    char *path = copy_buffer ? make_program_path(platform_program_name(argc, argv)) : nullptr;
+    const char *start_name = platform_program_name(argc, argv);
+    char *path = copy_buffer ? make_program_path(start_name) : nullptr;
     if (path == nullptr) {
         report_no_memory();
         return -1;
@@ -115,7 +121,7 @@ int run_extractor(int argc, char **argv) {
     platform_match_letter_case(path);
 
     run_flags flags = {false, false};
-    FILE *archive = open_own_file(path);
+    FILE *archive = open_own_file(path, start_name);
     if (archive == nullptr) {
         report_open_failed();
         flags.error = true;

@@ -51,6 +51,11 @@ FILE *open_checked_archive(const char *path, platform_entry *entry) {
         report_error("'%s' is a folder, not a self-extracting file", path);
         return nullptr;
     }
+    // Opening a FIFO would wait for a writer, a device could be read without end.
+    if (entry->kind != PLATFORM_ENTRY_FILE) {
+        report_error("'%s' is a FIFO, socket or device, not a self-extracting file", path);
+        return nullptr;
+    }
     FILE *archive = platform_open(path, "rb");
     if (archive == nullptr) {
         report_system_error(errno, "can't read '%s'", path);

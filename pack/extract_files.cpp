@@ -6,14 +6,14 @@
 #include "codepage.h"
 #include "member_extension.h"
 #include "pack_messages.h"
-#include "platform_extract.h"
 #include "platform_pack.h"
+#include "platform_pack_extract.h"
 #include "stub_names.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -34,18 +34,35 @@ struct extraction {
     std::vector<held_folder> held;
     name_storing names;     // how the stub at the file's front reads the stored names
     platform_entry archive; // the file being read, never to be replaced by a member
-    char temp_name[256];    // the name of the last temporary file, "" before the first
     // Folders that could not be created, each reported once: the members
-    // below one are passed over without a message of their own.
-    std::set<std::string> failed_folders;
-    // The file member being written: its temporary file, open as `out`, in
-    // `folder`, its name there and its path in messages.
+    // below one are passed over without a message of their own. Only the
+    // latest few are kept, as a file may hold any number of such folders;
+    // members are in byte order, so those below one follow it.
+    std::vector<std::string> failed_folders;
+    // The file member being written: its temporary file (whose name is the
+    // last temporary one), in `folder`, its name there and its path in
+    // messages.
+    platform_out_file file;
     const platform_out_folder *folder;
-    int out;
     std::string name;
     std::string path;
     int write_error; // errno of the write that failed, 0 while all went well
 };
+
+// How many folders that could not be created are kept: enough for every
+// level of one member's way, whatever the order of members in the file.
+constexpr size_t FAILED_FOLDERS_KEPT = 64;
+
+void remember_failed_folder(extraction *job, const std::string &path) {
+    if (job->failed_folders.size() == FAILED_FOLDERS_KEPT)
+        job->failed_folders.erase(job->failed_folders.begin());
+    job->failed_folders.push_back(path);
+}
+
+bool is_failed_folder(const extraction &job, const std::string &path) {
+    return std::find(job.failed_folders.begin(), job.failed_folders.end(), path) !=
+           job.failed_folders.end();
+}
 
 bool keep_local_part(const char *part, size_t length, void *parts) {
     std::string text(part, length);
@@ -133,7 +150,7 @@ void report_folder(extraction *job, const name_parts &parts, const std::string &
         report_system_error(outcome == FOLDER_IS_NOT_ONE ? EEXIST : error,
                             "can't create the folder '%s'", path.c_str());
         if (outcome == FOLDER_NOT_MADE)
-            job->failed_folders.insert(path);
+            remember_failed_folder(job, path);
     }
 }
 
@@ -153,7 +170,7 @@ const platform_out_folder *enter_folder(extraction *job, const name_parts &parts
     }
     for (size_t part = shared; part < count; ++part) {
         std::string path = local_path(*job, parts, part + 1);
-        if (job->failed_folders.count(path) != 0)
+        if (is_failed_folder(*job, path))
             return nullptr;
         held_folder next;
         next.name = parts[part];
@@ -207,20 +224,26 @@ enum place_result {
     PLACE_DONE,
     PLACE_REFUSED, // what has the name may not be replaced; said why
     PLACE_FAILED,  // see errno
+    PLACE_SWAPPED, // the name holds another file than the one written
 };
 
-// Gives the whole temporary file `temp_name` the member's name. A name no
-// entry has yet, as in a fresh folder, is taken in one move; only a name in
-// use is looked at, so a link, a folder or the archive is never replaced.
-place_result place_member(const extraction &job, const platform_out_folder *folder,
-                          const char *temp_name, const char *name, const std::string &path) {
-    if (platform_place_out(folder, temp_name, name))
+place_result place_result_of(platform_placing placing) {
+    if (placing == PLATFORM_PLACED)
         return PLACE_DONE;
-    if (errno != EEXIST)
-        return PLACE_FAILED;
-    if (!may_replace(job, folder, name, path))
+    return placing == PLATFORM_SWAPPED ? PLACE_SWAPPED : PLACE_FAILED;
+}
+
+// Gives the whole temporary file the member's name. A name no entry has
+// yet, as in a fresh folder, is taken in one step; only a name in use is
+// looked at, so a link, a folder or the archive is never replaced.
+place_result place_member(extraction *job, const platform_out_folder *folder, const char *name,
+                          const std::string &path) {
+    platform_placing placing = platform_place_out(folder, &job->file, name);
+    if (placing != PLATFORM_NAME_TAKEN)
+        return place_result_of(placing);
+    if (!may_replace(*job, folder, name, path))
         return PLACE_REFUSED;
-    return platform_replace_out(folder, temp_name, name) ? PLACE_DONE : PLACE_FAILED;
+    return place_result_of(platform_replace_out(folder, &job->file, name));
 }
 
 // The start of the temporary file's name. The file goes into the member's own
@@ -240,21 +263,18 @@ visit_step begin_file(extraction *job, const name_parts &parts, const walked_mem
     if (job->folder == nullptr)
         return VISIT_SKIP;
     job->name = parts.empty() ? "." : parts.back();
-    job->out = platform_create_out_file(job->folder, TEMPORARY_PREFIX,
-                                        member_is_executable(&member->check), job->temp_name,
-                                        sizeof job->temp_name);
-    if (job->out < 0) {
+    if (!platform_create_out_file(job->folder, TEMPORARY_PREFIX,
+                                  member_is_executable(&member->check), &job->file)) {
         report_system_error(errno, "can't create '%s'", job->path.c_str());
         return VISIT_SKIP;
     }
-    platform_remove_on_interrupt_in(job->folder, job->temp_name);
     job->write_error = 0;
     return VISIT_DATA;
 }
 
 bool write_data(void *context, const walked_member *, const char *chunk, size_t length) {
     extraction *job = static_cast<extraction *>(context);
-    if (platform_write_out(job->out, chunk, length))
+    if (platform_write_out(job->file.descriptor, chunk, length))
         return true;
     job->write_error = errno;
     return false;
@@ -266,18 +286,16 @@ bool write_data(void *context, const walked_member *, const char *chunk, size_t 
 // that could not be written is reported and the walk goes on.
 bool end_file(void *context, walked_member *, member_data_result result) {
     extraction *job = static_cast<extraction *>(context);
-    if (!platform_close_out(job->out) && (result == MEMBER_WHOLE || result == MEMBER_DAMAGED)) {
+    if (!platform_close_out(&job->file) && (result == MEMBER_WHOLE || result == MEMBER_DAMAGED)) {
         result = MEMBER_REFUSED;
         job->write_error = errno;
     }
     place_result placed = PLACE_FAILED;
     if (result == MEMBER_WHOLE) {
-        placed = place_member(*job, job->folder, job->temp_name, job->name.c_str(), job->path);
+        placed = place_member(job, job->folder, job->name.c_str(), job->path);
         job->write_error = errno;
     }
-    if (placed != PLACE_DONE)
-        platform_remove_out(job->folder, job->temp_name);
-    platform_remove_on_interrupt(nullptr);
+    platform_discard_out(job->folder, &job->file);
     if (placed == PLACE_DONE)
         return true;
     if (result == MEMBER_DATA_MISSING) {
@@ -287,6 +305,14 @@ bool end_file(void *context, walked_member *, member_data_result result) {
     if (result == MEMBER_DAMAGED) {
         report_error("'%s' is damaged: its data does not give its check value; it is not "
                      "extracted",
+                     job->path.c_str());
+        return true;
+    }
+    if (placed == PLACE_SWAPPED) {
+        // What took the member's name is someone else's file, not its data.
+        platform_remove_out(job->folder, job->name.c_str());
+        report_error("'%s' is not the member written: another file took the place of its "
+                     "temporary file; it is removed",
                      job->path.c_str());
         return true;
     }
@@ -366,7 +392,7 @@ int run_extract(const pack_options &options) {
     start_reported_run();
     extraction job;
     job.verbose = options.verbose;
-    job.temp_name[0] = '\0';
+    job.file.name[0] = '\0';
     job.directory = options.directory;
     job.root = options.directory;
     if (!job.root.empty() && job.root.back() != '/' && job.root.back() != '\\')

@@ -236,36 +236,60 @@ bool put_everything(output_buffer *out, const std::string &output, const std::st
     return true;
 }
 
-// Everything goes to a fresh file beside the output, renamed onto it only
-// when whole, so a refusal or a failure never leaves a broken file behind.
+// Puts the whole file written in place of the output, then ends the work on it.
+bool place_output(const std::string &output, const platform_out_folder *folder,
+                  const std::string &name, platform_out_file *file) {
+    bool closed = platform_close_out(file);
+    bool ok = closed && platform_make_out_executable(file);
+    if (!closed)
+        report_system_error(errno, "can't write '%s'", output.c_str());
+    else if (!ok)
+        report_system_error(errno, "can't make '%s' executable", output.c_str());
+    platform_placing placed =
+        ok ? platform_place_out(folder, file, name.c_str()) : PLATFORM_NOT_PLACED;
+    if (placed == PLATFORM_NAME_TAKEN)
+        placed = platform_replace_out(folder, file, name.c_str());
+    if (ok && placed == PLATFORM_NOT_PLACED)
+        report_system_error(errno, "can't write '%s'", output.c_str());
+    if (placed == PLATFORM_SWAPPED) {
+        report_error("'%s' is not the file written: another took the place of its temporary "
+                     "file; it is removed",
+                     output.c_str());
+        platform_remove_out(folder, name.c_str());
+    }
+    platform_discard_out(folder, file);
+    return placed == PLATFORM_PLACED;
+}
+
+// Everything goes to a new file beside the output that takes the output's
+// name only when whole, so a refusal, a failure or an interruption never
+// leaves a broken file behind; where the system allows, that file has no
+// name until then, so not even a signal no program can catch leaves one.
 bool write_output(const std::string &output, const std::string &stub_image,
                   const std::vector<pack_member> &members, progress_state *progress) {
-    char temp_path[4096];
-    FILE *file = platform_create_temp_file(output.c_str(), temp_path, sizeof temp_path);
-    if (file == nullptr) {
+    platform_out_folder folder;
+    std::string name;
+    if (!platform_open_folder_of(output.c_str(), &folder, &name)) {
         report_system_error(errno, "can't create a file beside '%s'", output.c_str());
         return false;
     }
-    // An interrupted run must not leave a partial file of any size behind.
-    platform_remove_on_interrupt(temp_path);
+    platform_out_file file;
+    file.name[0] = '\0';
+    FILE *stream = nullptr;
+    if (!platform_create_out_file(&folder, name.c_str(), false, &file) ||
+        (stream = platform_out_stream(&file)) == nullptr) {
+        report_system_error(errno, "can't create a file beside '%s'", output.c_str());
+        platform_discard_out(&folder, &file);
+        platform_close_out_folder(&folder);
+        return false;
+    }
     output_buffer out;
-    output_start(&out, file);
+    output_start(&out, stream);
     bool ok = put_everything(&out, output, stub_image, members, progress);
-    if (std::fclose(file) != 0 && ok) {
-        report_system_error(errno, "can't write '%s'", output.c_str());
-        ok = false;
-    }
-    if (ok && !platform_make_executable(temp_path)) {
-        report_system_error(errno, "can't make '%s' executable", output.c_str());
-        ok = false;
-    }
-    if (ok && !platform_replace_file(temp_path, output.c_str())) {
-        report_system_error(errno, "can't write '%s'", output.c_str());
-        ok = false;
-    }
-    if (!ok)
-        platform_remove(temp_path);
-    platform_remove_on_interrupt(nullptr);
+    if (ok)
+        ok = place_output(output, &folder, name, &file);
+    platform_discard_out(&folder, &file);
+    platform_close_out_folder(&folder);
     return ok;
 }
 

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // Checks the arguments of a function that formats like the C++ library's
 // printf, which the packer uses: on Windows that is MinGW's own, which
@@ -103,33 +104,96 @@ int platform_open_input_in(const platform_folder *folder, const char *relative);
 long platform_read_input(int input, void *bytes, size_t size);
 void platform_close_input(int input);
 
-// Creates and opens, for binary writing, a new file with a fresh name in the
-// folder of `near_path`, so that a later rename onto `near_path` stays on one
-// volume. Its name goes to `temp_path` (`room` bytes). Null, with errno set,
-// on failure.
-FILE *platform_create_temp_file(const char *near_path, char *temp_path, size_t room);
-
-// Moves `from` onto `to`, replacing a file already there.
-bool platform_replace_file(const char *from, const char *to);
-
 // True when the existing file `path` is one its user may not write: where
 // modes exist, one without any write bit (which counts even for the
 // superuser) or one the user lacks the right to write; on Windows, one with
 // the read-only attribute. A rename would replace it on POSIX all the same.
 bool platform_is_read_only(const char *path);
 
-// Lets everyone run the file and its owner change it (0755 where modes exist).
-bool platform_make_executable(const char *path);
-
 // True when `stream` writes to a terminal.
 bool platform_is_terminal(FILE *stream);
 
-// While a path is set, SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break
-// and closing the console) remove that file and then end the program as the
-// signal would; a signal ignored when the program started stays ignored. Null
-// forgets the path. Files made by platform_create_temp_file can be removed
-// while they are still open.
-void platform_remove_on_interrupt(const char *path);
+// A folder new files are written into, held open as long as files go into it.
+struct platform_out_folder {
+    int descriptor;   // the open folder (POSIX)
+    std::string path; // the folder's path ending in a separator, "" for the current one (Windows)
+};
+
+// Opens the folder `path` ("" for the current one) for new files, following
+// links: the user chose it. False, with errno set, when it can't be opened.
+bool platform_open_out_root(const char *path, platform_out_folder *folder);
+void platform_close_out_folder(platform_out_folder *folder);
+
+// Opens the folder the file `path` is in, as platform_open_out_root does,
+// and gives the file's name in it.
+bool platform_open_folder_of(const char *path, platform_out_folder *folder, std::string *name);
+
+// A file being written that takes its name only once whole. Where the system
+// allows (Linux O_TMPFILE) it has no name at all until then, so nothing is
+// left whatever ends the program, even a signal no program can catch;
+// elsewhere it has a fresh name beside its own, which an interruption removes.
+struct platform_out_file {
+    int descriptor; // written to until platform_close_out; -1 after
+    FILE *stream;   // the stream over it, once platform_out_stream made one
+    int kept;       // POSIX: the same file, kept open after the close to place it
+    bool unnamed;   // it has no name yet: placing links it in
+    bool temporary; // its temporary name is in the folder, to be moved or removed
+    // The temporary name inside the folder; an unnamed file takes one only for
+    // a moment, when it replaces a file. An earlier call's name may stay here.
+    char name[256];
+    // Windows: its identity, taken when the writes are closed.
+    uint64_t volume;
+    uint64_t index;
+};
+
+// Creates a new file inside `folder` for writing, never through a link; a
+// temporary name starts with `prefix`. `file` may hold an earlier call's
+// name: where the system gains by it, that name is tried first. The file gets
+// the rights any new file gets (0666 less the umask where modes exist; 0777
+// less the umask when `executable`). False, with errno set, on failure.
+bool platform_create_out_file(const platform_out_folder *folder, const char *prefix,
+                              bool executable, platform_out_file *file);
+
+// A binary stream that writes to `file`, closed by platform_close_out; null
+// with errno set when there is no memory for it.
+FILE *platform_out_stream(platform_out_file *file);
+
+// Writes all `size` bytes to `out`; false, with errno set, when it can't.
+bool platform_write_out(int out, const void *bytes, size_t size);
+
+// Closes the writes to `file`, still to be placed or discarded; false, with
+// errno set, when the close reported a failure.
+bool platform_close_out(platform_out_file *file);
+
+// Lets everyone run the closed `file` and its owner change it (0755 where
+// modes exist); false, with errno set, when it can't.
+bool platform_make_out_executable(platform_out_file *file);
+
+// What became of a closed file given its name.
+enum platform_placing {
+    PLATFORM_PLACED,
+    PLATFORM_NAME_TAKEN, // something has the name, or may have it where the system can't tell
+    PLATFORM_NOT_PLACED, // see errno
+    // The name now holds another file than the one written: someone put his
+    // own in place of the temporary name meanwhile.
+    PLATFORM_SWAPPED,
+};
+
+// Gives the closed `file` the name `to` inside `folder` only when nothing
+// has that name.
+platform_placing platform_place_out(const platform_out_folder *folder, platform_out_file *file,
+                                    const char *to);
+
+// As platform_place_out, replacing a file already there.
+platform_placing platform_replace_out(const platform_out_folder *folder, platform_out_file *file,
+                                      const char *to);
+
+// Ends the work on `file`, placed or not: closes what is open and removes its
+// temporary name if it still has one.
+void platform_discard_out(const platform_out_folder *folder, platform_out_file *file);
+
+// Removes the file `name` inside `folder`.
+void platform_remove_out(const platform_out_folder *folder, const char *name);
 
 // Converts the NUL-terminated UTF-8 `text` into Windows code page `codepage`
 // (or a name in that code page back to UTF-8) into `out`, `room` bytes, NUL

@@ -4,8 +4,9 @@
 // File-system calls only the packer needs, apart from the stub's own so the
 // stub never links them.
 
-#include "platform_extract.h"
-#include "platform_pack.h"
+#include "platform_pack_calls.h"
+#include "platform_pack_extract.h"
+#include "platform_shared.h"
 
 #include <cerrno>
 #include <csignal>
@@ -22,6 +23,27 @@
 #include <unistd.h>
 #include <wctype.h>
 
+static int system_openat(int folder, const char *path, int flags, mode_t mode) {
+    return openat(folder, path, flags, mode);
+}
+
+static int system_renameat2(int from_folder, const char *from, int to_folder, const char *to,
+                            unsigned int flags) {
+#if defined(RENAME_NOREPLACE)
+    return renameat2(from_folder, from, to_folder, to, flags);
+#else
+    if (flags != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    return renameat(from_folder, from, to_folder, to);
+#endif
+}
+
+const platform_pack_calls PLATFORM_SYSTEM_CALLS = {system_openat, mkdirat, system_renameat2, linkat,
+                                                   unlinkat};
+platform_pack_calls platform_calls = PLATFORM_SYSTEM_CALLS;
+
 void platform_utf8_arguments(int *, char ***) {}
 
 bool platform_is_absolute_path(const char *path) {
@@ -37,13 +59,7 @@ bool platform_remove(const char *path) {
 }
 
 bool platform_own_program_file(char *path, size_t room) {
-    if (room == 0)
-        return false;
-    ssize_t length = readlink("/proc/self/exe", path, room - 1);
-    if (length <= 0 || static_cast<size_t>(length) >= room - 1)
-        return false;
-    path[length] = '\0';
-    return true;
+    return own_program_path(path, room);
 }
 
 static platform_entry_kind entry_kind(mode_t mode) {
@@ -60,8 +76,9 @@ static void fill_entry(const struct stat &status, platform_entry *entry) {
     entry->kind = entry_kind(status.st_mode);
     entry->size = static_cast<int64_t>(status.st_size);
     entry->executable = (status.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
-    entry->volume = static_cast<uint64_t>(status.st_dev);
-    entry->index = static_cast<uint64_t>(status.st_ino);
+    file_identity identity = status_identity(status);
+    entry->volume = identity.volume;
+    entry->index = identity.index;
 }
 
 bool platform_entry_status(const char *path, bool follow_links, platform_entry *entry) {
@@ -99,6 +116,12 @@ void platform_close_folder(platform_folder *folder) {
     folder->descriptor = -1;
 }
 
+#if defined(RENAME_NOREPLACE)
+static const unsigned int RENAME_NOREPLACE_FLAG = RENAME_NOREPLACE;
+#else
+static const unsigned int RENAME_NOREPLACE_FLAG = 1;
+#endif
+
 static const char *path_below(const char *relative) {
     return relative[0] == '\0' ? "." : relative;
 }
@@ -118,8 +141,8 @@ bool platform_entry_status_in(const platform_folder *folder, const char *relativ
 
 bool platform_list_directory_in(const platform_folder *folder, const char *relative,
                                 void (*visit)(const char *name, void *context), void *context) {
-    int descriptor =
-        openat(folder->descriptor, path_below(relative), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int descriptor = platform_calls.openat(folder->descriptor, path_below(relative),
+                                           O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (descriptor < 0)
         return false;
     DIR *directory = fdopendir(descriptor);
@@ -141,7 +164,7 @@ bool platform_list_directory_in(const platform_folder *folder, const char *relat
 }
 
 int platform_open_input_in(const platform_folder *folder, const char *relative) {
-    return openat(folder->descriptor, path_below(relative), O_RDONLY | O_CLOEXEC);
+    return platform_calls.openat(folder->descriptor, path_below(relative), O_RDONLY | O_CLOEXEC, 0);
 }
 
 long platform_read_input(int input, void *bytes, size_t size) {
@@ -156,28 +179,6 @@ void platform_close_input(int input) {
     close(input);
 }
 
-FILE *platform_create_temp_file(const char *near_path, char *temp_path, size_t room) {
-    if (std::snprintf(temp_path, room, "%s.XXXXXX", near_path) >= static_cast<int>(room)) {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
-    int descriptor = mkstemp(temp_path);
-    if (descriptor < 0)
-        return nullptr;
-    FILE *file = fdopen(descriptor, "wb");
-    if (file == nullptr) {
-        int open_error = errno;
-        close(descriptor);
-        unlink(temp_path);
-        errno = open_error;
-    }
-    return file;
-}
-
-bool platform_replace_file(const char *from, const char *to) {
-    return std::rename(from, to) == 0;
-}
-
 bool platform_is_read_only(const char *path) {
     struct stat status;
     if (lstat(path, &status) != 0 || !S_ISREG(status.st_mode))
@@ -185,59 +186,8 @@ bool platform_is_read_only(const char *path) {
     return (status.st_mode & 0222) == 0 || (access(path, W_OK) != 0 && errno == EACCES);
 }
 
-bool platform_make_executable(const char *path) {
-    return chmod(path, 0755) == 0;
-}
-
 bool platform_is_terminal(FILE *stream) {
     return isatty(fileno(stream)) != 0;
-}
-
-static const int INTERRUPT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
-
-// Read by the signal handler, so kept in static storage: the handler may only
-// make async-signal-safe calls and can't allocate.
-static char interrupt_path[4096];
-static int interrupt_folder = AT_FDCWD; // what a relative interrupt_path is inside
-static volatile sig_atomic_t interrupt_path_set;
-
-static void remove_and_end(int signal_number) {
-    if (interrupt_path_set)
-        unlinkat(interrupt_folder, interrupt_path, 0);
-    std::signal(signal_number, SIG_DFL);
-    raise(signal_number);
-}
-
-static void catch_interrupts() {
-    static bool caught;
-    if (caught)
-        return;
-    caught = true;
-    for (int signal_number : INTERRUPT_SIGNALS) {
-        struct sigaction action;
-        if (sigaction(signal_number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN)
-            continue;
-        std::memset(&action, 0, sizeof action);
-        action.sa_handler = remove_and_end;
-        sigemptyset(&action.sa_mask);
-        for (int other : INTERRUPT_SIGNALS)
-            sigaddset(&action.sa_mask, other);
-        sigaction(signal_number, &action, nullptr);
-    }
-}
-
-static void remove_on_interrupt_at(int folder, const char *path) {
-    interrupt_path_set = 0;
-    if (path == nullptr || std::strlen(path) >= sizeof interrupt_path)
-        return;
-    catch_interrupts();
-    interrupt_folder = folder;
-    std::memcpy(interrupt_path, path, std::strlen(path) + 1);
-    interrupt_path_set = 1;
-}
-
-void platform_remove_on_interrupt(const char *path) {
-    remove_on_interrupt_at(AT_FDCWD, path);
 }
 
 bool platform_open_out_root(const char *path, platform_out_folder *folder) {
@@ -246,8 +196,17 @@ bool platform_open_out_root(const char *path, platform_out_folder *folder) {
         folder->descriptor = AT_FDCWD;
         return true;
     }
-    folder->descriptor = open(path, FOLDER_OPEN_MODE | O_DIRECTORY | O_CLOEXEC);
+    folder->descriptor =
+        platform_calls.openat(AT_FDCWD, path, FOLDER_OPEN_MODE | O_DIRECTORY | O_CLOEXEC, 0);
     return folder->descriptor >= 0;
+}
+
+bool platform_open_folder_of(const char *path, platform_out_folder *folder, std::string *name) {
+    std::string whole(path);
+    size_t cut = whole.find_last_of('/');
+    *name = cut == std::string::npos ? whole : whole.substr(cut + 1);
+    std::string above = cut == std::string::npos ? "" : whole.substr(0, cut + 1);
+    return platform_open_out_root(above.c_str(), folder);
 }
 
 // With O_NOFOLLOW a link at `name` fails the open (ELOOP or ENOTDIR) instead
@@ -255,8 +214,8 @@ bool platform_open_out_root(const char *path, platform_out_folder *folder) {
 bool platform_open_out_folder(const platform_out_folder *parent, const char *name,
                               platform_out_folder *folder) {
     folder->path.clear();
-    folder->descriptor =
-        openat(parent->descriptor, name, FOLDER_OPEN_MODE | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    folder->descriptor = platform_calls.openat(
+        parent->descriptor, name, FOLDER_OPEN_MODE | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
     return folder->descriptor >= 0;
 }
 
@@ -267,7 +226,7 @@ void platform_close_out_folder(platform_out_folder *folder) {
 }
 
 bool platform_make_out_folder(const platform_out_folder *parent, const char *name) {
-    return mkdirat(parent->descriptor, name, 0777) == 0;
+    return platform_calls.mkdirat(parent->descriptor, name, 0777) == 0;
 }
 
 bool platform_out_entry_status(const platform_out_folder *folder, const char *name,
@@ -297,32 +256,100 @@ static void fresh_letters(char *letters) {
     }
 }
 
+// A file without a name in `folder`, to be linked in once whole, or -1 where
+// the file system or the kernel has no such files. Linking one in goes
+// through /proc/self/fd; without /proc it could never get its name, so then
+// it is not made at all.
+static int create_unnamed(int folder, mode_t mode) {
+#if defined(O_TMPFILE)
+    int descriptor = platform_calls.openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (descriptor < 0)
+        return -1;
+    // /proc stays where it is for the run: once seen, it is not looked for again.
+    static bool proc_seen;
+    char link[32];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", descriptor);
+    if (!proc_seen && access(link, F_OK) != 0) {
+        close(descriptor);
+        return -1;
+    }
+    proc_seen = true;
+    return descriptor;
+#else
+    (void)folder;
+    (void)mode;
+    return -1;
+#endif
+}
+
+// Gives the unnamed file open as `descriptor` the name `to` in `folder`;
+// fails with EEXIST when the name is taken.
+static bool link_unnamed(int descriptor, int folder, const char *to) {
+    char link[32];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", descriptor);
+    return platform_calls.linkat(AT_FDCWD, link, folder, to, AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Makes `name`, which may hold an earlier name of the same shape, a fresh
+// name starting with `prefix`; false when it would not fit.
+static bool start_temporary_name(const char *prefix, char *name, size_t room, bool *earlier) {
+    size_t length = std::strlen(prefix) + 7;
+    *earlier = std::strncmp(name, prefix, std::strlen(prefix)) == 0 && std::strlen(name) == length;
+    if (length >= room) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    if (!*earlier)
+        std::snprintf(name, room, "%s.XXXXXX", prefix);
+    return true;
+}
+
 // The mode goes with the creation, so the umask applies to it and no later
 // call changes it; O_EXCL with O_NOFOLLOW refuses any entry already there.
 // The name tried first is the one of the call before, which its rename has
 // freed: the system still knows that it names nothing and need not search
 // the folder for it, as it must for a name it has never seen.
-int platform_create_out_file(const platform_out_folder *folder, const char *prefix, bool executable,
-                             char *name, size_t room) {
-    size_t length = std::strlen(prefix) + 7;
-    bool earlier =
-        std::strncmp(name, prefix, std::strlen(prefix)) == 0 && std::strlen(name) == length;
-    if (length >= room) {
-        errno = ENAMETOOLONG;
+static int create_named(int folder, const char *prefix, mode_t mode, char *name, size_t room) {
+    bool earlier = false;
+    if (!start_temporary_name(prefix, name, room, &earlier))
         return -1;
-    }
-    if (!earlier)
-        std::snprintf(name, room, "%s.XXXXXX", prefix);
+    size_t length = std::strlen(name);
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (attempt > 0 || !earlier)
             fresh_letters(name + length - 6);
-        int descriptor =
-            openat(folder->descriptor, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                   executable ? 0777 : 0666);
+        int descriptor = platform_calls.openat(
+            folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (descriptor >= 0 || errno != EEXIST)
             return descriptor;
     }
     return -1;
+}
+
+bool platform_create_out_file(const platform_out_folder *folder, const char *prefix,
+                              bool executable, platform_out_file *file) {
+    static bool caught;
+    if (!caught)
+        catch_interruptions();
+    caught = true;
+    mode_t mode = executable ? 0777 : 0666;
+    file->stream = nullptr;
+    file->kept = -1;
+    file->temporary = false;
+    file->descriptor = create_unnamed(folder->descriptor, mode);
+    file->unnamed = file->descriptor >= 0;
+    if (file->unnamed)
+        return true;
+    file->descriptor =
+        create_named(folder->descriptor, prefix, mode, file->name, sizeof file->name);
+    file->temporary = file->descriptor >= 0;
+    if (file->temporary)
+        remove_on_interruption(folder->descriptor, file->name);
+    return file->temporary;
+}
+
+FILE *platform_out_stream(platform_out_file *file) {
+    file->stream = fdopen(file->descriptor, "wb");
+    return file->stream;
 }
 
 bool platform_write_out(int out, const void *bytes, size_t size) {
@@ -342,37 +369,112 @@ bool platform_write_out(int out, const void *bytes, size_t size) {
     return true;
 }
 
-bool platform_close_out(int out) {
-    return close(out) == 0;
+// The writes are closed through their own descriptor, whose close reports
+// what the system could not write; a copy of it keeps the file open, to link
+// it in or to compare it with what has its name.
+bool platform_close_out(platform_out_file *file) {
+    file->kept = dup(file->descriptor);
+    if (file->kept < 0) {
+        int dup_error = errno;
+        if (file->stream != nullptr)
+            std::fclose(file->stream);
+        else
+            close(file->descriptor);
+        file->stream = nullptr;
+        file->descriptor = -1;
+        errno = dup_error;
+        return false;
+    }
+    bool closed =
+        file->stream != nullptr ? std::fclose(file->stream) == 0 : close(file->descriptor) == 0;
+    file->stream = nullptr;
+    file->descriptor = -1;
+    return closed;
 }
 
-bool platform_place_out(const platform_out_folder *folder, const char *from, const char *to) {
-#if defined(RENAME_NOREPLACE)
-    if (renameat2(folder->descriptor, from, folder->descriptor, to, RENAME_NOREPLACE) == 0)
-        return true;
-    // A file system without the flag says EINVAL; the caller then looks first.
-    if (errno == EINVAL || errno == ENOSYS)
-        errno = EEXIST;
-    return false;
-#else
-    (void)folder;
-    (void)from;
-    (void)to;
-    errno = EEXIST;
-    return false;
-#endif
+bool platform_make_out_executable(platform_out_file *file) {
+    return fchmod(file->kept, 0755) == 0;
 }
 
-bool platform_replace_out(const platform_out_folder *folder, const char *from, const char *to) {
-    return renameat(folder->descriptor, from, folder->descriptor, to) == 0;
+// After a rename: the name must hold the file written, not one someone put
+// in place of the temporary name. Where its status can't be read, it is
+// not known to be another.
+static platform_placing check_placed(int folder, const char *to, int kept) {
+    struct stat placed, written;
+    if (fstatat(folder, to, &placed, AT_SYMLINK_NOFOLLOW) != 0 || fstat(kept, &written) != 0)
+        return PLATFORM_PLACED;
+    return same_identity(status_identity(placed), status_identity(written)) ? PLATFORM_PLACED
+                                                                            : PLATFORM_SWAPPED;
+}
+
+// Moves the temporary name onto `to`.
+static platform_placing rename_temporary(int folder, platform_out_file *file, const char *to,
+                                         unsigned int flags) {
+    if (platform_calls.renameat2(folder, file->name, folder, to, flags) != 0) {
+        // A file system without the flag says EINVAL; the caller then looks first.
+        if (flags != 0 && (errno == EEXIST || errno == EINVAL || errno == ENOSYS))
+            return PLATFORM_NAME_TAKEN;
+        return PLATFORM_NOT_PLACED;
+    }
+    file->temporary = false;
+    remove_on_interruption(AT_FDCWD, nullptr);
+    return check_placed(folder, to, file->kept);
+}
+
+platform_placing platform_place_out(const platform_out_folder *folder, platform_out_file *file,
+                                    const char *to) {
+    if (!file->unnamed)
+        return rename_temporary(folder->descriptor, file, to, RENAME_NOREPLACE_FLAG);
+    if (link_unnamed(file->kept, folder->descriptor, to))
+        return PLATFORM_PLACED;
+    return errno == EEXIST ? PLATFORM_NAME_TAKEN : PLATFORM_NOT_PLACED;
+}
+
+// An unnamed file can't be linked over a name in use: it takes a temporary
+// name for a moment, moved onto the one it replaces.
+platform_placing platform_replace_out(const platform_out_folder *folder, platform_out_file *file,
+                                      const char *to) {
+    if (file->unnamed) {
+        bool earlier = false;
+        if (!start_temporary_name(".sfxpack-link", file->name, sizeof file->name, &earlier))
+            return PLATFORM_NOT_PLACED;
+        remove_on_interruption(folder->descriptor, file->name);
+        size_t length = std::strlen(file->name);
+        for (int attempt = 0; attempt < 100 && !file->temporary; ++attempt) {
+            fresh_letters(file->name + length - 6);
+            if (link_unnamed(file->kept, folder->descriptor, file->name))
+                file->temporary = true;
+            else if (errno != EEXIST)
+                break;
+        }
+        if (!file->temporary) {
+            remove_on_interruption(AT_FDCWD, nullptr);
+            return PLATFORM_NOT_PLACED;
+        }
+    }
+    return rename_temporary(folder->descriptor, file, to, 0);
+}
+
+void platform_discard_out(const platform_out_folder *folder, platform_out_file *file) {
+    if (file->descriptor >= 0) {
+        if (file->stream != nullptr)
+            std::fclose(file->stream);
+        else
+            close(file->descriptor);
+    }
+    if (file->kept >= 0)
+        close(file->kept);
+    file->stream = nullptr;
+    file->descriptor = -1;
+    file->kept = -1;
+    if (file->temporary)
+        platform_calls.unlinkat(folder->descriptor, file->name, 0);
+    file->temporary = false;
+    remove_on_interruption(AT_FDCWD, nullptr);
 }
 
 void platform_remove_out(const platform_out_folder *folder, const char *name) {
-    unlinkat(folder->descriptor, name, 0);
-}
-
-void platform_remove_on_interrupt_in(const platform_out_folder *folder, const char *name) {
-    remove_on_interrupt_at(folder->descriptor, name);
+    platform_calls.unlinkat(folder->descriptor, name, 0);
 }
 
 // One converter per direction, kept for the next name: most runs convert

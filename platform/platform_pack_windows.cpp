@@ -4,8 +4,8 @@
 // File-system calls only the packer needs, apart from the stub's own so the
 // stub never links them (nor the formatting code they pull in).
 
-#include "platform_extract.h"
-#include "platform_pack.h"
+#include "platform_pack_extract.h"
+#include "platform_shared.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -63,27 +63,17 @@ static bool copy_fitting(const std::string &text, char *out, size_t room) {
 
 bool platform_own_program_file(char *path, size_t room) {
     wchar_t wide[MAX_PATH + 1];
-    DWORD length = GetModuleFileNameW(nullptr, wide, MAX_PATH + 1);
     std::string own;
-    if (length == 0 || length >= MAX_PATH + 1 || !to_utf8(wide, &own))
-        return false;
-    return copy_fitting(own, path, room);
+    return own_program_path(wide, MAX_PATH + 1) && to_utf8(wide, &own) &&
+           copy_fitting(own, path, room);
 }
 
-// Volume serial and file index name one file or directory, whatever path
-// reached it.
 static void read_file_identity(const wchar_t *path, platform_entry *entry) {
-    HANDLE handle = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
+    file_identity identity;
+    if (!path_identity(path, &identity))
         return;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (GetFileInformationByHandle(handle, &information)) {
-        entry->volume = information.dwVolumeSerialNumber;
-        entry->index =
-            static_cast<uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
-    }
-    CloseHandle(handle);
+    entry->volume = identity.volume;
+    entry->index = identity.index;
 }
 
 bool platform_entry_status(const char *path, bool follow_links, platform_entry *entry) {
@@ -244,19 +234,6 @@ static int open_removable_descriptor(const char *path, DWORD disposition) {
     return descriptor;
 }
 
-static FILE *open_removable_for_writing(const char *path, DWORD disposition) {
-    int descriptor = open_removable_descriptor(path, disposition);
-    if (descriptor < 0)
-        return nullptr;
-    FILE *file = _fdopen(descriptor, "wb");
-    if (file == nullptr) {
-        _close(descriptor);
-        platform_remove(path);
-        errno = EMFILE;
-    }
-    return file;
-}
-
 int platform_open_input_in(const platform_folder *folder, const char *relative) {
     char path[MAX_PATH * 3 + 1];
     if (!path_in_folder(folder, relative, path, sizeof path))
@@ -298,30 +275,6 @@ static bool create_temp_name(const std::string &folder, char *temp_path, size_t 
         return false;
     }
     return true;
-}
-
-FILE *platform_create_temp_file(const char *near_path, char *temp_path, size_t room) {
-    std::string folder(near_path);
-    size_t cut = folder.find_last_of("\\/");
-    folder = cut == std::string::npos ? std::string() : folder.substr(0, cut + 1);
-    if (!create_temp_name(folder, temp_path, room))
-        return nullptr;
-    FILE *file = open_removable_for_writing(temp_path, TRUNCATE_EXISTING);
-    if (file == nullptr)
-        platform_remove(temp_path);
-    return file;
-}
-
-bool platform_replace_file(const char *from, const char *to) {
-    std::wstring wide_from = to_wide(CP_UTF8, from), wide_to = to_wide(CP_UTF8, to);
-    if (wide_from.empty() || wide_to.empty()) {
-        errno = EILSEQ;
-        return false;
-    }
-    if (MoveFileExW(wide_from.c_str(), wide_to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0)
-        return true;
-    errno = errno_from_last_error();
-    return false;
 }
 
 bool platform_is_read_only(const char *path) {
@@ -369,37 +322,8 @@ void platform_utf8_arguments(int *argc, char ***argv) {
     *argv = pointers.data();
 }
 
-// Windows runs any file whose name ends in .exe; there is no mode to set.
-bool platform_make_executable(const char *) {
-    return true;
-}
-
 bool platform_is_terminal(FILE *stream) {
     return _isatty(_fileno(stream)) != 0;
-}
-
-// Read by the console handler, which runs on a thread of its own.
-static wchar_t interrupt_path[MAX_PATH + 1];
-static volatile LONG interrupt_path_set;
-
-// Returning FALSE hands the event on to the default handler, which ends the
-// process as Ctrl-C would have.
-static BOOL WINAPI remove_on_console_event(DWORD event) {
-    if ((event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) &&
-        interrupt_path_set)
-        DeleteFileW(interrupt_path);
-    return FALSE;
-}
-
-void platform_remove_on_interrupt(const char *path) {
-    static bool caught;
-    InterlockedExchange(&interrupt_path_set, 0);
-    if (path == nullptr || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1,
-                                               interrupt_path, MAX_PATH + 1) <= 0)
-        return;
-    if (!caught)
-        caught = SetConsoleCtrlHandler(remove_on_console_event, TRUE) != 0;
-    InterlockedExchange(&interrupt_path_set, 1);
 }
 
 bool platform_open_out_root(const char *path, platform_out_folder *folder) {
@@ -419,6 +343,14 @@ bool platform_open_out_root(const char *path, platform_out_folder *folder) {
         return false;
     }
     return true;
+}
+
+bool platform_open_folder_of(const char *path, platform_out_folder *folder, std::string *name) {
+    std::string whole(path);
+    size_t cut = whole.find_last_of("\\/");
+    *name = cut == std::string::npos ? whole : whole.substr(cut + 1);
+    std::string above = cut == std::string::npos ? "" : whole.substr(0, cut + 1);
+    return platform_open_out_root(above.c_str(), folder);
 }
 
 // A reparse point (a symbolic link or a junction) at `name` is refused like
@@ -461,24 +393,41 @@ bool platform_out_entry_status(const platform_out_folder *folder, const char *na
 }
 
 // GetTempFileNameW picks the fresh name; the new file takes its rights from
-// its folder, as Windows files carry no mode.
-int platform_create_out_file(const platform_out_folder *folder, const char *, bool, char *name,
-                             size_t room) {
+// its folder, as Windows files carry no mode. Created and named for the
+// interruption handler as one step.
+bool platform_create_out_file(const platform_out_folder *folder, const char *, bool,
+                              platform_out_file *file) {
+    file->stream = nullptr;
+    file->kept = -1;
+    file->unnamed = false;
+    file->temporary = false;
+    file->descriptor = -1;
+    hold_interruptions();
     char path[MAX_PATH * 3 + 1];
-    if (!create_temp_name(folder->path, path, sizeof path))
-        return -1;
+    bool created = create_temp_name(folder->path, path, sizeof path);
     const char *below = path + std::strlen(path);
-    while (below > path && below[-1] != '\\' && below[-1] != '/')
+    while (created && below > path && below[-1] != '\\' && below[-1] != '/')
         --below;
-    if (!copy_fitting(below, name, room)) {
+    if (created && !copy_fitting(below, file->name, sizeof file->name)) {
         platform_remove(path);
         errno = ENAMETOOLONG;
-        return -1;
+        created = false;
     }
-    int descriptor = open_removable_descriptor(path, TRUNCATE_EXISTING);
-    if (descriptor < 0)
-        platform_remove(path);
-    return descriptor;
+    if (created) {
+        file->descriptor = open_removable_descriptor(path, TRUNCATE_EXISTING);
+        if (file->descriptor < 0)
+            platform_remove(path);
+    }
+    file->temporary = file->descriptor >= 0;
+    if (file->temporary)
+        remove_on_interruption(to_wide(CP_UTF8, path).c_str());
+    release_interruptions();
+    return file->temporary;
+}
+
+FILE *platform_out_stream(platform_out_file *file) {
+    file->stream = _fdopen(file->descriptor, "wb");
+    return file->stream;
 }
 
 bool platform_write_out(int out, const void *bytes, size_t size) {
@@ -497,36 +446,90 @@ bool platform_write_out(int out, const void *bytes, size_t size) {
     return true;
 }
 
-bool platform_close_out(int out) {
-    return _close(out) == 0;
+// The identity is taken while the file is open, to compare it with what has
+// its name once moved.
+bool platform_close_out(platform_out_file *file) {
+    file_identity identity = {0, 0};
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file->descriptor));
+    handle_identity(handle, &identity);
+    file->volume = identity.volume;
+    file->index = identity.index;
+    bool closed =
+        file->stream != nullptr ? std::fclose(file->stream) == 0 : _close(file->descriptor) == 0;
+    file->stream = nullptr;
+    file->descriptor = -1;
+    return closed;
 }
 
-bool platform_place_out(const platform_out_folder *folder, const char *from, const char *to) {
-    std::wstring wide_from = to_wide(CP_UTF8, (folder->path + from).c_str());
+// Windows runs any file whose name ends in .exe; there is no mode to set.
+bool platform_make_out_executable(platform_out_file *) {
+    return true;
+}
+
+// After the move: the name must hold the file written, not one someone put in
+// place of the temporary name. Where either identity is unknown, it is not
+// known to be another.
+static platform_placing check_placed(const std::wstring &placed, const platform_out_file *file) {
+    file_identity found;
+    if ((file->volume == 0 && file->index == 0) || !path_identity(placed.c_str(), &found))
+        return PLATFORM_PLACED;
+    return found.volume == file->volume && found.index == file->index ? PLATFORM_PLACED
+                                                                      : PLATFORM_SWAPPED;
+}
+
+static platform_placing move_temporary(const platform_out_folder *folder, platform_out_file *file,
+                                       const char *to, DWORD flags) {
+    std::wstring wide_from = to_wide(CP_UTF8, (folder->path + file->name).c_str());
     std::wstring wide_to = to_wide(CP_UTF8, (folder->path + to).c_str());
     if (wide_from.empty() || wide_to.empty()) {
         errno = EILSEQ;
-        return false;
+        return PLATFORM_NOT_PLACED;
     }
-    if (MoveFileExW(wide_from.c_str(), wide_to.c_str(), 0) != 0)
-        return true;
+    hold_interruptions();
+    bool moved = MoveFileExW(wide_from.c_str(), wide_to.c_str(), flags) != 0;
+    if (moved) {
+        file->temporary = false;
+        remove_on_interruption(nullptr);
+    }
+    release_interruptions();
+    if (moved)
+        return check_placed(wide_to, file);
     errno = errno_from_last_error();
     // Whatever the refusal says, a name in use is for the caller to judge.
-    if (GetFileAttributesW(wide_to.c_str()) != INVALID_FILE_ATTRIBUTES)
-        errno = EEXIST;
-    return false;
+    if (flags == 0 && GetFileAttributesW(wide_to.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return PLATFORM_NAME_TAKEN;
+    return PLATFORM_NOT_PLACED;
 }
 
-bool platform_replace_out(const platform_out_folder *folder, const char *from, const char *to) {
-    return platform_replace_file((folder->path + from).c_str(), (folder->path + to).c_str());
+platform_placing platform_place_out(const platform_out_folder *folder, platform_out_file *file,
+                                    const char *to) {
+    return move_temporary(folder, file, to, 0);
+}
+
+platform_placing platform_replace_out(const platform_out_folder *folder, platform_out_file *file,
+                                      const char *to) {
+    return move_temporary(folder, file, to, MOVEFILE_REPLACE_EXISTING);
+}
+
+void platform_discard_out(const platform_out_folder *folder, platform_out_file *file) {
+    if (file->descriptor >= 0) {
+        if (file->stream != nullptr)
+            std::fclose(file->stream);
+        else
+            _close(file->descriptor);
+    }
+    file->stream = nullptr;
+    file->descriptor = -1;
+    hold_interruptions();
+    if (file->temporary)
+        platform_remove((folder->path + file->name).c_str());
+    file->temporary = false;
+    remove_on_interruption(nullptr);
+    release_interruptions();
 }
 
 void platform_remove_out(const platform_out_folder *folder, const char *name) {
     platform_remove((folder->path + name).c_str());
-}
-
-void platform_remove_on_interrupt_in(const platform_out_folder *folder, const char *name) {
-    platform_remove_on_interrupt((folder->path + name).c_str());
 }
 
 bool platform_utf8_to_codepage(int codepage, const char *text, char *out, size_t room) {

@@ -4,6 +4,7 @@
 #include "platform_stub.h"
 
 #include "ascii_case.h"
+#include "platform_shared.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -20,27 +21,8 @@ const char *platform_program_name(int argc, char **argv) {
     if (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0')
         return argv[0];
     static char own_path[4096];
-    ssize_t length = readlink("/proc/self/exe", own_path, sizeof own_path - 1);
-    own_path[length > 0 ? length : 0] = '\0';
+    own_program_path(own_path, sizeof own_path);
     return own_path;
-}
-
-// Interruptions that end the program while a member may be half written.
-static const int INTERRUPTIONS[] = {SIGHUP, SIGINT, SIGTERM};
-
-// The member being written, for the signal handler: set before the file is
-// created, cleared once it is closed.
-static const char *volatile member_being_written;
-
-// Removes the member being written, then ends the program by the same signal
-// with its default action (reset on entry), so the caller sees what killed it.
-// Only async-signal-safe calls.
-static void end_interrupted(int signal_number) {
-    const char *name = member_being_written;
-    if (name != nullptr)
-        unlink(name);
-    member_being_written = nullptr;
-    raise(signal_number);
 }
 
 // A descriptor 0-2 the program was started without would be taken by the
@@ -61,19 +43,7 @@ void platform_prepare_run() {
     fill_closed_standard_descriptors();
     // Console writes are not examined: with the reader gone they simply fail.
     signal(SIGPIPE, SIG_IGN);
-    struct sigaction interrupted;
-    std::memset(&interrupted, 0, sizeof interrupted);
-    interrupted.sa_handler = end_interrupted;
-    interrupted.sa_flags = SA_RESETHAND;
-    sigemptyset(&interrupted.sa_mask);
-    for (int signal_number : INTERRUPTIONS)
-        sigaddset(&interrupted.sa_mask, signal_number);
-    for (int signal_number : INTERRUPTIONS) {
-        struct sigaction previous;
-        // Whoever started us with a signal ignored (nohup, say) wants it ignored.
-        if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
-            sigaction(signal_number, &interrupted, nullptr);
-    }
+    catch_interruptions();
 }
 
 // Like fopen(name, "wb"), but the mode is given at creation, so the file is
@@ -91,52 +61,30 @@ static FILE *create_member_file(const char *name, bool executable) {
 FILE *platform_open_member(const char *name, bool executable) {
     // Named before it exists: an interruption during the open removes what
     // the open may already have created or emptied.
-    member_being_written = name;
+    remove_on_interruption(AT_FDCWD, name);
     FILE *member = create_member_file(name, executable);
     if (member == nullptr)
-        member_being_written = nullptr;
+        remove_on_interruption(AT_FDCWD, nullptr);
     return member;
 }
 
 bool platform_close_member(FILE *member) {
     bool closed = std::fclose(member) == 0;
-    member_being_written = nullptr;
+    remove_on_interruption(AT_FDCWD, nullptr);
     return closed;
 }
 
-struct file_identity {
-    dev_t device;
-    ino_t inode;
-};
-
-// The running program's file; false without /proc (an empty root, say).
-// Opened rather than asked for its status: a user-mode emulator running the
-// program answers an open of this link with the program's file, while the
-// link itself names the emulator.
-static bool running_program_identity(file_identity *identity) {
-    int own = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
-    if (own < 0)
-        return false;
-    struct stat status;
-    bool known = fstat(own, &status) == 0;
-    close(own);
-    if (!known)
-        return false;
-    identity->device = status.st_dev;
-    identity->inode = status.st_ino;
-    return true;
-}
-
-static bool is_same_file(const struct stat *status, const file_identity *identity) {
-    return status->st_dev == identity->device && status->st_ino == identity->inode;
+bool platform_knows_running_program() {
+    file_identity own;
+    return own_program_identity(&own);
 }
 
 bool platform_is_running_program(FILE *opened) {
     file_identity own;
     struct stat status;
-    if (!running_program_identity(&own) || fstat(fileno(opened), &status) != 0)
+    if (!own_program_identity(&own) || fstat(fileno(opened), &status) != 0)
         return true;
-    return is_same_file(&status, &own);
+    return same_identity(status_identity(status), own);
 }
 
 FILE *platform_open_running_program() {
@@ -201,7 +149,7 @@ struct case_search {
 
 static bool is_own_file(const case_search *search) {
     struct stat status;
-    return stat(search->path, &status) == 0 && is_same_file(&status, &search->own);
+    return stat(search->path, &status) == 0 && same_identity(status_identity(status), search->own);
 }
 
 static bool rest_leads_to_own_file(case_search *search, char *from);
@@ -251,7 +199,7 @@ static void match_by_name_only(char *path) {
 
 void platform_match_letter_case(char *path) {
     case_search search = {path, {0, 0}, 4096};
-    if (running_program_identity(&search.own) && rest_leads_to_own_file(&search, path))
+    if (own_program_identity(&search.own) && rest_leads_to_own_file(&search, path))
         return;
     match_by_name_only(path);
 }
@@ -262,11 +210,6 @@ bool platform_file_size(FILE *file, int64_t *size) {
         return false;
     *size = static_cast<int64_t>(status.st_size);
     return true;
-}
-
-bool platform_exists(const char *path) {
-    struct stat status;
-    return stat(path, &status) == 0;
 }
 
 void platform_make_directory(const char *path) {
@@ -286,9 +229,19 @@ bool platform_is_disk_file(FILE *) {
 // POSIX has no interpreter with a type command: copy the bytes ourselves,
 // unchanged, so no shell ever sees a command line.
 void platform_show_text_file(const char *path) {
-    FILE *text = std::fopen(path, "rb");
-    if (text == nullptr)
+    // Without waiting for a writer, should a FIFO have the name: what was
+    // opened is looked at before anything is read from it.
+    int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
         return;
+    struct stat status;
+    FILE *text = nullptr;
+    if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode))
+        text = fdopen(descriptor, "rb");
+    if (text == nullptr) {
+        close(descriptor);
+        return;
+    }
     std::fflush(stdout);
     char chunk[4096];
     size_t got;

@@ -17,10 +17,12 @@
 const char *platform_program_name(int argc, char **argv);
 
 // Readies the process for the run, before its first console text: a console
-// that went away (the reader of a pipe ended) must not end the run, and an
-// interruption (Ctrl-C, a termination or hang-up signal, a closed console
-// window) removes the member being written, then ends the program as the
-// interruption would have. Signals ignored when the program started stay ignored.
+// that went away (the reader of a pipe ended) must not end the run, a write
+// beyond the file size limit fails like one to a full disk, and an
+// interruption (Ctrl-C, a termination, hang-up or quit signal, a closed
+// console window) removes the member being written, then ends the program as
+// the interruption would have. Signals ignored when the program started stay
+// ignored.
 void platform_prepare_run();
 
 // Rewrites `path`, which holds no lower-case ASCII letters, in place so that it
@@ -31,6 +33,10 @@ void platform_prepare_run();
 // component; when none does, the exact name wins, then the first in byte
 // order. The length never changes.
 void platform_match_letter_case(char *path);
+
+// True when the system can tell which file the running program is (POSIX
+// without /proc can't).
+bool platform_knows_running_program();
 
 // True when `opened` is the running program's own file (the same file, not a
 // copy of it); also true when the system can't tell which file it runs.
@@ -56,9 +62,6 @@ bool platform_close_member(FILE *member);
 // The size of the open file from its status record; false when it can't be read.
 bool platform_file_size(FILE *file, int64_t *size);
 
-// True when a status record can be read for `path` (a file or a directory).
-bool platform_exists(const char *path);
-
 // Creates one directory level with the default rights. The outcome is not
 // looked at: the stub reports a directory member done either way, and a
 // missing folder shows when a file in it can't be created.
@@ -79,7 +82,10 @@ name_rules platform_name_rules();
 bool platform_is_disk_file(FILE *file);
 
 // Shows the text file `path` on the console, below what was printed so far,
-// and returns when it is shown. Failures show nothing. On Windows the command
+// and returns when it is shown. Only a regular file is shown, reached through
+// links or not: a folder, a device (a link to /dev/zero would never end), a
+// FIFO (it would wait) or anything else at the name shows nothing, as do
+// failures. On Windows the command
 // interpreter's type shows it: the one COMSPEC names when that is an absolute
 // path to an existing file, otherwise the system folder's cmd.exe. One that
 // lies in the current folder or below it, where the archive may have put it,

@@ -3,6 +3,8 @@
 
 #include "platform_stub.h"
 
+#include "platform_shared.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,26 +27,6 @@ const char *platform_program_name(int argc, char **argv) {
         length = 0;
     own_path[length] = '\0';
     return own_path;
-}
-
-// The member being written and the guard that keeps the interruption handler,
-// which runs on a thread of its own, from deleting it while it is being
-// created or closed, and the main thread from creating one after the handler
-// took over.
-static CRITICAL_SECTION member_guard;
-static const char *member_being_written;
-
-// Ctrl-C, Ctrl-Break and closing the console window: the member being written
-// goes (its handle allows deleting, so it vanishes once the process ends),
-// then the program ends with the status Ctrl-C gives. The guard stays held,
-// so the main thread can't start another member meanwhile.
-static BOOL WINAPI end_interrupted(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
-        return FALSE;
-    EnterCriticalSection(&member_guard);
-    if (member_being_written != nullptr)
-        DeleteFileA(member_being_written);
-    ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 static HANDLE open_nul() {
@@ -88,55 +70,36 @@ static void fill_missing_standard_handles() {
 
 void platform_prepare_run() {
     fill_missing_standard_handles();
-    InitializeCriticalSection(&member_guard);
-    SetConsoleCtrlHandler(end_interrupted, TRUE);
+    catch_interruptions();
 }
 
 // The file systems ignore letter case: the upper-cased name opens as it is.
 void platform_match_letter_case(char *) {}
 
-// Volume serial number and file index name one file on a running system.
-static bool same_file(const BY_HANDLE_FILE_INFORMATION *a, const BY_HANDLE_FILE_INFORMATION *b) {
-    return a->dwVolumeSerialNumber == b->dwVolumeSerialNumber &&
-           a->nFileIndexHigh == b->nFileIndexHigh && a->nFileIndexLow == b->nFileIndexLow;
-}
-
 // The longest path the system knows.
 static const DWORD LONGEST_PATH = 32768;
 
-// The running program's file as the system names it, in the wide-character
-// form that holds any name; false when the system does not say.
-static bool running_program_path(wchar_t *path) {
-    DWORD length = GetModuleFileNameW(nullptr, path, LONGEST_PATH);
-    return length != 0 && length < LONGEST_PATH;
-}
-
-static bool running_program_information(BY_HANDLE_FILE_INFORMATION *information) {
+static bool running_program_identity(file_identity *identity) {
     // On the stack, as a static array would be stored whole in the program file.
     wchar_t own_path[LONGEST_PATH];
-    if (!running_program_path(own_path))
-        return false;
-    HANDLE own = CreateFileW(own_path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, 0, nullptr);
-    if (own == INVALID_HANDLE_VALUE)
-        return false;
-    bool known = GetFileInformationByHandle(own, information) != 0;
-    CloseHandle(own);
-    return known;
+    return own_program_path(own_path, LONGEST_PATH) && path_identity(own_path, identity);
+}
+
+bool platform_knows_running_program() {
+    return true;
 }
 
 bool platform_is_running_program(FILE *opened) {
-    BY_HANDLE_FILE_INFORMATION own, other;
+    file_identity own, other;
     HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(opened)));
-    if (!running_program_information(&own) || handle == INVALID_HANDLE_VALUE ||
-        !GetFileInformationByHandle(handle, &other))
+    if (!running_program_identity(&own) || !handle_identity(handle, &other))
         return true;
-    return same_file(&own, &other);
+    return same_identity(own, other);
 }
 
 FILE *platform_open_running_program() {
     wchar_t own_path[LONGEST_PATH];
-    return running_program_path(own_path) ? _wfopen(own_path, L"rb") : nullptr;
+    return own_program_path(own_path, LONGEST_PATH) ? _wfopen(own_path, L"rb") : nullptr;
 }
 
 // Like fopen(name, "wb"), but the handle lets the interruption handler delete
@@ -158,19 +121,35 @@ static FILE *create_deletable_file(const char *name) {
     return member;
 }
 
+// The wide form of the 8-bit `name`, as the file calls that take 8-bit
+// names read it; false when it does not fit in MAX_PATH + 1 characters.
+static bool wide_file_name(const char *name, wchar_t *wide) {
+    UINT codepage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+    return MultiByteToWideChar(codepage, 0, name, -1, wide, MAX_PATH + 1) > 0;
+}
+
+// The name as the interruption handler removes it: in the code page the
+// file calls read 8-bit names in.
+static void remove_member_on_interruption(const char *name) {
+    wchar_t wide[MAX_PATH + 1];
+    if (wide_file_name(name, wide))
+        remove_on_interruption(wide);
+}
+
 FILE *platform_open_member(const char *name, bool) {
-    EnterCriticalSection(&member_guard);
+    hold_interruptions();
     FILE *member = create_deletable_file(name);
-    member_being_written = member != nullptr ? name : nullptr;
-    LeaveCriticalSection(&member_guard);
+    if (member != nullptr)
+        remove_member_on_interruption(name);
+    release_interruptions();
     return member;
 }
 
 bool platform_close_member(FILE *member) {
-    EnterCriticalSection(&member_guard);
+    hold_interruptions();
     bool closed = std::fclose(member) == 0;
-    member_being_written = nullptr;
-    LeaveCriticalSection(&member_guard);
+    remove_on_interruption(nullptr);
+    release_interruptions();
     return closed;
 }
 
@@ -180,11 +159,6 @@ bool platform_file_size(FILE *file, int64_t *size) {
         return false;
     *size = static_cast<int64_t>(status.st_size);
     return true;
-}
-
-bool platform_exists(const char *path) {
-    struct _stati64 status;
-    return _stati64(path, &status) == 0;
 }
 
 void platform_make_directory(const char *path) {
@@ -233,15 +207,10 @@ static bool find_interpreter(char *path, size_t room) {
     return true;
 }
 
-// Volume serial number and file index of the file or folder `path`.
-static bool identify(const char *path, BY_HANDLE_FILE_INFORMATION *information) {
-    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    bool known = GetFileInformationByHandle(handle, information) != 0;
-    CloseHandle(handle);
-    return known;
+// The identity of the file or folder `path`.
+static bool identify(const char *path, file_identity *identity) {
+    wchar_t wide[MAX_PATH + 1];
+    return wide_file_name(path, wide) && path_identity(wide, identity);
 }
 
 // True when the file `path` lies in the current folder or in a folder below
@@ -249,7 +218,7 @@ static bool identify(const char *path, BY_HANDLE_FILE_INFORMATION *information) 
 // folders are compared as the file system knows them, so no spelling of a
 // name (letter case, short names, another drive letter for it) escapes.
 static bool lies_in_current_folder(const char *path) {
-    BY_HANDLE_FILE_INFORMATION current, folder;
+    file_identity current, folder;
     char full[MAX_PATH + 1];
     DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
     if (length == 0 || length >= sizeof full || !identify(".", &current))
@@ -265,7 +234,7 @@ static bool lies_in_current_folder(const char *path) {
         if (!identify(full, &folder))
             return !known;
         known = true;
-        if (same_file(&current, &folder))
+        if (same_identity(current, folder))
             return true;
         end = is_root ? nullptr : std::strrchr(full, '\\');
     }
@@ -292,7 +261,23 @@ static void copy_to_console(const char *path) {
 // console or pipe as the stub and is waited for; its result is not looked at.
 // An interpreter the archive may have put in place is never started, and
 // without one the stub copies the text itself.
+// True when `path` reaches a file on disk, not a folder, a device or a pipe.
+static bool is_disk_file(const char *path) {
+    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION information;
+    bool disk_file = GetFileType(handle) == FILE_TYPE_DISK &&
+                     GetFileInformationByHandle(handle, &information) &&
+                     (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    CloseHandle(handle);
+    return disk_file;
+}
+
 void platform_show_text_file(const char *path) {
+    if (!is_disk_file(path))
+        return;
     // What the interpreter or the copy writes must come after everything printed so far.
     std::fflush(stdout);
     char interpreter[MAX_PATH + 1];

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,13 +49,42 @@ TEST(ClosingNotice, EmptyArchiveStillShowsSeparatorAndNotice) {
     EXPECT_EQ(run.exit_status, 1);
 }
 
-TEST(ClosingNotice, NoticeThatIsADirectoryShowsNothing) {
-    temp_folder folder;
-    mkdir((folder / "_setup_.txt").c_str(), 0755);
-    write_setup(folder.path, {file_member("a.txt", "a")});
-    program_run run = run_setup(folder.path);
-    EXPECT_EQ(run.output, FILE_LINE + file_line("a.txt", figure("0.0")) + SEPARATOR);
-    EXPECT_EQ(run.exit_status, 0);
+// Only a regular file at the notice's name is shown, through a link or not;
+// anything else is not the archive's notice and is passed over silently: a
+// folder, a link to /dev/zero (it would never end), a FIFO (it would wait
+// for a writer), a link that leads nowhere.
+TEST(ClosingNotice, OnlyARegularFileIsShown) {
+    struct notice_case {
+        const char *what;
+        std::function<void(const std::string &)> plant;
+        std::string shown;
+    };
+    const notice_case cases[] = {
+        {"a folder", [](const std::string &at) { mkdir(at.c_str(), 0755); }, ""},
+        {"a link to /dev/zero",
+         [](const std::string &at) { ASSERT_EQ(symlink("/dev/zero", at.c_str()), 0); }, ""},
+        {"a FIFO", [](const std::string &at) { ASSERT_EQ(mkfifo(at.c_str(), 0644), 0); }, ""},
+        {"a link that leads nowhere",
+         [](const std::string &at) { ASSERT_EQ(symlink("missing.txt", at.c_str()), 0); }, ""},
+        {"a link to a regular file",
+         [](const std::string &at) {
+             write_file(at + ".real", NOTICE);
+             ASSERT_EQ(symlink("_setup_.txt.real", at.c_str()), 0);
+         },
+         NOTICE},
+    };
+    for (const notice_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_folder folder;
+        c.plant(folder / "_setup_.txt");
+        write_setup(folder.path, {file_member("a.txt", "a")});
+
+        program_run run =
+            run_program("/usr/bin/timeout", {"timeout", "20", "./setup.exe"}, folder.path);
+
+        EXPECT_EQ(run.output, FILE_LINE + file_line("a.txt", figure("0.0")) + SEPARATOR + c.shown);
+        EXPECT_EQ(run.exit_status, 0);
+    }
 }
 
 TEST(ClosingNotice, RunsWithAnErrorShowNeitherSeparatorNorNotice) {

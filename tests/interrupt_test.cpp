@@ -1,19 +1,26 @@
 // SPDX-License-Identifier: Zlib
-// sfxpack interrupted by SIGINT, SIGTERM or SIGHUP: packing leaves no
-// temporary file beside the output, extracting leaves no partly written
-// member, and the program ends as the signal would. Inputs are sparse files of
-// almost 2 GiB, so each run is surely still writing when the signal comes;
-// the signal is sent once the file being written has grown, which is after
-// its removal was arranged.
+// sfxpack interrupted by SIGINT, SIGTERM, SIGHUP or SIGQUIT, or killed by
+// SIGKILL: packing leaves no temporary file beside the output, extracting
+// leaves no partly written member, and the program ends as the signal would.
+// Inputs are sparse files of almost 2 GiB, so each run is surely still
+// writing when the signal comes; the signal is sent once the file being
+// written has grown, which is after its removal was arranged. SIGKILL can't
+// be caught: only a file without a name until it is whole (O_TMPFILE) leaves
+// nothing then, so that case needs a file system that has such files.
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -21,7 +28,7 @@
 
 namespace {
 
-const int SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+const int SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGKILL};
 
 // Large, but below the 2 GiB the format allows with room for records and trailer.
 constexpr int64_t SPARSE_SIZE = INT64_C(2000000000);
@@ -38,7 +45,11 @@ pid_t start_pack(const std::vector<std::string> &arguments, const std::string &f
         for (int fd = 0; fd < 3; ++fd)
             dup2(null_fd, fd);
         for (int signal_number : SIGNALS)
-            std::signal(signal_number, SIG_DFL);
+            if (signal_number != SIGKILL)
+                std::signal(signal_number, SIG_DFL);
+        // SIGQUIT would leave a core file in the folder.
+        struct rlimit no_core = {0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
         if (chdir(folder.c_str()) != 0)
             _exit(126);
         execv(SFXPACK_PATH, argv.data());
@@ -47,9 +58,12 @@ pid_t start_pack(const std::vector<std::string> &arguments, const std::string &f
     return child;
 }
 
-int64_t size_of(const std::string &path) {
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
+// True when the descriptor `name` of `child` is open for writing.
+bool open_for_writing(pid_t child, const char *name) {
+    std::string info = read_file("/proc/" + std::to_string(child) + "/fdinfo/" + name);
+    size_t at = info.find("flags:");
+    return at != std::string::npos &&
+           (std::strtol(info.c_str() + at + 6, nullptr, 8) & (O_WRONLY | O_RDWR)) != 0;
 }
 
 // Polls until `ready` holds; false after 30 seconds.
@@ -80,27 +94,55 @@ void make_sparse_file(const std::string &path, int64_t size) {
     ASSERT_EQ(truncate(path.c_str(), size), 0) << path;
 }
 
-// The file in `folder` whose name starts with `prefix`, or "" while there is none.
-std::string file_starting(const std::string &folder, const std::string &prefix) {
-    for (const std::string &entry : list_tree(folder))
-        if (entry.rfind(prefix, 0) == 0)
-            return folder + "/" + entry;
-    return "";
+// The size of the largest file `child` has open for writing in `folder`,
+// with a name there or none yet; -1 while there is none.
+int64_t size_written(pid_t child, const std::string &folder) {
+    std::string descriptors = "/proc/" + std::to_string(child) + "/fd";
+    char resolved[4096];
+    if (realpath(folder.c_str(), resolved) == nullptr)
+        return -1;
+    std::string inside = std::string(resolved) + "/";
+    DIR *listing = opendir(descriptors.c_str());
+    if (listing == nullptr)
+        return -1;
+    int64_t largest = -1;
+    for (struct dirent *entry; (entry = readdir(listing)) != nullptr;) {
+        std::string link = descriptors + "/" + entry->d_name;
+        char target[4096];
+        ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+        struct stat status;
+        if (length <= 0 || stat(link.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+            continue;
+        target[length] = '\0';
+        bool below = std::string(target).rfind(inside, 0) == 0 &&
+                     std::string(target).find('/', inside.size()) == std::string::npos;
+        if (below && open_for_writing(child, entry->d_name) && status.st_size > largest)
+            largest = static_cast<int64_t>(status.st_size);
+    }
+    closedir(listing);
+    return largest;
+}
+
+// True when files without a name can be made in `folder`.
+bool has_unnamed_files(const std::string &folder) {
+    int descriptor = open(folder.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (descriptor < 0)
+        return false;
+    close(descriptor);
+    return true;
 }
 
 TEST(Interrupt, PackingRemovesItsTemporaryFile) {
     for (int signal_number : SIGNALS) {
         SCOPED_TRACE(strsignal(signal_number));
         temp_folder folder;
+        if (signal_number == SIGKILL && !has_unnamed_files(folder.path))
+            continue;
         make_sparse_file(folder / "big.bin", SPARSE_SIZE);
 
         pid_t child = start_pack({"-o", "setup.exe", "big.bin"}, folder.path);
         interrupt_when(
-            child,
-            [&] {
-                std::string temporary = file_starting(folder.path, "setup.exe.");
-                return !temporary.empty() && size_of(temporary) >= ARCHIVE_START;
-            },
+            child, [&] { return size_written(child, folder.path) >= ARCHIVE_START + 1; },
             signal_number);
 
         EXPECT_EQ(list_tree(folder.path), std::vector<std::string>{"big.bin"});
@@ -113,6 +155,8 @@ TEST(Interrupt, ExtractingRemovesThePartlyWrittenMember) {
     for (int signal_number : SIGNALS) {
         SCOPED_TRACE(strsignal(signal_number));
         temp_folder folder;
+        if (signal_number == SIGKILL && !has_unnamed_files(folder.path))
+            continue;
         ASSERT_EQ(mkdir((folder / "out").c_str(), 0755), 0);
         write_file(folder / "out/big.bin", "old");
         std::string head = stub_image();
@@ -131,15 +175,13 @@ TEST(Interrupt, ExtractingRemovesThePartlyWrittenMember) {
         ASSERT_EQ(std::fclose(out), 0);
 
         pid_t child = start_pack({"-x", "setup.exe", "-C", "out"}, folder.path);
-        // Each member's data goes to a temporary file beside it first; once
-        // keep.txt has its name, the one that grows is big.bin's.
+        // Each member's data goes to a file of its own first; once keep.txt
+        // has its name, the one that grows is big.bin's.
         interrupt_when(
             child,
             [&] {
-                if (!path_exists(folder / "out/keep.txt"))
-                    return false;
-                std::string temporary = file_starting(folder / "out", ".sfxpack-part.");
-                return !temporary.empty() && size_of(temporary) > 0;
+                return path_exists(folder / "out/keep.txt") &&
+                       size_written(child, folder / "out") > 0;
             },
             signal_number);
 
@@ -147,6 +189,33 @@ TEST(Interrupt, ExtractingRemovesThePartlyWrittenMember) {
         EXPECT_EQ(read_file(folder / "out/big.bin"), "old");
         EXPECT_EQ(read_file(folder / "out/keep.txt"), "keep");
     }
+}
+
+// Beyond the file size limit a write fails like one to a full disk: the run
+// says so and fails, and no file of any size is left behind.
+TEST(FileSizeLimit, PackingAndExtractingFailWithoutLeavingAFile) {
+    temp_folder folder;
+    write_file(folder / "big.bin", patterned_data(3000000));
+    write_file(folder / "small.txt", "s");
+    ASSERT_EQ(mkdir((folder / "out").c_str(), 0755), 0);
+    program_run pack =
+        run_program(SFXPACK_PATH, {"sfxpack", "-o", "whole.exe", "big.bin"}, folder.path);
+    ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+    const std::string limited = std::string("ulimit -f 1000 && exec \"$0\" \"$@\"");
+
+    program_run cut = run_program(
+        "/bin/sh", {"sh", "-c", limited, SFXPACK_PATH, "-o", "setup.exe", "big.bin"}, folder.path);
+    program_run extract =
+        run_program("/bin/sh", {"sh", "-c", limited, SFXPACK_PATH, "-x", "whole.exe", "-C", "out"},
+                    folder.path);
+
+    const std::string reason = std::strerror(EFBIG);
+    EXPECT_EQ(cut.exit_status, 1);
+    EXPECT_EQ(cut.errors, "sfxpack: can't write 'setup.exe': " + reason + "\n");
+    EXPECT_EQ(extract.exit_status, 1);
+    EXPECT_EQ(extract.errors, "sfxpack: can't write 'out/big.bin': " + reason + "\n");
+    EXPECT_EQ(list_tree(folder.path),
+              (std::vector<std::string>{"big.bin", "out/", "small.txt", "whole.exe"}));
 }
 
 } // namespace

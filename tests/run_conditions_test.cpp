@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -132,11 +133,14 @@ TEST(OwnFile, WithoutProcOnlyTheStartNameLeadsToTheFile) {
         std::string start_name;
         std::string output; // after the "File :" line
         int exit_status;
+        bool look_alike = false; // SETUP.EXE, another archive, lies beside setup.exe
     };
     const start_case cases[] = {
         {"./setup.exe", file_line("a.txt", figure("0.0")) + SEPARATOR, 0},
         {"./setup", file_line("a.txt", figure("0.0")) + SEPARATOR, 0},
         {"./setup.run", NOT_OPENED, 1},
+        // A look-alike beside it is another archive: the exact name wins.
+        {"./setup.exe", file_line("a.txt", figure("0.0")) + SEPARATOR, 0, true},
     };
     if (INSTRUMENTED_BUILD)
         GTEST_SKIP() << "the sanitizer runtimes need /proc";
@@ -148,6 +152,8 @@ TEST(OwnFile, WithoutProcOnlyTheStartNameLeadsToTheFile) {
         SCOPED_TRACE(c.start_name);
         temp_folder folder;
         write_setup(folder.path, {file_member("a.txt", "a")});
+        if (c.look_alike)
+            write_setup(folder.path, {file_member("other.txt", "o")}, "SETUP.EXE");
         write_file(folder / "_setup_.txt", "not shown after an error");
 
         program_run run =
@@ -166,7 +172,31 @@ TEST(OwnFile, WithoutProcOnlyTheStartNameLeadsToTheFile) {
         EXPECT_EQ(run.output, "File : " + shown + "\n" + c.output + notice);
         EXPECT_EQ(run.exit_status, c.exit_status);
         EXPECT_EQ(path_exists(folder / "a.txt"), c.exit_status == 0);
+        EXPECT_FALSE(path_exists(folder / "other.txt"));
     }
+}
+
+// A member that outgrows the file size limit: the write fails (SIGXFSZ is
+// ignored, so the program does not end by it), the file goes and the run
+// ends with the write error.
+TEST(FileSizeLimit, AWriteBeyondItFailsAndTheFileGoes) {
+    temp_folder folder;
+    write_setup(folder.path,
+                {file_member("small.txt", "s"), file_member("big.bin", patterned_data(3000000)),
+                 file_member("after.txt", "a")});
+
+    program_run run =
+        run_program("/bin/sh", {"sh", "-c", "ulimit -f 1000 && exec ./setup.exe"}, folder.path);
+
+    const std::string ending = "\b, failed\n!!!Error, file could not be written.\n";
+    EXPECT_EQ(run.output.rfind(
+                  FILE_LINE + file_line("small.txt", figure("0.0")) + "Extracting : big.bin ", 0),
+              0u)
+        << run.output;
+    ASSERT_GE(run.output.size(), ending.size());
+    EXPECT_EQ(run.output.substr(run.output.size() - ending.size()), ending);
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"setup.exe", "small.txt"}));
 }
 
 // Started with standard descriptors closed, the stub must not let a member
@@ -228,8 +258,11 @@ pid_t start_program(const std::string &program, const std::string &start_name,
     std::vector<char *> argv = exec_arguments(start.arguments);
     pid_t child = fork();
     if (child == 0) {
-        for (int signal_number : {SIGPIPE, SIGINT, SIGTERM, SIGHUP})
+        for (int signal_number : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ})
             signal(signal_number, signal_number == ignored ? SIG_IGN : SIG_DFL);
+        // SIGQUIT would leave a core file in the folder.
+        struct rlimit no_core = {0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -384,7 +417,7 @@ TEST(Interruption, RemovesTheMemberBeingWritten) {
         bool ignored_at_start;
     };
     const signal_case cases[] = {
-        {SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGHUP, true}};
+        {SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGQUIT, false}, {SIGHUP, true}};
     const std::string big = patterned_data(5 * COPY_CHUNK);
     for (const signal_case &c : cases) {
         // The user-mode emulator lets even an ignored signal break off the

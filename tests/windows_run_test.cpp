@@ -123,6 +123,20 @@ TEST(WindowsRun, NoticeAlreadyThereIsShownAfterAnEmptyArchive) {
     EXPECT_EQ(run.exit_status, 1);
 }
 
+// Only a file on disk is shown: a folder of the notice's name is not the
+// archive's notice, and the interpreter's type is not even started for it.
+TEST(WindowsRun, NoticeThatIsAFolderShowsNothing) {
+    temp_folder folder;
+    ASSERT_EQ(mkdir((folder / "_setup_.txt").c_str(), 0755), 0);
+    write_windows_setup(folder.path, {file_member("a.txt", "a")});
+
+    program_run run = run_in_cmd(folder.path, "setup.exe");
+
+    EXPECT_EQ(run.output,
+              WINDOWS_FILE_LINE + crlf(file_line("a.txt", figure("0.0"))) + WINDOWS_SEPARATOR);
+    EXPECT_EQ(run.exit_status, 0);
+}
+
 TEST(WindowsRun, WrongLengthIsRefused) {
     temp_folder folder;
     write_windows_setup(folder.path, {file_member("a.txt", "hello")});

@@ -14,7 +14,9 @@
 // After each input:
 // - nothing outside the scratch folder was created, removed or changed, -l
 //   changed nothing at all, and while -x ran no path it wrote, created,
-//   renamed or removed resolved outside it;
+//   linked, renamed or removed resolved outside it: every such call of the
+//   packer goes through its table of system calls, which the fuzzer fills
+//   with checking ones;
 // - every trap is still the same entry with the same content;
 // - -l and -x agree with a walk of the input's own records on which records
 //   are good: -l's status is 0 only for a whole walk and it names each good
@@ -32,6 +34,7 @@
 #include "member_extension.h"
 #include "member_record.h"
 #include "pack_messages.h"
+#include "platform_pack_calls.h"
 #include "test_archive.h"
 
 #include <algorithm>
@@ -92,33 +95,60 @@ void write_message(const char *prefix, const char *reason, const char *format, v
                      reason ? reason : "");
 }
 
-// The calls with which -x changes the file system beyond those both fuzzers
-// wrap, routed here by the linker (--wrap).
-extern "C" int __real_rename(const char *from, const char *to);
-extern "C" int __real_mkstemp(char *path_template);
-extern "C" int __real_chmod(const char *path, mode_t mode);
-extern "C" int __real_unlink(const char *path);
+namespace {
 
-extern "C" int __wrap_rename(const char *from, const char *to) {
-    fuzz_check_path_stays_inside(from);
-    fuzz_check_path_stays_inside(to);
-    return __real_rename(from, to);
+// The path a call of the packer's table reaches: `path` inside the folder
+// open as `folder`, as the system names that folder.
+std::string path_at(int folder, const char *path) {
+    if (path[0] == '/' || folder == AT_FDCWD)
+        return path;
+    char target[PATH_MAX];
+    ssize_t length =
+        readlink(("/proc/self/fd/" + std::to_string(folder)).c_str(), target, sizeof target - 1);
+    if (length <= 0)
+        fuzz_fail("cannot name the folder of a call", path);
+    return std::string(target, static_cast<size_t>(length)) + "/" + path;
 }
 
-extern "C" int __wrap_mkstemp(char *path_template) {
-    fuzz_check_path_stays_inside(path_template);
-    return __real_mkstemp(path_template);
+void check_at(int folder, const char *path) {
+    fuzz_check_path_stays_inside(path_at(folder, path).c_str());
 }
 
-extern "C" int __wrap_chmod(const char *path, mode_t mode) {
-    fuzz_check_path_stays_inside(path);
-    return __real_chmod(path, mode);
+// The packer's own calls (platform_pack_calls.h): each one that may change
+// an entry passes through the path checks first.
+int checked_openat(int folder, const char *path, int flags, mode_t mode) {
+    if ((flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0)
+        check_at(folder, path);
+    return PLATFORM_SYSTEM_CALLS.openat(folder, path, flags, mode);
 }
 
-extern "C" int __wrap_unlink(const char *path) {
-    fuzz_check_path_stays_inside(path);
-    return __real_unlink(path);
+int checked_mkdirat(int folder, const char *path, mode_t mode) {
+    check_at(folder, path);
+    return PLATFORM_SYSTEM_CALLS.mkdirat(folder, path, mode);
 }
+
+int checked_renameat2(int from_folder, const char *from, int to_folder, const char *to,
+                      unsigned int flags) {
+    check_at(from_folder, from);
+    check_at(to_folder, to);
+    return PLATFORM_SYSTEM_CALLS.renameat2(from_folder, from, to_folder, to, flags);
+}
+
+// The file linked from is one the packer has open; only the new name counts.
+int checked_linkat(int from_folder, const char *from, int to_folder, const char *to, int flags) {
+    check_at(to_folder, to);
+    return PLATFORM_SYSTEM_CALLS.linkat(from_folder, from, to_folder, to, flags);
+}
+
+int checked_unlinkat(int folder, const char *path, int flags) {
+    check_at(folder, path);
+    return PLATFORM_SYSTEM_CALLS.unlinkat(folder, path, flags);
+}
+
+const platform_pack_calls CHECKED_CALLS = {checked_openat, checked_mkdirat, checked_renameat2,
+                                           checked_linkat, checked_unlinkat};
+
+} // namespace
 
 namespace {
 
@@ -226,7 +256,7 @@ void make_file(const std::string &path, const char *text, mode_t mode) {
     FILE *file = __real_fopen(path.c_str(), "wb");
     if (file == nullptr || std::fputs(text, file) < 0 || std::fclose(file) != 0)
         fuzz_fail("cannot write", path);
-    if (__real_chmod(path.c_str(), mode) != 0)
+    if (chmod(path.c_str(), mode) != 0)
         fuzz_fail("cannot set the mode of", path);
 }
 
@@ -591,6 +621,7 @@ void check_extract_status(int status, const walk &w, const folder_model &model) 
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     show_messages = std::getenv("SFX_FUZZ_MESSAGES") != nullptr;
+    platform_calls = CHECKED_CALLS;
     sentinel = fuzz_make_sentinel();
     scratch = sentinel + "/scratch";
     fuzz_set_scratch(scratch);
