@@ -170,6 +170,10 @@ record_verdict judge_walked_record(const record_walk *walk, const member_record 
     return judge_member_record(record, bytes_after_record, rules);
 }
 
+bool walk_is_over(const record_walk *walk) {
+    return walk->record_offset + RECORD_SIZE > walk->file_size;
+}
+
 void step_past_record(record_walk *walk, const member_record *record) {
     walk->record_offset += RECORD_SIZE + member_data_size(record);
 }

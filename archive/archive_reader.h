@@ -50,7 +50,8 @@ record_verdict judge_member_record(const member_record *record, int64_t bytes_af
 // Where a walk of the records stands in a file whose length check passed.
 // Both programs walk with it, each reading the records its own way.
 struct record_walk {
-    int64_t file_size;     // the whole file, trailer included
+    int64_t file_size;     // where the archive ends, trailer included: the whole file
+                           // unless a certificate table follows it
     int64_t record_offset; // where the record taken up next starts
 };
 
@@ -61,6 +62,11 @@ record_walk start_record_walk(int64_t file_size);
 // bytes between its end and the trailer.
 record_verdict judge_walked_record(const record_walk *walk, const member_record *record,
                                    name_rules rules);
+
+// True when no whole record fits before the archive's end: the walk is over,
+// as when a read meets the end of the file. So no byte after a signed file's
+// archive is ever taken for a record.
+bool walk_is_over(const record_walk *walk);
 
 // Steps the walk past a good record and the data that follows it.
 void step_past_record(record_walk *walk, const member_record *record);

@@ -7,6 +7,7 @@
 #include "console.h"
 #include "member_output.h"
 #include "platform_stub.h"
+#include "signed_file.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +35,8 @@ void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags
     record_walk walk = start_record_walk(file_size);
     member_record record;
     for (;;) {
+        if (walk_is_over(&walk))
+            return;
         record_read_result read = take_member_record(&input, &record);
         if (read == RECORD_END)
             return;
@@ -52,16 +55,30 @@ void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags
     }
 }
 
+// Where the archive of the open file of `file_size` bytes ends: before the
+// certificate table of a signed program. False when the table is not one
+// the archive may be followed by.
+static bool find_own_archive_end(FILE *archive, int64_t file_size, int64_t *archive_end) {
+    *archive_end = file_size;
+    if (!PLATFORM_SIGNED_PROGRAMS)
+        return true;
+    archive_extent extent;
+    bool found = archive_end_found(find_archive_end(archive, file_size, &extent));
+    *archive_end = extent.end;
+    return found;
+}
+
 // Checks the length and walks the members of the open archive.
 static void extract_archive(FILE *archive, char *copy_buffer, run_flags *flags) {
-    int64_t file_size = 0;
+    int64_t file_size = 0, archive_end = 0;
     bool size_known = platform_file_size(archive, &file_size);
-    if (!size_known || !check_length_trailer(archive, file_size)) {
+    if (!size_known || !find_own_archive_end(archive, file_size, &archive_end) ||
+        !check_length_trailer(archive, archive_end)) {
         report_wrong_length();
         flags->error = true;
         return;
     }
-    walk_members(archive, file_size, copy_buffer, flags);
+    walk_members(archive, archive_end, copy_buffer, flags);
     if (!flags->record_seen)
         report_no_files();
 }

@@ -11,7 +11,7 @@ struct run_flags {
 };
 
 // Walks the member records from ARCHIVE_START of an archive whose length check
-// passed (`file_size` is its length) and hands each good one to member output.
+// passed (`file_size` is where it ends, its trailer included) and hands each good one to member output.
 // The first bad record or failed member sets the error flag and ends the walk.
 void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags *flags);
 

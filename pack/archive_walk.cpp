@@ -4,6 +4,7 @@
 #include "archive_reader.h"
 #include "pack_messages.h"
 #include "platform_pack.h"
+#include "signed_archive.h"
 
 #include <cerrno>
 #include <cstring>
@@ -40,7 +41,7 @@ void report_wrong_length(FILE *archive, const char *path, int64_t file_size) {
 
 } // namespace
 
-FILE *open_checked_archive(const char *path, platform_entry *entry) {
+FILE *open_checked_archive(const char *path, platform_entry *entry, archive_extent *extent) {
     if (!platform_entry_status(path, true, entry)) {
         report_system_error(entry->error_number, "can't read '%s'", path);
         return nullptr;
@@ -55,8 +56,12 @@ FILE *open_checked_archive(const char *path, platform_entry *entry) {
         return nullptr;
     }
     std::setvbuf(archive, archive_buffer, _IOFBF, sizeof archive_buffer);
-    if (!check_length_trailer(archive, entry->size)) {
-        report_wrong_length(archive, path, entry->size);
+    if (!find_checked_archive_end(archive, path, entry->size, extent)) {
+        std::fclose(archive);
+        return nullptr;
+    }
+    if (!check_length_trailer(archive, extent->end)) {
+        report_wrong_length(archive, path, extent->end);
         std::fclose(archive);
         return nullptr;
     }
@@ -84,6 +89,8 @@ bool walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules
     record_walk walk = start_record_walk(file_size);
     member_record record;
     for (;;) {
+        if (walk_is_over(&walk))
+            return true;
         long long offset = static_cast<long long>(walk.record_offset);
         record_read_result read = read_member_record(archive, &record);
         if (read == RECORD_END)
@@ -117,17 +124,17 @@ bool walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules
 }
 
 int walk_archive_file(const char *path, int codepage, name_storing *names, record_visitor visit,
-                      void *context, int *members) {
+                      void *context, int *members, archive_extent *extent) {
     *members = 0;
     platform_entry entry;
-    FILE *archive = open_checked_archive(path, &entry);
+    FILE *archive = open_checked_archive(path, &entry, extent);
     if (archive == nullptr)
         return 1;
     if (!names_of_archive(archive, path, codepage, names)) {
         std::fclose(archive);
         return 2; // a code page asked for where names are not in one
     }
-    bool whole = walk_archive(archive, path, entry.size, names->rules, visit, context, members);
+    bool whole = walk_archive(archive, path, extent->end, names->rules, visit, context, members);
     std::fclose(archive);
     if (!whole)
         return 1;

@@ -386,7 +386,8 @@ void release_folders(extraction *job) {
 int run_extract(const pack_options &options) {
     const char *path = options.extracted.c_str();
     extraction job;
-    FILE *archive = open_checked_archive(path, &job.archive);
+    archive_extent extent;
+    FILE *archive = open_checked_archive(path, &job.archive, &extent);
     if (archive == nullptr)
         return 1;
     job.verbose = options.verbose;
@@ -411,8 +412,8 @@ int run_extract(const pack_options &options) {
         return 1;
     }
     int members = 0;
-    bool whole = walk_archive(archive, path, job.archive.size, job.names.rules, extract_member,
-                              &job, &members);
+    bool whole =
+        walk_archive(archive, path, extent.end, job.names.rules, extract_member, &job, &members);
     std::fclose(archive);
     release_folders(&job);
     if (whole && members == 0) {

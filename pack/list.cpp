@@ -5,6 +5,7 @@
 #include "archive_walk.h"
 #include "member_extension.h"
 #include "pack_messages.h"
+#include "signed_archive.h"
 #include "stub_names.h"
 
 #include <cstdio>
@@ -42,7 +43,9 @@ bool print_member(const member_record *record, FILE *, void *context) {
 int run_list(const char *path, int codepage) {
     listing listed = {};
     int members = 0;
-    int status = walk_archive_file(path, codepage, &listed.names, print_member, &listed, &members);
+    archive_extent extent;
+    int status =
+        walk_archive_file(path, codepage, &listed.names, print_member, &listed, &members, &extent);
     if (status != 0)
         return status;
     const member_counts &counts = listed.counts;
@@ -50,5 +53,6 @@ int run_list(const char *path, int codepage) {
                 members == 1 ? "member" : "members", counts.directories,
                 counts.directories == 1 ? "directory" : "directories", counts.files,
                 counts.files == 1 ? "file" : "files", static_cast<long long>(counts.data_bytes));
+    print_signature_line(&extent);
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "archive_walk.h"
 #include "member_extension.h"
 #include "pack_messages.h"
+#include "signed_archive.h"
 #include "stub_names.h"
 
 #include <cstdio>
@@ -69,10 +70,13 @@ bool test_member(const member_record *record, FILE *archive, void *context) {
 int run_test(const char *path, int codepage) {
     tester run = {path, name_storing(), std::vector<char>(TEST_CHUNK), 0, 0, 0};
     int members = 0;
-    int status = walk_archive_file(path, codepage, &run.names, test_member, &run, &members);
+    archive_extent extent;
+    int status =
+        walk_archive_file(path, codepage, &run.names, test_member, &run, &members, &extent);
     if (status != 0)
         return status;
     std::printf("%d %s: %d checked (%d damaged), %d unchecked\n", members,
                 members == 1 ? "member" : "members", run.checked, run.damaged, run.unchecked);
+    print_signature_line(&extent);
     return run.damaged == 0 ? 0 : 1;
 }
