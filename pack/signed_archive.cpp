@@ -39,6 +39,13 @@ bool find_checked_archive_end(FILE *archive, const char *path, int64_t file_size
     return false;
 }
 
+bool is_signed_program(const char *image, size_t size) {
+    archive_extent extent;
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(image);
+    int64_t image_size = static_cast<int64_t>(size);
+    return find_certificate_table(bytes, size, image_size, &extent) != ARCHIVE_END_UNSIGNED;
+}
+
 void print_signature_line(const archive_extent *extent) {
     if (extent->table_size == 0)
         return;
