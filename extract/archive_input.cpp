@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-archive_input start_archive_input(FILE *file, char *copy_buffer, int64_t archive_bytes) {
-    return archive_input{file, copy_buffer, 0, 0, archive_bytes};
+archive_input start_archive_input(FILE *file, char *copy_buffer) {
+    return archive_input{file, copy_buffer, 0, 0};
 }
 
 // Makes at least `length` bytes available at `start`: what is left moves to the
@@ -21,18 +21,13 @@ static bool fill_for(archive_input *input, size_t length) {
     input->start = 0;
     input->end = left;
     show_held_text();
-    size_t got = std::fread(input->buffer + left, 1, COPY_CHUNK - left, input->file);
-    // Bytes read past the archive's end are dropped, as if the file ended there.
-    if (static_cast<int64_t>(got) > input->unread)
-        got = static_cast<size_t>(input->unread);
-    input->unread -= static_cast<int64_t>(got);
-    input->end += got;
+    input->end += std::fread(input->buffer + left, 1, COPY_CHUNK - left, input->file);
     return input->end >= length;
 }
 
 record_read_result take_member_record(archive_input *input, member_record *record) {
     if (!fill_for(input, RECORD_SIZE))
-        return std::feof(input->file) || input->unread == 0 ? RECORD_END : RECORD_READ_FAILED;
+        return std::feof(input->file) ? RECORD_END : RECORD_READ_FAILED;
     decode_member_record(reinterpret_cast<const unsigned char *>(input->buffer + input->start),
                          record);
     input->start += RECORD_SIZE;

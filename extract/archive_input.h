@@ -8,23 +8,19 @@
 #include "archive_reader.h"
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
 
 struct archive_input {
-    FILE *file;     // unbuffered, standing at `end` of what the buffer holds
-    char *buffer;   // the copy buffer, COPY_CHUNK bytes
-    size_t start;   // first byte not yet taken
-    size_t end;     // end of the bytes read
-    int64_t unread; // bytes of the archive after `end`; what follows them is never taken
+    FILE *file;   // unbuffered, standing at `end` of what the buffer holds
+    char *buffer; // the copy buffer, COPY_CHUNK bytes
+    size_t start; // first byte not yet taken
+    size_t end;   // end of the bytes read
 };
 
-// An input over `file` that holds nothing yet, `archive_bytes` before the
-// archive's end (a signed file's certificate table follows it).
-archive_input start_archive_input(FILE *file, char *copy_buffer, int64_t archive_bytes);
+// An input over `file` that holds nothing yet.
+archive_input start_archive_input(FILE *file, char *copy_buffer);
 
-// The next record, with the same outcomes as read_member_record; the end of
-// the archive counts as the end of the file.
+// The next record, with the same outcomes as read_member_record.
 record_read_result take_member_record(archive_input *input, member_record *record);
 
 // The next `length` bytes (at most COPY_CHUNK), contiguous in the copy buffer;

@@ -31,10 +31,12 @@ static char *make_program_path(const char *start_name) {
 void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags *flags) {
     if (!seek_archive_start(archive))
         return;
-    archive_input input = start_archive_input(archive, copy_buffer, file_size - ARCHIVE_START);
+    archive_input input = start_archive_input(archive, copy_buffer);
     record_walk walk = start_record_walk(file_size);
     member_record record;
     for (;;) {
+        if (walk_is_over(&walk))
+            return;
         record_read_result read = take_member_record(&input, &record);
         if (read == RECORD_END)
             return;
