@@ -11,8 +11,9 @@ struct run_flags {
 };
 
 // Walks the member records from ARCHIVE_START of an archive whose length check
-// passed (`file_size` is where it ends, its trailer included) and hands each good one to member
-// output. The first bad record or failed member sets the error flag and ends the walk.
+// passed (`file_size` is where it ends, its trailer included) and hands each
+// good one to member output. The first bad record or failed member sets the
+// error flag and ends the walk.
 void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags *flags);
 
 // The whole run; returns the exit status: 0 when no error message was
