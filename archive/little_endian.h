@@ -4,6 +4,10 @@
 
 #include <cstdint>
 
+inline uint16_t decode_le16(const unsigned char *bytes) {
+    return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+}
+
 inline uint32_t decode_le32(const unsigned char *bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;

@@ -169,18 +169,10 @@ long read_member_data(void *source, char *buffer, size_t length) {
     return static_cast<long>(got);
 }
 
-long read_stream(void *source, char *buffer, size_t length) {
-    FILE *stream = static_cast<FILE *>(source);
-    size_t got = std::fread(buffer, 1, length, stream);
-    // The stream's end-of-file state decides, not the count: the trailer
-    // after the last member ends the walk without being judged.
-    if (got < length && !std::feof(stream))
-        return -1;
-    return static_cast<long>(got);
-}
-
 bool skip_stream(void *source, int64_t length) {
-    return std::fseek(static_cast<FILE *>(source), static_cast<long>(length), SEEK_CUR) == 0;
+    bounded_stream *bounded = static_cast<bounded_stream *>(source);
+    bounded->unread -= length;
+    return std::fseek(bounded->stream, static_cast<long>(length), SEEK_CUR) == 0;
 }
 
 } // namespace
@@ -189,6 +181,19 @@ walk_input member_data_input(walked_member *member) {
     return walk_input{read_member_data, nullptr, member};
 }
 
-walk_input stream_walk_input(FILE *stream) {
-    return walk_input{read_stream, skip_stream, stream};
+long read_bounded_stream(void *source, char *buffer, size_t length) {
+    bounded_stream *bounded = static_cast<bounded_stream *>(source);
+    if (static_cast<int64_t>(length) > bounded->unread)
+        length = bounded->unread > 0 ? static_cast<size_t>(bounded->unread) : 0;
+    size_t got = std::fread(buffer, 1, length, bounded->stream);
+    // A short read at the stream's end is the input's end, not a failure: the
+    // trailer after the last member ends the walk without being judged.
+    if (got < length && !std::feof(bounded->stream))
+        return -1;
+    bounded->unread -= static_cast<int64_t>(got);
+    return static_cast<long>(got);
+}
+
+walk_input stream_walk_input(bounded_stream *stream) {
+    return walk_input{read_bounded_stream, skip_stream, stream};
 }

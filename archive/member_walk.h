@@ -104,6 +104,16 @@ walk_outcome walk_members_of(walk_input input, walk_buffer buffer, int64_t start
 // what is left (nothing, when all was read) and ends the member as always.
 walk_input member_data_input(walked_member *member);
 
-// An input over a stream standing at the first byte to walk; skipping
-// positions the stream.
-walk_input stream_walk_input(FILE *stream);
+// A stream standing at the first byte to walk and the bytes of it the walk
+// may take: what follows them (a signed file's certificate table) is never
+// read, as if the file ended there.
+struct bounded_stream {
+    FILE *stream;
+    int64_t unread;
+};
+
+// Reads for an input over a bounded_stream; positions it only by reading.
+long read_bounded_stream(void *source, char *buffer, size_t length);
+
+// An input over `stream`; skipping positions the stream.
+walk_input stream_walk_input(bounded_stream *stream);

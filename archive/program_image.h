@@ -13,3 +13,7 @@ enum program_kind {
 };
 
 program_kind program_kind_of(const char *image, size_t size);
+
+// Where the PE signature stands in a program whose first `size` bytes are at
+// `image`: 0 when they hold no "MZ" header pointing at "PE\0\0".
+size_t pe_header_offset(const unsigned char *image, size_t size);

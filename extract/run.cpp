@@ -8,6 +8,7 @@
 #include "member_output.h"
 #include "member_walk.h"
 #include "platform_stub.h"
+#include "signed_file.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -40,23 +41,22 @@ static char *make_program_path(const char *start_name) {
 // the console whenever the program waits for the archive.
 static long read_archive(void *source, char *buffer, size_t length) {
     show_held_text();
-    FILE *archive = static_cast<FILE *>(source);
-    size_t got = std::fread(buffer, 1, length, archive);
-    if (got < length && !std::feof(archive))
-        return -1;
-    return static_cast<long>(got);
+    return read_bounded_stream(source, buffer, length);
 }
 
 // Reads through the copy buffer and never seeks: the walk only keeps the
 // offsets, so that each record's size is judged against the bytes after it.
-void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags *flags) {
+void walk_members(FILE *archive, int64_t archive_end, char *copy_buffer, run_flags *flags) {
     if (!seek_archive_start(archive))
         return;
     member_output output = {nullptr, 0};
     walk_visitor visitor = member_output_visitor(&output);
+    // Nothing after the archive's end is read: a signed file's certificate
+    // table follows it.
+    bounded_stream bounded = {archive, archive_end - ARCHIVE_START};
     walk_outcome outcome = walk_members_of(
-        walk_input{read_archive, nullptr, archive}, walk_buffer{copy_buffer, COPY_CHUNK},
-        ARCHIVE_START, file_size - TRAILER_SIZE, platform_name_rules(), &visitor);
+        walk_input{read_archive, nullptr, &bounded}, walk_buffer{copy_buffer, COPY_CHUNK},
+        ARCHIVE_START, archive_end - TRAILER_SIZE, platform_name_rules(), &visitor);
     if (outcome.members != 0 || outcome.end != WALK_AT_END)
         flags->record_seen = true;
     if (outcome.end == WALK_AT_END)
@@ -69,16 +69,30 @@ void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags
     flags->error = true;
 }
 
+// Where the archive of the open file of `file_size` bytes ends: before the
+// certificate table of a signed program. False when the table is not one
+// the archive may be followed by.
+static bool find_own_archive_end(FILE *archive, int64_t file_size, int64_t *archive_end) {
+    *archive_end = file_size;
+    if (!PLATFORM_SIGNED_PROGRAMS)
+        return true;
+    archive_extent extent;
+    bool found = archive_end_found(find_archive_end(archive, file_size, &extent));
+    *archive_end = extent.end;
+    return found;
+}
+
 // Checks the length and walks the members of the open archive.
 static void extract_archive(FILE *archive, char *copy_buffer, run_flags *flags) {
-    int64_t file_size = 0;
+    int64_t file_size = 0, archive_end = 0;
     bool size_known = platform_file_size(archive, &file_size);
-    if (!size_known || !check_length_trailer(archive, file_size)) {
+    if (!size_known || !find_own_archive_end(archive, file_size, &archive_end) ||
+        !check_length_trailer(archive, archive_end)) {
         report_wrong_length();
         flags->error = true;
         return;
     }
-    walk_members(archive, file_size, copy_buffer, flags);
+    walk_members(archive, archive_end, copy_buffer, flags);
     if (!flags->record_seen)
         report_no_files();
 }

@@ -11,9 +11,10 @@ struct run_flags {
 };
 
 // Walks the member records from ARCHIVE_START of an archive whose length check
-// passed (`file_size` is its length) and hands each good one to member output.
-// The first bad record or failed member sets the error flag and ends the walk.
-void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags *flags);
+// passed (`archive_end` is where it ends, its trailer included) and hands each
+// good one to member output. The first bad record or failed member sets the
+// error flag and ends the walk.
+void walk_members(FILE *archive, int64_t archive_end, char *copy_buffer, run_flags *flags);
 
 // The whole run; returns the exit status: 0 when no error message was
 // printed, 1 when one was, -1 when the copy buffer can't be allocated.

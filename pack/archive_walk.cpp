@@ -4,6 +4,7 @@
 #include "archive_reader.h"
 #include "pack_messages.h"
 #include "platform_pack.h"
+#include "signed_archive.h"
 
 #include <cerrno>
 #include <cstring>
@@ -42,7 +43,7 @@ void report_wrong_length(const char *path, int64_t file_size, trailer_verdict ve
 
 } // namespace
 
-FILE *open_checked_archive(const char *path, platform_entry *entry) {
+FILE *open_checked_archive(const char *path, platform_entry *entry, archive_extent *extent) {
     if (!platform_entry_status(path, true, entry)) {
         report_system_error(entry->error_number, "can't read '%s'", path);
         return nullptr;
@@ -62,10 +63,14 @@ FILE *open_checked_archive(const char *path, platform_entry *entry) {
         return nullptr;
     }
     std::setvbuf(archive, archive_buffer, _IOFBF, sizeof archive_buffer);
+    if (!find_checked_archive_end(archive, path, entry->size, extent)) {
+        std::fclose(archive);
+        return nullptr;
+    }
     uint32_t stored = 0;
-    trailer_verdict verdict = judge_length_trailer(archive, entry->size, &stored);
+    trailer_verdict verdict = judge_length_trailer(archive, extent->end, &stored);
     if (verdict != TRAILER_GOOD) {
-        report_wrong_length(path, entry->size, verdict, stored);
+        report_wrong_length(path, extent->end, verdict, stored);
         std::fclose(archive);
         return nullptr;
     }
@@ -87,14 +92,17 @@ bool names_of_archive(FILE *archive, const char *path, int codepage, name_storin
     return true;
 }
 
-walk_outcome walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules rules,
+walk_outcome walk_archive(FILE *archive, const char *path, int64_t archive_end, name_rules rules,
                           walk_buffer buffer, const walk_visitor *visitor) {
     if (!seek_archive_start(archive)) {
         report_error("can't reach the members of '%s'", path);
         return walk_outcome{WALK_RECORD_UNREADABLE, ARCHIVE_START, RECORD_GOOD, 0, 0};
     }
-    walk_outcome outcome = walk_members_of(stream_walk_input(archive), buffer, ARCHIVE_START,
-                                           file_size - TRAILER_SIZE, rules, visitor);
+    // Nothing after the archive's end is taken: a signed file's certificate
+    // table follows it.
+    bounded_stream bounded = {archive, archive_end - ARCHIVE_START};
+    walk_outcome outcome = walk_members_of(stream_walk_input(&bounded), buffer, ARCHIVE_START,
+                                           archive_end - TRAILER_SIZE, rules, visitor);
     long long offset = static_cast<long long>(outcome.offset);
     if (outcome.end == WALK_RECORD_UNREADABLE)
         report_error("'%s': read error at offset %lld", path, offset);
@@ -106,10 +114,10 @@ walk_outcome walk_archive(FILE *archive, const char *path, int64_t file_size, na
 
 int walk_archive_file(const char *path, int codepage, name_storing *names, walk_buffer buffer,
                       const walk_visitor *visitor, walk_preparation prepare, const char *no_members,
-                      int64_t *members) {
+                      int64_t *members, archive_extent *extent) {
     *members = 0;
     platform_entry entry;
-    FILE *archive = open_checked_archive(path, &entry);
+    FILE *archive = open_checked_archive(path, &entry, extent);
     if (archive == nullptr)
         return 1;
     if (prepare != nullptr && !prepare(visitor->context, &entry)) {
@@ -120,7 +128,7 @@ int walk_archive_file(const char *path, int codepage, name_storing *names, walk_
         std::fclose(archive);
         return 2; // a code page asked for where names are not in one
     }
-    walk_outcome outcome = walk_archive(archive, path, entry.size, names->rules, buffer, visitor);
+    walk_outcome outcome = walk_archive(archive, path, extent->end, names->rules, buffer, visitor);
     std::fclose(archive);
     *members = outcome.members;
     if (outcome.end != WALK_AT_END)

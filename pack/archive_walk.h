@@ -5,16 +5,19 @@
 
 #include "member_walk.h"
 #include "platform_pack.h"
+#include "signed_file.h"
 #include "stub_names.h"
 
 #include <cstdint>
 #include <cstdio>
 
 // Opens `path` for binary reading and checks its length trailer first, as the
-// stub does; `entry` gets the file's status (its size, its identity). Null,
-// after saying why on standard error (a folder, unreadable, cut short or
-// lengthened), when the stub would refuse it.
-FILE *open_checked_archive(const char *path, platform_entry *entry);
+// stub does; `entry` gets the file's status (its size, its identity) and
+// `extent` where the archive ends (before the certificate table of a signed
+// file). Null, after saying why on standard error (a folder, unreadable, cut
+// short or lengthened, a signature the stub can't read past), when the stub
+// would refuse it.
+FILE *open_checked_archive(const char *path, platform_entry *entry, archive_extent *extent);
 
 // How the names of the open `archive` are read: by the rules of the stub at
 // its front and, for a Windows stub, in `codepage` (0: the default). False,
@@ -22,12 +25,13 @@ FILE *open_checked_archive(const char *path, platform_entry *entry);
 // Windows program.
 bool names_of_archive(FILE *archive, const char *path, int codepage, name_storing *names);
 
-// Walks every member of the open, checked `archive` of `file_size` bytes
-// with the stub's own judging under `rules`, chunks of data of
+// Walks every member of the open, checked `archive`, whose archive ends at
+// `archive_end` (its trailer included; a signed file's certificate table is
+// never read), with the stub's own judging under `rules`, chunks of data of
 // `buffer.capacity` bytes. Says why on standard error when a record could
 // not be read or is one the stub would refuse; what happened to a member the
 // visitor says itself.
-walk_outcome walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules rules,
+walk_outcome walk_archive(FILE *archive, const char *path, int64_t archive_end, name_rules rules,
                           walk_buffer buffer, const walk_visitor *visitor);
 
 // A program's step between opening a file and walking it (-x enters its
@@ -41,10 +45,11 @@ typedef bool (*walk_preparation)(void *context, const platform_entry *archive);
 // walk_archive. 0 when the walk reached the end and found members, 2 for a
 // code page asked for where names are not in one, 1 otherwise, always after
 // saying why (for a file without members, "holds no members; " and
-// `no_members`); `members` counts the records visited.
+// `no_members`); `members` counts the records visited, `extent` says where
+// the archive ends.
 int walk_archive_file(const char *path, int codepage, name_storing *names, walk_buffer buffer,
                       const walk_visitor *visitor, walk_preparation prepare, const char *no_members,
-                      int64_t *members);
+                      int64_t *members, archive_extent *extent);
 
 // The end of the message for a file without members, for -l and -t.
 constexpr const char *NO_FILES_FOR_THE_EXTRACTOR = "the extractor would find no files to extract";

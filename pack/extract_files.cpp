@@ -403,9 +403,11 @@ int run_extract(const pack_options &options) {
     // such memory and a 512 MiB member took up to twice as long as with 16 KiB.
     std::vector<char> buffer(COPY_CHUNK);
     int64_t members = 0;
-    int status = walk_archive_file(options.extracted.c_str(), options.codepage, &job.names,
-                                   walk_buffer{buffer.data(), buffer.size()}, &visitor,
-                                   prepare_extraction, "there is nothing to extract", &members);
+    archive_extent extent;
+    int status =
+        walk_archive_file(options.extracted.c_str(), options.codepage, &job.names,
+                          walk_buffer{buffer.data(), buffer.size()}, &visitor, prepare_extraction,
+                          "there is nothing to extract", &members, &extent);
     release_folders(&job);
     return status != 0 ? status : reported_run_status();
 }

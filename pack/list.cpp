@@ -5,6 +5,7 @@
 #include "archive_walk.h"
 #include "member_extension.h"
 #include "pack_messages.h"
+#include "signed_archive.h"
 #include "stub_names.h"
 
 #include <cstdio>
@@ -46,9 +47,10 @@ int run_list(const char *path, int codepage) {
     // The data is passed over unread: a buffer for the records will do.
     char buffer[RECORD_SIZE * 16];
     int64_t members = 0;
+    archive_extent extent;
     int status =
         walk_archive_file(path, codepage, &listed.names, walk_buffer{buffer, sizeof buffer},
-                          &visitor, nullptr, NO_FILES_FOR_THE_EXTRACTOR, &members);
+                          &visitor, nullptr, NO_FILES_FOR_THE_EXTRACTOR, &members, &extent);
     if (status != 0)
         return status;
     const member_counts &counts = listed.counts;
@@ -56,5 +58,6 @@ int run_list(const char *path, int codepage) {
                 members == 1 ? "member" : "members", counts.directories,
                 counts.directories == 1 ? "directory" : "directories", counts.files,
                 counts.files == 1 ? "file" : "files", static_cast<long long>(counts.data_bytes));
+    print_signature_line(&extent);
     return reported_run_status();
 }

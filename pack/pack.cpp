@@ -10,6 +10,7 @@
 #include "pack_messages.h"
 #include "platform_pack.h"
 #include "program_image.h"
+#include "signed_archive.h"
 #include "stub_location.h"
 #include "stub_names.h"
 
@@ -66,6 +67,12 @@ bool read_stub(const std::string &path, std::string *image) {
     }
     if (program_kind_of(image->data(), image->size()) == PROGRAM_NONE) {
         report_error("the stub '%s' is neither an ELF nor a PE program", path.c_str());
+        return false;
+    }
+    if (is_signed_program(image->data(), image->size())) {
+        report_error("the stub '%s' is signed: the extractor refuses a file whose certificate "
+                     "table does not end it; pack with an unsigned stub and sign the packed file",
+                     path.c_str());
         return false;
     }
     return true;

@@ -5,6 +5,7 @@
 #include "archive_walk.h"
 #include "member_extension.h"
 #include "pack_messages.h"
+#include "signed_archive.h"
 #include "stub_names.h"
 
 #include <cstdio>
@@ -63,12 +64,14 @@ int run_test(const char *path, int codepage) {
     walk_visitor visitor = {read_member, take_data, end_member, &run};
     std::vector<char> buffer(TEST_CHUNK);
     int64_t members = 0;
+    archive_extent extent;
     int status =
         walk_archive_file(path, codepage, &run.names, walk_buffer{buffer.data(), buffer.size()},
-                          &visitor, nullptr, NO_FILES_FOR_THE_EXTRACTOR, &members);
+                          &visitor, nullptr, NO_FILES_FOR_THE_EXTRACTOR, &members, &extent);
     if (status != 0)
         return status;
     std::printf("%lld %s: %d checked (%d damaged), %d unchecked\n", static_cast<long long>(members),
                 members == 1 ? "member" : "members", run.checked, run.damaged, run.unchecked);
+    print_signature_line(&extent);
     return reported_run_status();
 }

@@ -93,6 +93,15 @@ bool platform_is_disk_file(FILE *file);
 // file's bytes are copied to the console unchanged, as on POSIX.
 void platform_show_text_file(const char *path);
 
+// True where a program file may carry a signature after its end, which the
+// stub then finds through its own program headers before the length check:
+// Windows. A constant, so that no other stub carries that code.
+#if defined(_WIN32)
+constexpr bool PLATFORM_SIGNED_PROGRAMS = true;
+#else
+constexpr bool PLATFORM_SIGNED_PROGRAMS = false;
+#endif
+
 // Checks the arguments of a function that formats like the system runtime's
 // printf: the C runtime DLL's on Windows, whose format rules differ.
 #if defined(_WIN32)

@@ -319,6 +319,22 @@ TEST(Pack, RefusalsLeaveNoOutputBehind) {
          },
          {"-s", "mz.stub", "-C", "src", "."},
          "the stub 'mz.stub' is neither an ELF nor a PE program"},
+        // Signing is for the packed file: a signed stub's table would stand
+        // inside the archive's file, not at its end.
+        {"signed stub",
+         [](const std::string &src) {
+             std::string stub = pe_stub_bytes(1024);
+             const size_t optional = 64 + 24;
+             stub.replace(64 + 20, 2, std::string("\xE0\0", 2)); // a PE32 optional header
+             stub.replace(optional, 2, std::string("\x0B\x01", 2));
+             stub.replace(optional + 92, 4, std::string("\x10\0\0\0", 4)); // 16 directories
+             // The security directory: 512 bytes at offset 512, to the stub's end.
+             stub.replace(optional + 128, 8, std::string("\0\2\0\0\0\2\0\0", 8));
+             write_file(src + "/../signed.stub", stub);
+         },
+         {"-s", "signed.stub", "-C", "src", "."},
+         "the stub 'signed.stub' is signed: the extractor refuses a file whose certificate table "
+         "does not end it"},
         {"stub whose PE header would lie past its end",
          [](const std::string &src) {
              std::string stub = pe_stub_bytes(200);

@@ -635,6 +635,236 @@ int missing(const std::string &what) {
     return SKIP_STATUS;
 }
 
+// Signed files: signing after packing, as a publisher does, with a throwaway
+// certificate; the signing tools run on this machine, not under Wine.
+
+// Runs a native tool without the preload meant for Wine.
+program_run run_native(const std::vector<std::string> &command, const std::string &folder) {
+    std::vector<std::string> arguments = {"env", "-u", "LD_PRELOAD"};
+    arguments.insert(arguments.end(), command.begin(), command.end());
+    return run_program("/usr/bin/env", arguments, folder);
+}
+
+bool on_path(const std::string &tool) {
+    const char *path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "";
+    size_t start = 0;
+    for (;;) {
+        size_t end = folders.find(':', start);
+        std::string folder = folders.substr(start, end - start);
+        if (!folder.empty() && access((folder + "/" + tool).c_str(), X_OK) == 0)
+            return true;
+        if (end == std::string::npos)
+            return false;
+        start = end + 1;
+    }
+}
+
+// A key and a self-signed certificate made once for all signing tests.
+struct signer {
+    temp_folder folder;
+    std::string key, certificate;
+    bool made;
+};
+
+const signer &test_signer() {
+    static signer s;
+    if (!s.key.empty())
+        return s;
+    s.key = s.folder / "key.pem";
+    s.certificate = s.folder / "cert.pem";
+    program_run run =
+        run_native({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", s.key,
+                    "-out", s.certificate, "-days", "2", "-subj", "/CN=sfx test signer"},
+                   s.folder.path);
+    s.made = run.exit_status == 0;
+    if (!s.made)
+        std::fprintf(stderr, "openssl req failed: %s\n", run.errors.c_str());
+    return s;
+}
+
+// Why signing can't be tested here, or "" when it can.
+std::string signing_missing() {
+    for (const char *tool : {"osslsigncode", "openssl"})
+        if (!on_path(tool))
+            return std::string(tool) + " is missing";
+    return "";
+}
+
+// Signs `unsigned_path` into `signed_path` with the test certificate.
+program_run sign_file(const std::string &unsigned_path, const std::string &signed_path) {
+    const signer &s = test_signer();
+    return run_native({"osslsigncode", "sign", "-certs", s.certificate, "-key", s.key, "-in",
+                       unsigned_path, "-out", signed_path},
+                      "/");
+}
+
+int verify_signature(const std::string &path) {
+    return run_native({"osslsigncode", "verify", "-CAfile", test_signer().certificate, "-in", path},
+                      "/")
+        .exit_status;
+}
+
+// Skips the test where the signing tools are missing; under CI fails it.
+#define REQUIRE_SIGNING_TOOLS()                                                                    \
+    do {                                                                                           \
+        std::string missing_tool = signing_missing();                                              \
+        if (!missing_tool.empty() && under_ci())                                                   \
+            FAIL() << missing_tool << " (tests/run-all installs it)";                              \
+        if (!missing_tool.empty())                                                                 \
+            GTEST_SKIP() << missing_tool << " (bash tests/run-all installs it)";                   \
+        ASSERT_TRUE(test_signer().made) << "no test certificate";                                  \
+    } while (false)
+
+// Where the security directory entry of the PE program `image` stands.
+size_t security_entry_offset(const std::string &image) {
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(image.data());
+    size_t optional = decode_le32(bytes + 0x3C) + 24;
+    bool plus = bytes[optional] == 0x0B && bytes[optional + 1] == 0x02;
+    return optional + (plus ? 112 : 96) + 4 * 8;
+}
+
+// The line -l and -t end with for a file signed after packing to
+// `unsigned_size` bytes.
+std::string signature_line(size_t unsigned_size, size_t signed_size) {
+    size_t table = (unsigned_size + 7) / 8 * 8;
+    return "signed: a certificate table of " + std::to_string(signed_size - table) +
+           " bytes at offset " + std::to_string(table) + " follows the archive (not verified)\n";
+}
+
+// A file packed by sfxpack and then signed verifies, runs and gives its tree
+// back byte for byte, and sfxpack -l, -t and -x read it; none of them writes
+// into it, so the signature still verifies afterwards.
+TEST(WindowsSigned, SignedFileVerifiesRunsAndExtracts) {
+    REQUIRE_SIGNING_TOOLS();
+    temp_folder folder;
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"readme.txt", "Signed after packing.\r\n"},
+        {"docs/guide.txt", patterned_data(40000, 4)},
+        {"docs/empty.txt", ""},
+    };
+    make_folder(folder / "tree");
+    make_folder(folder / "tree/docs");
+    for (const auto &file : files)
+        write_file(folder / ("tree/" + file.first), file.second);
+    const std::string notice = "Thank you.\r\n";
+    write_file(folder / "notice.txt", notice);
+    program_run pack = run_native({SFXPACK_PATH, "-s", windows_program("sfxstub.exe"), "-o",
+                                   "setup.exe", "-C", "tree", "--notice", "notice.txt", "."},
+                                  folder.path);
+    ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+    program_run signing = sign_file(folder / "setup.exe", folder / "signed.exe");
+    ASSERT_EQ(signing.exit_status, 0) << signing.output << signing.errors;
+    const std::string signed_file = read_file(folder / "signed.exe");
+    const size_t unsigned_size = read_file(folder / "setup.exe").size();
+    ASSERT_GT(signed_file.size(), unsigned_size);
+    EXPECT_EQ(verify_signature(folder / "signed.exe"), 0);
+
+    temp_folder target;
+    write_file(target / "setup.exe", signed_file);
+    program_run run = run_in_cmd(target.path, "setup.exe");
+
+    EXPECT_EQ(run.exit_status, 0) << run.output;
+    EXPECT_TRUE(ends_with(run.output, WINDOWS_SEPARATOR + notice)) << run.output;
+    EXPECT_EQ(list_tree(target.path),
+              (std::vector<std::string>{"_setup_.txt", "docs/", "docs/empty.txt", "docs/guide.txt",
+                                        "readme.txt", "setup.exe"}));
+    for (const auto &file : files)
+        EXPECT_TRUE(read_file(target / file.first) == file.second) << file.first;
+    EXPECT_TRUE(read_file(target / "setup.exe") == signed_file);
+
+    const std::string signed_line = signature_line(unsigned_size, signed_file.size());
+    program_run list = run_native({SFXPACK_PATH, "-l", "signed.exe"}, folder.path);
+    EXPECT_EQ(list.exit_status, 0) << list.errors;
+    EXPECT_EQ(list.output, "f checked   -         12 _setup_.txt\n"
+                           "d checked   -          0 docs\n"
+                           "f checked   -          0 docs\\empty.txt\n"
+                           "f checked   -      40000 docs\\guide.txt\n"
+                           "f checked   -         23 readme.txt\n"
+                           "5 members: 1 directory, 4 files, 40035 data bytes\n" +
+                               signed_line);
+    program_run test = run_native({SFXPACK_PATH, "-t", "signed.exe"}, folder.path);
+    EXPECT_EQ(test.exit_status, 0) << test.errors;
+    EXPECT_EQ(test.output, "5 members: 5 checked (0 damaged), 0 unchecked\n" + signed_line);
+    make_folder(folder / "out");
+    program_run extract = run_native({SFXPACK_PATH, "-x", "signed.exe", "-C", "out"}, folder.path);
+    EXPECT_EQ(extract.exit_status, 0) << extract.errors;
+    for (const auto &file : files)
+        EXPECT_TRUE(read_file(folder / ("out/" + file.first)) == file.second) << file.first;
+    EXPECT_TRUE(read_file(folder / "signed.exe") == signed_file);
+    EXPECT_EQ(verify_signature(folder / "signed.exe"), 0);
+}
+
+// A signed file changed after signing is refused as a file of the wrong
+// length, by the stub and by sfxpack, and nothing is extracted.
+TEST(WindowsSigned, ChangedSignedFilesAreRefused) {
+    REQUIRE_SIGNING_TOOLS();
+    temp_folder folder;
+    write_windows_setup(folder.path, {file_member("a.txt", "hello!")});
+    ASSERT_EQ(sign_file(folder / "setup.exe", folder / "signed.exe").exit_status, 0);
+    const std::string signed_file = read_file(folder / "signed.exe");
+    const size_t unsigned_size = read_file(folder / "setup.exe").size();
+    const size_t table = (unsigned_size + 7) / 8 * 8;
+    // Signing padded the file with zero bytes, which one case spoils.
+    ASSERT_NE(table, unsigned_size);
+    const size_t entry = security_entry_offset(signed_file);
+    const uint32_t table_size = static_cast<uint32_t>(signed_file.size() - table);
+    ASSERT_EQ(decode_le32(reinterpret_cast<const unsigned char *>(signed_file.data()) + entry),
+              table);
+
+    // The file with the security directory naming `size` bytes at `offset`.
+    auto with_entry = [&](size_t offset, uint32_t size) {
+        std::string changed = signed_file;
+        unsigned char *bytes = reinterpret_cast<unsigned char *>(&changed[entry]);
+        encode_le32(static_cast<uint32_t>(offset), bytes);
+        encode_le32(size, bytes + 4);
+        return changed;
+    };
+    std::string padding_spoilt = signed_file;
+    padding_spoilt[table - 1] = '\1';
+    struct change_case {
+        const char *what;
+        std::string file;
+        std::string message; // what sfxpack -l says, after the file's name
+    };
+    const change_case cases[] = {
+        {"a byte added after the signature", signed_file + "x",
+         "': its certificate table ends 1 bytes before the end of the file"},
+        {"a table that does not reach the end", with_entry(table, table_size - 8),
+         "': its certificate table ends 8 bytes before the end of the file"},
+        {"a table that starts inside the archive",
+         with_entry(table - RECORD_SIZE, table_size + RECORD_SIZE),
+         "': its certificate table at offset " + std::to_string(table - RECORD_SIZE) +
+             " starts inside the archive"},
+        {"an entry past the end of the file", with_entry(table, table_size + 8),
+         "': its security directory names " + std::to_string(table_size + 8) + " bytes at offset " +
+             std::to_string(table) + ", past the end of the file"},
+        {"padding that is not zero", padding_spoilt,
+         "': the bytes between the length trailer and the certificate table at offset " +
+             std::to_string(table) + " are not all zero"},
+    };
+    for (const change_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_folder target;
+        write_file(target / "setup.exe", c.file);
+
+        program_run run = run_in_cmd(target.path, "setup.exe");
+
+        EXPECT_EQ(run.output, WINDOWS_FILE_LINE +
+                                  "!!!Error, This file is not of the original's length.\r\n" +
+                                  "!!!Error, It is recommended to obtain another copy.\r\n");
+        EXPECT_EQ(run.exit_status, 1);
+        program_run list = run_native({SFXPACK_PATH, "-l", "setup.exe"}, target.path);
+        EXPECT_EQ(list.exit_status, 1);
+        EXPECT_EQ(list.output, "");
+        EXPECT_NE(list.errors.find("sfxpack: 'setup.exe" + c.message), std::string::npos)
+            << list.errors;
+        program_run extract = run_native({SFXPACK_PATH, "-x", "setup.exe"}, target.path);
+        EXPECT_EQ(extract.exit_status, 1);
+        EXPECT_EQ(list_tree(target.path), std::vector<std::string>{"setup.exe"});
+    }
+}
+
 std::string find_wine_tool(const char *variable, const char *standard_path) {
     const char *chosen = std::getenv(variable);
     std::string path = chosen != nullptr && *chosen != '\0' ? chosen : standard_path;

@@ -5,9 +5,11 @@
 // a POSIX one), for a Windows stub the code page names are read in (bits 1-3),
 // whether the file lies in the folder -x extracts into (bit 4), where no
 // member may replace it, and whether -x runs in that folder without -C, with
-// paths relative to it (bit 5); the rest is everything after ARCHIVE_START. The
-// length trailer is appended as a packer would, since anyone can fix it after
-// altering a file.
+// paths relative to it (bit 5), and whether a Windows file is signed (bit 6):
+// then zero bytes up to a multiple of 8 and a certificate table follow the
+// trailer, named by the security directory of the stub's headers. The rest is
+// everything after ARCHIVE_START. The length trailer is appended as a packer
+// would, since anyone can fix it after altering a file.
 //
 // -x extracts into a scratch folder that already holds traps: a symbolic link
 // to a folder outside, one to a file outside, a FIFO and a read-only file.
@@ -18,6 +20,8 @@
 //   packer goes through its table of system calls, which the fuzzer fills
 //   with checking ones;
 // - every trap is still the same entry with the same content;
+// - -l, -t and -x read a signed file as the same file unsigned, and -l and -t
+//   say it is signed;
 // - -l and -x agree with a walk of the input's own records on which records
 //   are good: -l's status is 0 only for a whole walk and it names each good
 //   record with its kind and size, -x -v names each one it takes up;
@@ -68,6 +72,26 @@ int home_folder;          // where the fuzzer was started, for its own relative 
 const std::string POSIX_STUB_START("\177ELF", 4);
 const std::string WINDOWS_STUB_START =
     "MZ" + std::string(0x3A, '\0') + std::string("\x40\0\0\0", 4) + std::string("PE\0\0", 4);
+// A signed file's certificate table, as much as sfxpack looks at: any bytes.
+const std::string CERTIFICATE_TABLE("\x10\0\0\0\0\x02\x02\0signed!!", 16);
+
+// The start of a signed Windows stub: the MS-DOS header, the PE signature at
+// 0x40, a file header announcing a PE32 optional header of 224 bytes, and in
+// it 16 data directories, the security directory (the fifth) naming the
+// table at `table_offset`.
+std::string signed_windows_stub_start(uint32_t table_offset) {
+    std::string start = WINDOWS_STUB_START + std::string(20 + 224, '\0');
+    unsigned char *bytes = reinterpret_cast<unsigned char *>(&start[0]);
+    const size_t optional = 0x40 + 24;
+    bytes[0x40 + 4 + 16] = 224;
+    bytes[optional] = 0x0B;
+    bytes[optional + 1] = 0x01;
+    bytes[optional + 92] = 16;
+    encode_le32(table_offset, bytes + optional + 128);
+    encode_le32(static_cast<uint32_t>(CERTIFICATE_TABLE.size()), bytes + optional + 132);
+    return start;
+}
+
 // The code pages a Windows stub's names are read in; 0 is sfxpack's default.
 const int CODEPAGES[] = {0, 932, 1251, 437, 936, 949, 950, 1258};
 
@@ -488,7 +512,7 @@ void check_extracted_tree(const folder_model &model) {
 
 // -l prints one line per good record, "KIND CHECKED FLAG SIZE NAME", then a count line
 // when the walk was whole and held members.
-void check_listing(const std::string &listing, int status, const walk &w) {
+void check_listing(const std::string &listing, int status, const walk &w, bool is_signed) {
     bool sound = w.whole && !w.members.empty();
     if (status != (sound ? 0 : 1))
         fuzz_fail("-l's status disagrees with the records", std::to_string(status));
@@ -506,8 +530,10 @@ void check_listing(const std::string &listing, int status, const walk &w) {
         at = end + 1;
     }
     size_t rest = std::count(listing.begin() + static_cast<long>(at), listing.end(), '\n');
-    if (rest != (sound ? 1u : 0u))
+    if (rest != (sound ? 1u + is_signed : 0u))
         fuzz_fail("-l printed more lines than there are good records", listing.substr(at));
+    if (sound && is_signed && listing.find("\nsigned: ", at) == std::string::npos)
+        fuzz_fail("-l does not say the file is signed", listing.substr(at));
 }
 
 // -t says 0 exactly when the walk was whole, held members and none of them
@@ -534,19 +560,31 @@ void check_extract_names(const std::string &named, const walk &w, int codepage) 
         fuzz_fail("-x did not take up the good records", named);
 }
 
-void write_archive(const std::string &stub_start, const uint8_t *data, size_t size) {
+// Writes the file: `stub_start`, the input's members and the trailer; when
+// `is_signed`, the stub start is a signed one's, and zero bytes up to a
+// multiple of 8 and the certificate table follow.
+void write_archive(const std::string &stub_start, bool is_signed, const uint8_t *data,
+                   size_t size) {
     int descriptor = open(archive_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (descriptor < 0)
         fuzz_fail("cannot write", archive_path);
     int64_t file_size = ARCHIVE_START + static_cast<int64_t>(size) + TRAILER_SIZE;
     unsigned char trailer[TRAILER_SIZE];
     encode_le32(static_cast<uint32_t>(file_size), trailer);
-    size_t start_size = stub_start.size();
+    off_t table_offset = static_cast<off_t>((file_size + 7) / 8 * 8);
+    std::string start =
+        is_signed ? signed_windows_stub_start(static_cast<uint32_t>(table_offset)) : stub_start;
+    std::string after_trailer =
+        is_signed
+            ? std::string(static_cast<size_t>(table_offset - file_size), '\0') + CERTIFICATE_TABLE
+            : std::string();
     bool written =
-        pwrite(descriptor, stub_start.data(), start_size, 0) == static_cast<ssize_t>(start_size) &&
+        pwrite(descriptor, start.data(), start.size(), 0) == static_cast<ssize_t>(start.size()) &&
         pwrite(descriptor, data, size, ARCHIVE_START) == static_cast<ssize_t>(size) &&
         pwrite(descriptor, trailer, TRAILER_SIZE, ARCHIVE_START + static_cast<off_t>(size)) ==
-            TRAILER_SIZE;
+            TRAILER_SIZE &&
+        pwrite(descriptor, after_trailer.data(), after_trailer.size(), file_size) ==
+            static_cast<ssize_t>(after_trailer.size());
     close(descriptor);
     if (!written)
         fuzz_fail("cannot write", archive_path);
@@ -559,6 +597,7 @@ struct choices {
     int codepage_read;   // the code page names are read in; 0 for POSIX names
     bool archive_inside; // the file lies in the scratch folder
     bool in_scratch;     // -x runs in the scratch folder, without -C
+    bool is_signed;      // a Windows file carries a certificate table after the archive
 };
 
 choices read_choices(uint8_t byte) {
@@ -568,6 +607,7 @@ choices read_choices(uint8_t byte) {
     c.codepage_read = c.windows ? (c.codepage != 0 ? c.codepage : DEFAULT_CODEPAGE) : 0;
     c.archive_inside = (byte & 16) != 0;
     c.in_scratch = (byte & 32) != 0;
+    c.is_signed = c.windows && (byte & 64) != 0;
     return c;
 }
 
@@ -645,7 +685,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     choices c = read_choices(data[0]);
     archive_path = (c.archive_inside ? scratch : sentinel) + "/" + ARCHIVE_NAME;
     int first_free_descriptor = fuzz_lowest_free_descriptor();
-    write_archive(c.windows ? WINDOWS_STUB_START : POSIX_STUB_START, data + 1, size - 1);
+    write_archive(c.windows ? WINDOWS_STUB_START : POSIX_STUB_START, c.is_signed, data + 1,
+                  size - 1);
     walk w = walk_input(std::string(reinterpret_cast<const char *>(data) + 1, size - 1), c);
     entry_state archive_before;
     if (!state_of(archive_path, &archive_before))
@@ -655,7 +696,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz_forbidding_changes = true;
     int list_status = run_list(archive_path.c_str(), c.codepage);
     fuzz_forbidding_changes = false;
-    check_listing(captured(), list_status, w);
+    check_listing(captured(), list_status, w, c.is_signed);
     fuzz_forbidding_changes = true;
     int test_status = run_test(archive_path.c_str(), c.codepage);
     fuzz_forbidding_changes = false;
