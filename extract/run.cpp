@@ -5,6 +5,7 @@
 #include "ascii_case.h"
 #include "closing_notice.h"
 #include "console.h"
+#include "layout_declaration.h"
 #include "member_output.h"
 #include "platform_stub.h"
 
@@ -25,14 +26,29 @@ static char *make_program_path(const char *start_name) {
     return path;
 }
 
+// The declaration arrives with the first records, in the first read. A file
+// that ends before it declares nothing.
+static bool take_declaration(archive_input *input) {
+    int version = UNDECLARED_LAYOUT;
+    const char *bytes = take_member_chunk(input, DECLARATION_SIZE);
+    return take_layout_declaration(reinterpret_cast<const unsigned char *>(bytes), &version) ==
+           DECLARATION_GOOD;
+}
+
 // Reads through the copy buffer and never seeks: the walk only keeps the
 // offsets, so that each record's size is judged against the bytes after it.
 void walk_members(FILE *archive, int64_t file_size, char *copy_buffer, run_flags *flags) {
-    if (!seek_archive_start(archive))
+    if (!seek_layout_declaration(archive))
         return;
     archive_input input = start_archive_input(archive, copy_buffer);
     record_walk walk = start_record_walk(file_size);
     member_record record;
+    if (!take_declaration(&input)) {
+        flags->record_seen = true;
+        report_bad_record();
+        flags->error = true;
+        return;
+    }
     for (;;) {
         record_read_result read = take_member_record(&input, &record);
         if (read == RECORD_END)

@@ -2,6 +2,7 @@
 #include "archive_walk.h"
 
 #include "archive_reader.h"
+#include "layout_declaration.h"
 #include "pack_messages.h"
 #include "platform_pack.h"
 
@@ -36,6 +37,31 @@ void report_wrong_length(FILE *archive, const char *path, int64_t file_size) {
     report_error("'%s' is %lld bytes but its trailer says %lu: cut short, lengthened or not "
                  "a self-extracting file; the extractor refuses it",
                  path, size, static_cast<unsigned long>(decode_le32(trailer)));
+}
+
+// Reads the layout declaration that the records are checked by; false, after
+// saying why, when the extractor refuses the file for it. A file that ends
+// before it declares nothing.
+bool take_declaration(FILE *archive, const char *path) {
+    unsigned char bytes[DECLARATION_SIZE];
+    bool read = seek_layout_declaration(archive) &&
+                std::fread(bytes, 1, sizeof bytes, archive) == sizeof bytes;
+    int version = UNDECLARED_LAYOUT;
+    switch (take_layout_declaration(read ? bytes : nullptr, &version)) {
+    case DECLARATION_GOOD:
+        return true;
+    case DECLARATION_DAMAGED:
+        report_error("'%s': its layout declaration (offset %ld) is damaged; the extractor "
+                     "refuses it",
+                     path, static_cast<long>(DECLARATION_OFFSET));
+        return false;
+    case DECLARATION_NEWER:
+        report_error("'%s' was made by a newer sfxpack: it declares layout version %d, this one "
+                     "reads up to %d",
+                     path, version, NEWEST_LAYOUT_VERSION);
+        return false;
+    }
+    return false;
 }
 
 } // namespace
@@ -77,6 +103,8 @@ bool names_of_archive(FILE *archive, const char *path, int codepage, name_storin
 bool walk_archive(FILE *archive, const char *path, int64_t file_size, name_rules rules,
                   record_visitor visit, void *context, int *members) {
     *members = 0;
+    if (!take_declaration(archive, path))
+        return false;
     if (!seek_archive_start(archive)) {
         report_error("can't reach the members of '%s'", path);
         return false;

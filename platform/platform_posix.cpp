@@ -277,6 +277,22 @@ name_rules platform_name_rules() {
     return NAME_RULES_POSIX;
 }
 
+bool platform_read_name(const char *name, char *text, size_t room) {
+    size_t at = 0;
+    for (; *name != '\0'; ++name) {
+        unsigned char c = static_cast<unsigned char>(*name);
+        if (at + 3 > room)
+            return false;
+        if (c >= 0x80) {
+            text[at++] = static_cast<char>(0xC0 | c >> 6);
+            c = 0x80 | (c & 0x3F);
+        }
+        text[at++] = static_cast<char>(c);
+    }
+    text[at] = '\0';
+    return true;
+}
+
 // A name that stays in the folder reaches a device or a pipe only where the
 // user put one, like any other file of theirs.
 bool platform_is_disk_file(FILE *) {

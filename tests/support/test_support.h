@@ -46,7 +46,9 @@ inline archive_member unchecked(archive_member member) {
 // Writes the whole self-extracting file `path` from the stub's bytes and the
 // members, in order, encoded by the packer's own record and trailer code; each
 // member that is `checked` and whose name leaves room gets the extension
-// block, its check value computed from the member's bytes held here.
+// block, its check value computed from the member's bytes held here. The
+// file declares the layout unless a member is not `checked`, as a packer
+// without the extension wrote it.
 // False when the stub does not fit, a name is too long or a write failed.
 bool write_sfx_file(const char *path, const std::string &stub,
                     const std::vector<archive_member> &members);
@@ -126,12 +128,16 @@ bool stub_is_emulated();
 std::string record_bytes(char kind, const std::string &name_field, int32_t size,
                          uint32_t magic = RECORD_MAGIC);
 
+// The 16 bytes of a layout declaration of `version`.
+std::string layout_declaration_bytes(int version);
+
 // Writes `folder`/`name` as stub (the built one unless `stub` is given),
-// filler, the raw `members` bytes and a trailer of the file's true length plus
-// `trailer_error`.
+// filler, the `declaration` bytes (none: an undeclared file) just before
+// ARCHIVE_START, the raw `members` bytes and a trailer of the file's true
+// length plus `trailer_error`.
 void write_raw_setup(const std::string &folder, const std::string &members,
                      int64_t trailer_error = 0, const std::string &name = "setup.exe",
-                     const std::string *stub = nullptr);
+                     const std::string *stub = nullptr, const std::string &declaration = "");
 
 // The console text of one progress figure, e.g. figure("40.0").
 std::string figure(const std::string &share);
