@@ -78,15 +78,49 @@ void report_file_start(const char *name) {
     say_held("Extracting : %s ", name);
 }
 
+// True when the double nearest to the share, `tenths` + 0.5 tenths exactly,
+// lies above it: printf rounds that double, not the share.
+static bool share_rounds_up(int32_t total, int32_t remaining, int32_t tenths) {
+    double share = (static_cast<double>(total) - remaining) * 100.0 / total;
+    uint64_t bits;
+    std::memcpy(&bits, &share, sizeof bits);
+    // share = mantissa * 2^-shift, and 20 * share is close to 2 * tenths + 1,
+    // so both sides stay below 2^58.
+    uint64_t mantissa = (bits & ((UINT64_C(1) << 52) - 1)) | UINT64_C(1) << 52;
+    int shift = 1075 - static_cast<int>(bits >> 52);
+    uint64_t doubled = mantissa * 20;
+    uint64_t tie = static_cast<uint64_t>(2 * tenths + 1) << shift;
+    if (doubled != tie)
+        return doubled > tie;
+    return (tenths & 1) != 0;
+}
+
+// The share is worked out in integers: it rounds to the nearest tenth as the
+// double (total - remaining) * 100.0 / total does under "%.1f", including
+// where that double lies exactly halfway (rounded to even).
+void progress_figure(int32_t total, int32_t remaining, char *figure) {
+    int64_t scaled = (static_cast<int64_t>(total) - remaining) * 1000;
+    int32_t tenths = static_cast<int32_t>(scaled / total);
+    int64_t twice_rest = 2 * (scaled % total);
+    if (twice_rest > total || (twice_rest == total && share_rounds_up(total, remaining, tenths)))
+        ++tenths;
+    char *at = figure + PROGRESS_FIGURE_SIZE - 1;
+    *at = '\0';
+    *--at = static_cast<char>('0' + tenths % 10);
+    *--at = '.';
+    int32_t whole = tenths / 10;
+    do {
+        *--at = static_cast<char>('0' + whole % 10);
+        whole /= 10;
+    } while (whole != 0);
+    std::memmove(figure, at, static_cast<size_t>(figure + PROGRESS_FIGURE_SIZE - at));
+}
+
 // The share taken before this chunk, right-aligned in five columns, then the
 // cursor goes back seven columns so the next figure overwrites this one.
-// The first figure of a member is always 0.0, so it needs no formatting.
 void report_progress(int32_t total, int32_t remaining) {
-    char figure[8] = "0.0";
-    if (remaining != total) {
-        double share = (static_cast<double>(total) - remaining) * 100.0 / total;
-        platform_format(figure, sizeof figure, "%03.1f", share);
-    }
+    char figure[PROGRESS_FIGURE_SIZE];
+    progress_figure(total, remaining, figure);
     say_held("%5s %%\b\b\b\b\b\b\b", figure);
 }
 

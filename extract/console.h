@@ -23,6 +23,13 @@ void report_directory_failed();
 
 void report_file_start(const char *name);
 void report_progress(int32_t total, int32_t remaining);
+
+// Room for a progress figure, "0.0" to "100.0".
+constexpr int PROGRESS_FIGURE_SIZE = 8;
+// The figure report_progress shows for a member of `total` bytes with
+// `remaining` still to come: the share done, to one decimal, as printf's
+// "%03.1f" shows it.
+void progress_figure(int32_t total, int32_t remaining, char *figure);
 void report_file_done();
 void report_file_failed();
 void report_create_failed();

@@ -105,9 +105,7 @@ void platform_show_text_file(const char *path);
 #endif
 
 // Formatted printing on standard output. On Windows it goes through the C
-// runtime DLL's own printf, so the stub carries no formatting engine of its own.
+// runtime DLL's own printf, so the stub carries no formatting engine of its
+// own; on POSIX it knows only what the stub's texts use: %s, with a width,
+// and %%.
 void platform_print(const char *format, va_list arguments) PLATFORM_RUNTIME_PRINTF(1, 0);
-
-// Formats into `text` (`size` bytes, always NUL-terminated) like platform_print.
-void platform_format(char *text, size_t size, const char *format, ...)
-    PLATFORM_RUNTIME_PRINTF(3, 4);

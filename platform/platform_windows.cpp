@@ -345,15 +345,4 @@ void platform_print(const char *format, va_list arguments) {
     __ms_vfprintf(stdout, format, arguments);
 }
 
-void platform_format(char *text, size_t size, const char *format, ...) {
-    if (size == 0)
-        return;
-    va_list arguments;
-    va_start(arguments, format);
-    // The runtime's _vsnprintf leaves a full buffer unterminated.
-    _vsnprintf(text, size - 1, format, arguments);
-    va_end(arguments);
-    text[size - 1] = '\0';
-}
-
 #endif

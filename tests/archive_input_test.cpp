@@ -3,13 +3,16 @@
 // every text written before a read is on the console when the read starts (a
 // progress figure is seen before its chunk arrives), and small members arrive
 // with their records in the read that fills the copy buffer.
+#include "console.h"
 #include "run.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -151,6 +154,42 @@ TEST(ArchiveReads, MembersAcrossBufferEdgesComeOutWhole) {
                   patterned_data(sizes[i], static_cast<unsigned>(i + 1)));
     }
     EXPECT_EQ(outcome.output, lines);
+}
+
+// The stub works out its progress figures in integers; they must be the
+// very text printf's "%03.1f" gives for the share as a double, also where
+// the share is halfway between two tenths: 16000 of 32000000 bytes is 0.05 %,
+// whose double lies above it ("0.1"), 49 of 400 is 12.25 %, exactly a double
+// ("12.2", to even).
+TEST(ProgressFigure, IsPrintfsRoundingOfTheShare) {
+    auto check = [](int32_t total, int32_t remaining) {
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "%03.1f",
+                      (static_cast<double>(total) - remaining) * 100.0 / total);
+        char figure[PROGRESS_FIGURE_SIZE];
+        progress_figure(total, remaining, figure);
+        if (std::strcmp(figure, expected) != 0)
+            ADD_FAILURE() << total << " bytes, " << remaining << " to come: " << figure
+                          << " instead of " << expected;
+        return std::strcmp(figure, expected) == 0;
+    };
+    int failed = 0;
+    for (int32_t total = 1; total <= 2500 && failed < 10; ++total)
+        for (int32_t remaining = total; remaining > 0; --remaining)
+            failed += check(total, remaining) ? 0 : 1;
+    // Sizes where a chunk boundary falls on a tie, and the largest sizes.
+    const int32_t tie_totals[] = {32000000, 6400000, 1280000,    256000,     51200,     10240,
+                                  2048,     400,     2147483647, 2147483646, 1073741824};
+    for (int32_t total : tie_totals)
+        for (int64_t done = 0; done < total && failed < 10; done += COPY_CHUNK)
+            failed += check(total, static_cast<int32_t>(total - done)) ? 0 : 1;
+    std::mt19937 random(7);
+    for (int i = 0; i < 2000000 && failed < 10; ++i) {
+        int32_t total = static_cast<int32_t>(random() % 2147483647u) + 1;
+        int32_t remaining = static_cast<int32_t>(random() % static_cast<uint32_t>(total)) + 1;
+        failed += check(total, remaining) ? 0 : 1;
+    }
+    EXPECT_EQ(failed, 0);
 }
 
 } // namespace
