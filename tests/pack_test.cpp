@@ -241,6 +241,18 @@ TEST(Pack, ListJudgesByTheRulesOfTheStubInFront) {
             EXPECT_EQ(list.exit_status, 1);
         }
     }
+
+    // Device names are judged in the code page the names are read in: A9 F7
+    // is a superscript 2 in code page 949, two letters in 1252.
+    temp_folder folder;
+    write_raw_setup(folder.path, record_bytes('f', "COM\xa9\xf7", 0), 0, "setup.exe", &windows);
+    program_run korean = run_sfxpack({"-l", "setup.exe", "--codepage", "949"}, folder.path);
+    EXPECT_EQ(korean.exit_status, 1);
+    EXPECT_NE(korean.errors.find("(name holds a device name)"), std::string::npos) << korean.errors;
+    program_run western = run_sfxpack({"-l", "setup.exe"}, folder.path);
+    EXPECT_EQ(western.exit_status, 0) << western.errors;
+    EXPECT_EQ(western.output, "f unchecked -          0 COM\xc2\xa9\xc3\xb7\n"
+                              "1 member: 0 directories, 1 file, 0 data bytes\n");
 }
 
 TEST(Pack, NestedPathsGetOneDirectoryRecordPerLevelOnce) {

@@ -342,6 +342,10 @@ const std::vector<hostile_name> HOSTILE_NAMES = {
     {"sub/tab\tx", 'f', false},
     {"del\x7f", 'f', false},
     {"\x01", 'f', false},
+    // 0x81 and 0x9D mean nothing in code page 1252 (Windows reads them as
+    // C1 controls); a POSIX stub's terminal may take them for C1 controls.
+    {"bad\x81", 'f', false},
+    {"x\x9d.txt", 'd', false},
     {"1:x", 'f', false},
     {" :x", 'd', false},
     {".:x", 'f', false},
@@ -360,6 +364,8 @@ const std::vector<hostile_name> HOSTILE_NAMES = {
     {"prn  ", 'f', true},
     {"sub\\nul", 'f', true},
     {"nul", 'd', true},
+    // A stream of the file "ab" on Windows.
+    {"ab:c", 'f', true},
 };
 
 void flip_bit(const std::string &path, int64_t offset) {

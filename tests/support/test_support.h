@@ -164,13 +164,13 @@ void make_folder(const std::string &path);
 // Member names an archive may carry against the person who runs it, for the
 // POSIX and the Windows runs alike: control bytes that would fake, hide or
 // retitle console text, a second byte ':' (a drive on Windows, whatever the
-// first byte), and names Windows opens as devices in every folder. All are
-// bad records under Windows rules; under POSIX rules the device names are
-// plain names.
+// first byte), names Windows opens as devices in every folder or as a stream
+// of a file. All are bad records under Windows rules (in code page 1252);
+// under POSIX rules the device and stream names are plain names.
 struct hostile_name {
     std::string name;
     char kind;
-    bool device; // refused only under Windows rules
+    bool device; // refused only under Windows rules: a device or a stream
 };
 extern const std::vector<hostile_name> HOSTILE_NAMES;
 
