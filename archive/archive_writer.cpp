@@ -4,11 +4,11 @@
 #include <cstring>
 
 bool stub_fits(int64_t stub_size) {
-    return stub_size <= ARCHIVE_START;
+    return stub_size <= DECLARATION_OFFSET;
 }
 
 size_t filler_after_stub(size_t stub_size) {
-    return static_cast<size_t>(ARCHIVE_START) - stub_size;
+    return static_cast<size_t>(DECLARATION_OFFSET) - stub_size;
 }
 
 bool encode_new_record(char kind, const char *name, int32_t size, unsigned char *bytes) {

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: Zlib
 // Encoding a self-extracting file: stub, filler, members and length trailer.
 // The packer and the tests put these bytes out in their own way, in order:
-// the stub, filler_after_stub bytes of FILLER_BYTE, each member's record and
-// data, then the trailer.
+// the stub, filler_after_stub bytes of FILLER_BYTE, the layout declaration
+// (encode_layout_declaration), each member's record and data, then the
+// trailer.
 #pragma once
 
+#include "layout_declaration.h"
 #include "member_extension.h"
 #include "member_record.h"
 
@@ -14,10 +16,11 @@
 // Longest name a record can hold (the field keeps one byte for the NUL).
 constexpr size_t LONGEST_MEMBER_NAME = NAME_FIELD_SIZE - 1;
 
-// True when a stub of `stub_size` bytes ends before ARCHIVE_START.
+// True when a stub of `stub_size` bytes ends before the layout declaration.
 bool stub_fits(int64_t stub_size);
 
-// The FILLER_BYTE count between the end of a stub that fits and ARCHIVE_START.
+// The FILLER_BYTE count between the end of a stub that fits and the layout
+// declaration.
 size_t filler_after_stub(size_t stub_size);
 
 // The RECORD_SIZE bytes of one record; the unused name bytes are zero. Fails

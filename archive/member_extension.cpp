@@ -2,6 +2,7 @@
 #include "member_extension.h"
 
 #include "crc32c.h"
+#include "layout_declaration.h"
 
 #include <cstring>
 
@@ -45,11 +46,32 @@ uint32_t start_member_check(const member_record *record, unsigned char flags) {
     return crc32c_update(crc, &flags, 1);
 }
 
+// A marker that stands where no block begins is what damage to a name's
+// length (a NUL written into it, or one erased) leaves behind.
+bool block_is_damaged(const member_record *record, int version) {
+    if (version == UNDECLARED_LAYOUT)
+        return false;
+    size_t length = name_length(record);
+    const unsigned char *field = reinterpret_cast<const unsigned char *>(record->name);
+    size_t block = length < LONGEST_CHECKED_NAME + 1 ? length + 1 : NAME_FIELD_SIZE;
+    for (size_t at = length + 1; at + LAYOUT_MARKER_SIZE <= NAME_FIELD_SIZE; ++at)
+        if (at != block && field[at] == LAYOUT_MARKER[0] &&
+            std::memcmp(field + at, LAYOUT_MARKER, LAYOUT_MARKER_SIZE) == 0)
+            return true;
+    if (block == NAME_FIELD_SIZE)
+        return false;
+    unsigned char block_version = field[block + EXTENSION_VERSION_OFFSET];
+    return std::memcmp(field + block, LAYOUT_MARKER, LAYOUT_MARKER_SIZE) != 0 ||
+           block_version == 0 || block_version > version;
+}
+
 member_check begin_member_check(const member_record *record) {
     member_extension extension;
+    if (block_is_damaged(record, declared_layout_version()))
+        return member_check{true, true, 0, 0, 0};
     if (!find_member_extension(record, &extension))
-        return member_check{false, 0, 0, 0};
-    return member_check{true, extension.check, start_member_check(record, extension.flags),
+        return member_check{false, false, 0, 0, 0};
+    return member_check{true, false, extension.check, start_member_check(record, extension.flags),
                         extension.flags};
 }
 
@@ -59,5 +81,5 @@ void continue_member_check(member_check *check, const void *data, size_t length)
 }
 
 bool member_check_failed(const member_check *check) {
-    return check->checked && check->value != check->expected;
+    return check->block_damaged || (check->checked && check->value != check->expected);
 }

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Zlib
 // The extension block a packer puts behind a member's name, in the bytes after
 // the name's NUL that a reader of the plain layout never looks at. It carries
-// a check value over the member and the member's flags. A record without the
-// block (an older packer, a name too long to leave room, a version this code
-// does not know) is read exactly as the plain layout says.
+// a check value over the member and the member's flags. In a file without the
+// layout declaration (layout_declaration.h), a record without the block (an
+// older packer, a name too long to leave room, a version this code does not
+// know) is read exactly as the plain layout says; in a declared file such a
+// record is damage.
 //
 // The block starts at the byte right after the name's NUL:
 //
@@ -61,6 +63,12 @@ struct member_extension {
 // NUL in its field, one too long to leave room, and bytes without the marker.
 bool find_member_extension(const member_record *record, member_extension *extension);
 
+// True when the bytes behind the name of `record` break the rules of a file
+// declaring layout `version`: a name that leaves room for a block but has
+// none right after its NUL, a block version outside 1..`version`, or the
+// marker anywhere else behind the name. Always false for an undeclared file.
+bool block_is_damaged(const member_record *record, int version);
+
 // Puts the block behind the name of `record`; false, with the record
 // unchanged, when the name is not terminated or leaves no room.
 bool put_member_extension(member_record *record, const member_extension *extension);
@@ -73,21 +81,23 @@ uint32_t start_member_check(const member_record *record, unsigned char flags);
 // A member's check while its data passes. Without a block nothing is
 // computed and nothing can fail.
 struct member_check {
-    bool checked;        // the record carries a block
+    bool checked;        // the record carries a block, or should
+    bool block_damaged;  // it should and does not (block_is_damaged): it fails
     uint32_t expected;   // the block's check value
     uint32_t value;      // the check value of what was taken in so far
     unsigned char flags; // the block's flags; 0 without one
 };
 
-// The check of the member of `record`, its record's part taken in; a
-// record without a block gives one that is not `checked`.
+// The check of the member of `record`, its record's part taken in, by the
+// rules of the layout declared_layout_version() names; a record without a
+// block gives one that is not `checked`, unless the layout makes that damage.
 member_check begin_member_check(const member_record *record);
 
 // Takes in the next `length` bytes of the member's data.
 void continue_member_check(member_check *check, const void *data, size_t length);
 
-// True when the member has a block and what was taken in does not give its
-// check value.
+// True when the member's block is damaged, or what was taken in does not
+// give its check value.
 bool member_check_failed(const member_check *check);
 
 // True when the member is to be created executable.

@@ -145,6 +145,15 @@ walk_outcome walk_members_of(walk_input input, walk_buffer buffer, int64_t start
     }
 }
 
+declaration_verdict read_layout_declaration(walk_input input, int *version) {
+    unsigned char bytes[DECLARATION_SIZE];
+    long got = input.read(input.source, reinterpret_cast<char *>(bytes), sizeof bytes);
+    *version = UNDECLARED_LAYOUT;
+    if (got < 0)
+        return DECLARATION_UNREADABLE;
+    return take_layout_declaration(got == DECLARATION_SIZE ? bytes : nullptr, version);
+}
+
 namespace {
 
 // What was read ahead first, then straight from the walk's input.

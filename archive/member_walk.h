@@ -11,6 +11,7 @@
 #pragma once
 
 #include "archive_reader.h"
+#include "layout_declaration.h"
 #include "member_extension.h"
 #include "member_record.h"
 
@@ -96,6 +97,12 @@ struct walk_buffer {
 // bytes, the last one of a member shorter.
 walk_outcome walk_members_of(walk_input input, walk_buffer buffer, int64_t start, int64_t limit,
                              name_rules rules, const walk_visitor *visitor);
+
+// Reads the DECLARATION_SIZE bytes of the layout declaration from `input`,
+// which stands at its first byte, and takes them (take_layout_declaration);
+// an input that ends before them declares nothing. After a good declaration
+// the input stands at the first record.
+declaration_verdict read_layout_declaration(walk_input input, int *version);
 
 // An input over the data of `member` still to come, taken in by its check as
 // it is read, for a visitor's begin: a member whose data is itself a member

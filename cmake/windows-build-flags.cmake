@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: Zlib
-# Windows builds: the stub has to end before the archive start (54000 bytes)
+# Windows builds: the stub has to end before the layout declaration (53984 bytes)
 # and run on a bare system, so everything is linked statically (no C++ runtime
 # DLLs) and tuned for size. The C runtime's own printf (msvcrt.dll) is used
 # instead of the MinGW one, which would add its whole formatting engine.

@@ -78,25 +78,43 @@ void report_file_start(const char *name) {
     say_held("Extracting : %s ", name);
 }
 
+// True when printf rounds the share (total - remaining) * 100.0 / total,
+// which lies halfway between `tenths` and the next tenth, up: it rounds the
+// double nearest to the share, which may lie above or below it, and a double
+// exactly halfway to even.
+static bool tie_rounds_up(int32_t total, int32_t remaining, int tenths) {
+    double share = (static_cast<double>(total) - remaining) * 100.0 / total;
+    uint64_t bits;
+    std::memcpy(&bits, &share, sizeof bits);
+    // share = mantissa * 2^-shift, and 20 * share is close to 2 * tenths + 1,
+    // so both sides stay below 2^58.
+    uint64_t mantissa = (bits & ((UINT64_C(1) << 52) - 1)) | UINT64_C(1) << 52;
+    int shift = 1075 - static_cast<int>(bits >> 52);
+    uint64_t doubled = mantissa * 20;
+    uint64_t tie = static_cast<uint64_t>(2 * tenths + 1) << shift;
+    if (doubled != tie)
+        return doubled > tie;
+    return (tenths & 1) != 0;
+}
+
 // The share taken before this chunk as "%03.1f" shows the double
 // (total - remaining) * 100.0 / total, without formatting a double: one call
 // per chunk of a large member, where that cost more than the rest of the
-// chunk's own work. The tenths rounded half up are (2000 taken + total) /
+// chunk's own work, and the C library's floating-point formatting would not
+// fit in every stub. The tenths rounded half up are (2000 taken + total) /
 // (2 total); both are whole numbers below 2^43, which a double holds exactly,
 // and the quotient of two such lies at least 2^-33 from a whole number unless
 // it is one, so the double's quotient is whole exactly when the exact one is
 // (and then exact), and its whole part is the exact one's. A whole quotient is
-// a share exactly halfway between two tenths: there the runtime's own
-// rounding of the share as a double decides, as it always did. (No 64-bit
-// integer division: 32-bit processors need library code for it.)
+// a share exactly halfway between two tenths: there printf's own rounding of
+// the share as a double decides (tie_rounds_up). (No 64-bit integer division:
+// 32-bit processors need library code for it.)
 void format_progress_figure(char *figure, int32_t total, int32_t remaining) {
     double taken = static_cast<double>(total) - remaining;
     double quotient = (2000.0 * taken + total) / (2.0 * total);
     int tenths = static_cast<int>(quotient);
-    if (tenths == quotient) {
-        platform_format(figure, PROGRESS_FIGURE_SIZE, "%03.1f", taken * 100.0 / total);
-        return;
-    }
+    if (tenths == quotient && !tie_rounds_up(total, remaining, tenths - 1))
+        --tenths;
     char digits[PROGRESS_FIGURE_SIZE];
     int at = PROGRESS_FIGURE_SIZE - 1;
     digits[at] = '\0';

@@ -5,6 +5,7 @@
 #include "ascii_case.h"
 #include "closing_notice.h"
 #include "console.h"
+#include "layout_declaration.h"
 #include "member_output.h"
 #include "member_walk.h"
 #include "platform_stub.h"
@@ -47,16 +48,26 @@ static long read_archive(void *source, char *buffer, size_t length) {
 // Reads through the copy buffer and never seeks: the walk only keeps the
 // offsets, so that each record's size is judged against the bytes after it.
 void walk_members(FILE *archive, int64_t archive_end, char *copy_buffer, run_flags *flags) {
-    if (!seek_archive_start(archive))
+    if (!seek_layout_declaration(archive))
         return;
-    member_output output = {nullptr, 0};
-    walk_visitor visitor = member_output_visitor(&output);
     // Nothing after the archive's end is read: a signed file's certificate
     // table follows it.
-    bounded_stream bounded = {archive, archive_end - ARCHIVE_START};
-    walk_outcome outcome = walk_members_of(
-        walk_input{read_archive, nullptr, &bounded}, walk_buffer{copy_buffer, COPY_CHUNK},
-        ARCHIVE_START, archive_end - TRAILER_SIZE, platform_name_rules(), &visitor);
+    bounded_stream bounded = {archive, archive_end - DECLARATION_OFFSET};
+    walk_input input = {read_archive, nullptr, &bounded};
+    int version = UNDECLARED_LAYOUT;
+    // A declaration that is damaged, or newer than this stub, stops the run
+    // as a bad record does.
+    if (read_layout_declaration(input, &version) != DECLARATION_GOOD) {
+        flags->record_seen = true;
+        report_bad_record();
+        flags->error = true;
+        return;
+    }
+    member_output output = {nullptr, 0};
+    walk_visitor visitor = member_output_visitor(&output);
+    walk_outcome outcome =
+        walk_members_of(input, walk_buffer{copy_buffer, COPY_CHUNK}, ARCHIVE_START,
+                        archive_end - TRAILER_SIZE, platform_name_rules(), &visitor);
     if (outcome.members != 0 || outcome.end != WALK_AT_END)
         flags->record_seen = true;
     if (outcome.end == WALK_AT_END)

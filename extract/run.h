@@ -10,10 +10,11 @@ struct run_flags {
     bool record_seen; // a record was taken up, good or bad
 };
 
-// Walks the member records from ARCHIVE_START of an archive whose length check
-// passed (`archive_end` is where it ends, its trailer included) and hands each
-// good one to member output. The first bad record or failed member sets the
-// error flag and ends the walk.
+// Takes the layout declaration, then walks the member records from
+// ARCHIVE_START of an archive whose length check passed (`archive_end` is
+// where it ends, its trailer included) and hands each good one to member
+// output. A declaration the stub refuses, the first bad record or a failed
+// member sets the error flag and ends the walk.
 void walk_members(FILE *archive, int64_t archive_end, char *copy_buffer, run_flags *flags);
 
 // The whole run; returns the exit status: 0 when no error message was

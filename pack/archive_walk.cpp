@@ -2,6 +2,7 @@
 #include "archive_walk.h"
 
 #include "archive_reader.h"
+#include "layout_declaration.h"
 #include "pack_messages.h"
 #include "platform_pack.h"
 #include "signed_archive.h"
@@ -39,6 +40,28 @@ void report_wrong_length(const char *path, int64_t file_size, trailer_verdict ve
     report_error("'%s' is %lld bytes but its trailer says %lu: cut short, lengthened or not "
                  "a self-extracting file; the extractor refuses it",
                  path, size, static_cast<unsigned long>(stored));
+}
+
+// Says why the extractor refuses the file for its layout declaration;
+// nothing for a good one.
+void report_declaration(const char *path, declaration_verdict verdict, int version) {
+    switch (verdict) {
+    case DECLARATION_GOOD:
+        return;
+    case DECLARATION_DAMAGED:
+        report_error("'%s': its layout declaration (offset %ld) is damaged; the extractor "
+                     "refuses it",
+                     path, static_cast<long>(DECLARATION_OFFSET));
+        return;
+    case DECLARATION_NEWER:
+        report_error("'%s' was made by a newer sfxpack: it declares layout version %d, this one "
+                     "reads up to %d",
+                     path, version, NEWEST_LAYOUT_VERSION);
+        return;
+    case DECLARATION_UNREADABLE:
+        report_error("'%s': read error at offset %ld", path, static_cast<long>(DECLARATION_OFFSET));
+        return;
+    }
 }
 
 } // namespace
@@ -94,15 +117,22 @@ bool names_of_archive(FILE *archive, const char *path, int codepage, name_storin
 
 walk_outcome walk_archive(FILE *archive, const char *path, int64_t archive_end, name_rules rules,
                           walk_buffer buffer, const walk_visitor *visitor) {
-    if (!seek_archive_start(archive)) {
+    if (!seek_layout_declaration(archive)) {
         report_error("can't reach the members of '%s'", path);
-        return walk_outcome{WALK_RECORD_UNREADABLE, ARCHIVE_START, RECORD_GOOD, 0, 0};
+        return walk_outcome{WALK_RECORD_UNREADABLE, DECLARATION_OFFSET, RECORD_GOOD, 0, 0};
     }
     // Nothing after the archive's end is taken: a signed file's certificate
     // table follows it.
-    bounded_stream bounded = {archive, archive_end - ARCHIVE_START};
-    walk_outcome outcome = walk_members_of(stream_walk_input(&bounded), buffer, ARCHIVE_START,
-                                           archive_end - TRAILER_SIZE, rules, visitor);
+    bounded_stream bounded = {archive, archive_end - DECLARATION_OFFSET};
+    walk_input input = stream_walk_input(&bounded);
+    int version = UNDECLARED_LAYOUT;
+    declaration_verdict declaration = read_layout_declaration(input, &version);
+    if (declaration != DECLARATION_GOOD) {
+        report_declaration(path, declaration, version);
+        return walk_outcome{WALK_BAD_RECORD, DECLARATION_OFFSET, RECORD_GOOD, 0, 0};
+    }
+    walk_outcome outcome =
+        walk_members_of(input, buffer, ARCHIVE_START, archive_end - TRAILER_SIZE, rules, visitor);
     long long offset = static_cast<long long>(outcome.offset);
     if (outcome.end == WALK_RECORD_UNREADABLE)
         report_error("'%s': read error at offset %lld", path, offset);

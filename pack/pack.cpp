@@ -31,7 +31,7 @@ struct progress_state {
 
 void report_stub_too_large(const std::string &path, long long size) {
     report_error("the stub '%s' is %lld bytes; it must fit in the first %ld bytes of the file",
-                 path.c_str(), size, static_cast<long>(ARCHIVE_START));
+                 path.c_str(), size, static_cast<long>(DECLARATION_OFFSET));
 }
 
 bool read_stub(const std::string &path, std::string *image) {
@@ -203,10 +203,14 @@ void warn_about_unchecked(const std::vector<pack_member> &members) {
                        static_cast<int>(LONGEST_CHECKED_NAME), names.c_str());
 }
 
-// read_stub made sure the stub fits.
+// read_stub made sure the stub fits. Every member whose name leaves room
+// gets its block, as the declaration says.
 bool put_stub_and_filler(output_buffer *out, const std::string &stub_image) {
+    unsigned char declaration[DECLARATION_SIZE];
+    encode_layout_declaration(NEWEST_LAYOUT_VERSION, declaration);
     return output_put(out, stub_image.data(), stub_image.size()) &&
-           output_repeat(out, FILLER_BYTE, filler_after_stub(stub_image.size()));
+           output_repeat(out, FILLER_BYTE, filler_after_stub(stub_image.size())) &&
+           output_put(out, declaration, sizeof declaration);
 }
 
 bool put_length_trailer(output_buffer *out) {

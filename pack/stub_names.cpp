@@ -15,23 +15,11 @@ namespace {
 // Characters no Windows name may hold, beside the control characters.
 const char WINDOWS_RESERVED_CHARACTERS[] = "<>:\"|?*\\/";
 
-// Control characters: the control bytes the extractor refuses, and
-// U+0080-U+009F in UTF-8. Windows code pages differ on whether those last
-// ones exist at all.
-bool holds_control_character(const std::string &part) {
-    if (holds_control_byte(part.c_str()))
-        return true;
-    for (size_t i = 0; i + 1 < part.size(); ++i)
-        if (static_cast<unsigned char>(part[i]) == 0xC2 &&
-            static_cast<unsigned char>(part[i + 1]) <= 0x9F)
-            return true;
-    return false;
-}
-
 // Windows can't create what these name, or creates something else.
 bool check_windows_part(const std::string &part, const std::string &source) {
-    if (holds_control_character(part)) {
-        report_error("'%s' holds a control character, which Windows does not take in names",
+    if (holds_control_character(part.c_str())) {
+        report_error("'%s' holds a control character, which the extractor does not take in "
+                     "names",
                      source.c_str());
         return false;
     }
@@ -69,11 +57,27 @@ bool convert_for_windows(int codepage, const std::string &name, const std::strin
     return false;
 }
 
+// The code page names are stored in for the stub packed for or read.
+int judged_codepage = DEFAULT_CODEPAGE;
+
+// The judge reads names as the Windows stub will: in the code page they are
+// stored in, by the same conversion the packer stores them with, so that
+// sfxpack and sfxpack.exe refuse the same bytes.
+bool read_in_judged_codepage(const char *name, char *text, size_t room) {
+    std::string converted;
+    if (!name_from_codepage(judged_codepage, name, &converted) || converted.size() >= room)
+        return false;
+    std::memcpy(text, converted.c_str(), converted.size() + 1);
+    return true;
+}
+
 } // namespace
 
 bool choose_name_storing(name_rules rules, int codepage, name_storing *storing) {
     storing->rules = rules;
     storing->codepage = codepage != 0 ? codepage : DEFAULT_CODEPAGE;
+    judged_codepage = storing->codepage;
+    read_windows_names_with(read_in_judged_codepage);
     return rules == NAME_RULES_WINDOWS || codepage == 0;
 }
 

@@ -28,6 +28,7 @@ struct name_storing {
 // How names are stored under `rules` with the code page the user asked for
 // (`codepage`, 0 for the default). False when a code page is asked for but
 // the rules are not Windows ones: names for such a stub are not converted.
+// From now on the judge reads names under Windows rules in that code page.
 bool choose_name_storing(name_rules rules, int codepage, name_storing *storing);
 
 // The bytes stored for a member whose name has the UTF-8 `parts`, joined by

@@ -220,6 +220,22 @@ name_rules platform_name_rules() {
     return NAME_RULES_POSIX;
 }
 
+bool platform_read_name(const char *name, char *text, size_t room) {
+    size_t at = 0;
+    for (; *name != '\0'; ++name) {
+        unsigned char c = static_cast<unsigned char>(*name);
+        if (at + 3 > room)
+            return false;
+        if (c >= 0x80) {
+            text[at++] = static_cast<char>(0xC0 | c >> 6);
+            c = 0x80 | (c & 0x3F);
+        }
+        text[at++] = static_cast<char>(c);
+    }
+    text[at] = '\0';
+    return true;
+}
+
 // A name that stays in the folder reaches a device or a pipe only where the
 // user put one, like any other file of theirs.
 bool platform_is_disk_file(FILE *) {
@@ -252,15 +268,27 @@ void platform_show_text_file(const char *path) {
     std::fclose(text);
 }
 
+// The C library's printf brings its floating-point formatting whether it is
+// used or not: on aarch64 with its software quad-precision arithmetic, 18 KiB
+// that the stub has no room for.
 void platform_print(const char *format, va_list arguments) {
-    std::vprintf(format, arguments);
-}
-
-void platform_format(char *text, size_t size, const char *format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(text, size, format, arguments);
-    va_end(arguments);
+    for (const char *at = format; *at != '\0'; ++at) {
+        if (*at != '%') {
+            std::putchar(*at);
+            continue;
+        }
+        if (*++at == '%') {
+            std::putchar('%');
+            continue;
+        }
+        size_t width = 0;
+        while (*at >= '0' && *at <= '9')
+            width = width * 10 + static_cast<size_t>(*at++ - '0');
+        const char *text = va_arg(arguments, const char *);
+        for (size_t length = std::strlen(text); length < width; ++length)
+            std::putchar(' ');
+        std::fputs(text, stdout);
+    }
 }
 
 #endif

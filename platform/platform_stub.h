@@ -77,6 +77,13 @@ enum name_rules {
 // The name rules of the system this program runs on.
 name_rules platform_name_rules();
 
+// Reads the stored `name` as this system's 8-bit calls do, into UTF-8 in
+// `text` (`room` bytes, NUL included): on Windows in the system's ANSI code
+// page, false when a byte or byte pair means no character there or the text
+// does not fit. POSIX systems have no code page for names; there each byte
+// 0x80-0xFF is read as the character of that value (ISO 8859-1).
+bool platform_read_name(const char *name, char *text, size_t room);
+
 // True when the file opened as `file` is a file on disk, not a device or a
 // pipe that its name reached. Always true on POSIX.
 bool platform_is_disk_file(FILE *file);
@@ -113,9 +120,7 @@ constexpr bool PLATFORM_SIGNED_PROGRAMS = false;
 #endif
 
 // Formatted printing on standard output. On Windows it goes through the C
-// runtime DLL's own printf, so the stub carries no formatting engine of its own.
+// runtime DLL's own printf, so the stub carries no formatting engine of its
+// own; on POSIX it knows only what the stub's texts use: %s, with a width,
+// and %%.
 void platform_print(const char *format, va_list arguments) PLATFORM_RUNTIME_PRINTF(1, 0);
-
-// Formats into `text` (`size` bytes, always NUL-terminated) like platform_print.
-void platform_format(char *text, size_t size, const char *format, ...)
-    PLATFORM_RUNTIME_PRINTF(3, 4);

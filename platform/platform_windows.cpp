@@ -76,6 +76,9 @@ void platform_prepare_run() {
 // The file systems ignore letter case: the upper-cased name opens as it is.
 void platform_match_letter_case(char *) {}
 
+// Characters a stored name of at most 254 bytes can stand for, with its NUL.
+static const int NAME_FIELD_CHARACTERS = 256;
+
 // The longest path the system knows.
 static const DWORD LONGEST_PATH = 32768;
 
@@ -167,6 +170,16 @@ void platform_make_directory(const char *path) {
 
 name_rules platform_name_rules() {
     return NAME_RULES_WINDOWS;
+}
+
+// The 8-bit file calls convert names by the same table, so the stub judges
+// the very characters the file system will see.
+bool platform_read_name(const char *name, char *text, size_t room) {
+    wchar_t wide[NAME_FIELD_CHARACTERS];
+    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wide,
+                               NAME_FIELD_CHARACTERS) != 0 &&
+           WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, static_cast<int>(room), nullptr,
+                               nullptr) != 0;
 }
 
 // A second line behind the device names the record judging refuses: whatever
@@ -315,17 +328,6 @@ void platform_show_text_file(const char *path) {
 // MinGW's own formatting engine, which the C++ headers always select.
 void platform_print(const char *format, va_list arguments) {
     __ms_vfprintf(stdout, format, arguments);
-}
-
-void platform_format(char *text, size_t size, const char *format, ...) {
-    if (size == 0)
-        return;
-    va_list arguments;
-    va_start(arguments, format);
-    // The runtime's _vsnprintf leaves a full buffer unterminated.
-    _vsnprintf(text, size - 1, format, arguments);
-    va_end(arguments);
-    text[size - 1] = '\0';
 }
 
 #endif

@@ -132,19 +132,52 @@ TEST(ExtractFiles, NamesComeBackFromTheCodePage) {
         EXPECT_EQ(read_file(place.out + "/" + c.name), "named");
     }
     {
+        // The Windows stub refuses such a record, and so does -x: the walk
+        // ends there.
         SCOPED_TRACE("a byte without meaning in code page 1252");
         extract_place place;
         std::string stub = pe_stub_bytes(102, 3);
         write_raw_setup(place.outer.path,
-                        record_bytes('f', "bad\x81.txt", 1) + "b" + record_bytes('f', "ok.txt", 2) +
-                            "ok",
+                        record_bytes('f', "ok.txt", 2) + "ok" +
+                            record_bytes('f', "bad\x81.txt", 1) + "b" +
+                            record_bytes('f', "after.txt", 1) + "a",
                         0, "setup.exe", &stub);
 
         program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
 
         EXPECT_EQ(extract.exit_status, 1);
-        EXPECT_NE(extract.errors.find("bad\\x81.txt"), std::string::npos) << extract.errors;
+        EXPECT_EQ(extract.errors, "sfxpack: 'setup.exe': bad record at offset 54266 (name holds "
+                                  "bytes that mean nothing in the code page); the extractor "
+                                  "stops there\n");
         EXPECT_EQ(list_tree(place.out), (std::vector<std::string>{"ok.txt"}));
+    }
+}
+
+// -l, -t, -x and the stub decide alike on every record: each stops at the
+// record the stub refuses, and takes up those before it.
+TEST(ExtractFiles, EveryReaderRefusesWhatTheStubRefuses) {
+    const std::string first = record_bytes('f', "first.txt", 1) + "1";
+    const std::string later = record_bytes('f', "later.txt", 1) + "L";
+    const char *refused[] = {
+        "x/", "y/.", ".", "z\\", "csi\xc2\x9b", "raw\x85", "bidi\xe2\x81\xa6x"};
+    for (const char *name : refused) {
+        SCOPED_TRACE(testing::PrintToString(std::string(name)));
+        extract_place place;
+        write_raw_setup(place.outer.path, first + record_bytes('f', name, 1) + "X" + later);
+
+        program_run run = run_setup(place.outer.path);
+        program_run list = run_sfxpack({"-l", "setup.exe"}, place.outer.path);
+        program_run test = run_sfxpack({"-t", "setup.exe"}, place.outer.path);
+        program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, place.outer.path);
+
+        EXPECT_EQ(run.output, FILE_LINE + file_line("first.txt", figure("0.0")) + BAD_RECORD);
+        EXPECT_EQ(list.output, "f unchecked -          1 first.txt\n");
+        for (const program_run *reader : {&list, &test, &extract}) {
+            EXPECT_EQ(reader->exit_status, 1);
+            EXPECT_NE(reader->errors.find("bad record at offset 54265"), std::string::npos)
+                << reader->errors;
+        }
+        EXPECT_EQ(list_tree(place.out), (std::vector<std::string>{"first.txt"}));
     }
 }
 
@@ -223,6 +256,17 @@ TEST(ExtractFiles, HostileFilesAreRefusedWithNothingWrittenOutside) {
          "bad record at offset 54265 (wrong magic number)",
          {"first.txt"}},
         {"no members", "", 0, "holds no members", {}},
+        // -x would make the file "x" of "x/"; the stub can't create it.
+        {"file named as a folder",
+         first + record_bytes('f', "x/", 1) + "X" + later,
+         0,
+         "bad record at offset 54265 (a file's name ends in a separator or '.')",
+         {"first.txt"}},
+        {"file named as a folder's dot",
+         first + record_bytes('f', "y/.", 1) + "Y" + later,
+         0,
+         "bad record at offset 54265 (a file's name ends in a separator or '.')",
+         {"first.txt"}},
     };
     for (const hostile_case &c : cases) {
         SCOPED_TRACE(c.what);

@@ -86,11 +86,16 @@ TEST(HostileArchive, RecordCutShortByTheTrailer) {
 }
 
 // A file member whose output path is a directory can't be opened: the run
-// ends there and the directory keeps what it held.
+// ends there and the directory keeps what it held. A file member whose name
+// itself names a folder (a last part empty or ".") is a bad record before
+// anything is tried.
 TEST(HostileArchive, FileMemberOnADirectoryIsNotCreated) {
-    const char *names[] = {"dir", "dir/", ".", "dir/.", "new/"};
+    const char *names[] = {"dir", "dir/", ".", "dir/.", "new/", "dir\\."};
     for (const char *name : names) {
         SCOPED_TRACE(name);
+        std::string last = name;
+        last = last.substr(last.find_last_of("/\\") + 1);
+        bool names_a_folder = last.empty() || last == ".";
         run_place place;
         mkdir((place.run + "/dir").c_str(), 0755);
         write_file(place.run + "/dir/keep.txt", "keep");
@@ -101,7 +106,9 @@ TEST(HostileArchive, FileMemberOnADirectoryIsNotCreated) {
         program_run run = run_setup(place.run);
 
         EXPECT_EQ(run.output, FILE_LINE + file_line("first.txt", figure("0.0")) +
-                                  "Extracting : " + name + " \b, failed\n" + NOT_CREATED);
+                                  (names_a_folder ? BAD_RECORD
+                                                  : "Extracting : " + std::string(name) +
+                                                        " \b, failed\n" + NOT_CREATED));
         EXPECT_EQ(list_tree(place.outer.path),
                   with_run_prefix({"dir/", "dir/keep.txt", "first.txt", "setup.exe"}));
         EXPECT_EQ(read_file(place.run + "/dir/keep.txt"), "keep");

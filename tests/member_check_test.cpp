@@ -5,6 +5,7 @@
 // slack) comes out exactly as before, and the executable flag gives the
 // file's mode.
 #include "crc32c.h"
+#include "layout_declaration.h"
 #include "member_extension.h"
 #include "sfxpack_run.h"
 #include "test_support.h"
@@ -266,6 +267,139 @@ TEST(MemberCheck, LongNamesArePackedUncheckedWithOneWarning) {
                               SEPARATOR);
     // Unchecked means no flag either: the file is not made executable.
     EXPECT_EQ(mode_of(folder / over) & 0111, 0u);
+}
+
+// A file sfxpack made declares its layout, so damage that leaves a record
+// without its block, or with a block of another version, can't pass as an
+// unchecked member, and damage to the declaration itself is found.
+TEST(MemberCheck, DeclaredLayoutTurnsMissingBlocksIntoDamage) {
+    const int64_t record = ARCHIVE_START + RECORD_SIZE + 3; // abcdef.txt
+    const int64_t name = record + RECORD_NAME_OFFSET;
+    const int64_t block = name + 11;
+    const int64_t data = record + RECORD_SIZE;
+    const int64_t first_version = DECLARATION_OFFSET + LAYOUT_MARKER_SIZE;
+    const int64_t second_version = first_version + DECLARATION_COPY_SIZE;
+    const std::string first_line = FILE_LINE + file_line("first.txt", figure("0.0"));
+    const std::string refused_file = "layout declaration (offset 53984) is damaged";
+    struct edit {
+        int64_t offset;
+        unsigned char byte;
+    };
+    struct declaration_case {
+        const char *what;
+        std::vector<edit> edits;
+        std::string stub_output; // after the "File :" line
+        std::string test_output; // -t's summary; empty when it refuses the file
+        std::string message;     // on -t's and -x's standard error
+    };
+    const std::string damaged_abc = first_line + failed_file_line("abc", figure("0.0")) + DAMAGED;
+    const std::string damaged_abcdef =
+        first_line + failed_file_line("abcdef.txt", figure("0.0")) + DAMAGED;
+    const std::string test_damaged = "2 members: 2 checked (1 damaged), 0 unchecked\n";
+    const declaration_case cases[] = {
+        {"a 0 written into byte 3 of the name",
+         {{name + 3, 0}},
+         damaged_abc,
+         test_damaged,
+         "abc' is damaged"},
+        {"block version 01 made 03, one data byte flipped",
+         {{block + EXTENSION_VERSION_OFFSET, 3}, {data, 'H'}},
+         damaged_abcdef,
+         test_damaged,
+         "abcdef.txt' is damaged"},
+        {"block erased",
+         {{block, 0},
+          {block + 1, 0},
+          {block + 2, 0},
+          {block + 3, 0},
+          {block + 4, 0},
+          {block + 5, 0},
+          {block + 6, 0},
+          {block + 7, 0}},
+         damaged_abcdef,
+         test_damaged,
+         "abcdef.txt' is damaged"},
+        {"a second marker behind the block",
+         {{block + 40, 0xFE},
+          {block + 41, 0x1A},
+          {block + 42, 0xC1},
+          {block + 43, 0x9D},
+          {block + 44, 0x05},
+          {block + 45, 0xE3},
+          {block + 46, 0x8F}},
+         damaged_abcdef,
+         test_damaged,
+         "abcdef.txt' is damaged"},
+        {"first marker damaged: the second copy declares",
+         {{DECLARATION_OFFSET, 0xFF}, {name + 3, 0}},
+         damaged_abc,
+         test_damaged,
+         "abc' is damaged"},
+        {"second marker damaged: the first copy declares",
+         {{DECLARATION_OFFSET + DECLARATION_COPY_SIZE + 6, 0}, {name + 3, 0}},
+         damaged_abc,
+         test_damaged,
+         "abc' is damaged"},
+        {"the copies' versions differ",
+         {{first_version, 2}},
+         FILE_LINE + BAD_RECORD,
+         "",
+         refused_file},
+        {"version 0 in both copies",
+         {{first_version, 0}, {second_version, 0}},
+         FILE_LINE + BAD_RECORD,
+         "",
+         refused_file},
+        {"version 0 beside a damaged marker",
+         {{DECLARATION_OFFSET + 3, 0}, {second_version, 0}},
+         FILE_LINE + BAD_RECORD,
+         "",
+         refused_file},
+        {"a newer version",
+         {{first_version, 9}, {second_version, 9}},
+         FILE_LINE + BAD_RECORD,
+         "",
+         "made by a newer sfxpack: it declares layout version 9, this one reads up to 1"},
+        // Without a declaration the file is read as before it existed.
+        {"both markers damaged",
+         {{DECLARATION_OFFSET, 0}, {DECLARATION_OFFSET + DECLARATION_COPY_SIZE, 0}, {name + 3, 0}},
+         first_line + file_line("abc", figure("0.0")) + SEPARATOR,
+         "2 members: 1 checked (0 damaged), 1 unchecked\n",
+         ""},
+    };
+    for (const declaration_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_folder folder;
+        write_setup(folder.path,
+                    {file_member("first.txt", "1st"), file_member("abcdef.txt", "hello world")});
+        std::string image = read_file(folder / "setup.exe");
+        for (const edit &e : c.edits)
+            image[static_cast<size_t>(e.offset)] = static_cast<char>(e.byte);
+        write_file(folder / "setup.exe", image);
+        make_folder(folder / "out");
+
+        program_run run = run_setup(folder.path);
+        program_run test = run_sfxpack({"-t", "setup.exe"}, folder.path);
+        program_run extract = run_sfxpack({"-x", "setup.exe", "-C", "out"}, folder.path);
+
+        bool sound = c.message.empty();
+        EXPECT_EQ(run.output, c.stub_output);
+        EXPECT_EQ(run.exit_status, sound ? 0 : ERROR_STATUS);
+        EXPECT_EQ(test.output, c.test_output);
+        EXPECT_EQ(test.exit_status, sound ? 0 : 1);
+        EXPECT_EQ(extract.exit_status, sound ? 0 : 1);
+        if (!sound) {
+            EXPECT_NE(test.errors.find(c.message), std::string::npos) << test.errors;
+            EXPECT_NE(extract.errors.find(c.message), std::string::npos) << extract.errors;
+        }
+        std::vector<std::string> out = list_tree(folder / "out");
+        if (sound)
+            EXPECT_EQ(out, (std::vector<std::string>{"abc", "first.txt"}));
+        else if (c.test_output.empty())
+            EXPECT_EQ(out, std::vector<std::string>{});
+        else
+            EXPECT_EQ(out, std::vector<std::string>{"first.txt"});
+    }
 }
 
 } // namespace

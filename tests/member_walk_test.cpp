@@ -209,6 +209,46 @@ TEST(MemberWalk, SaysWhereAndWhyItStopped) {
     }
 }
 
+// The declaration is read from the walk's own input, which then stands at
+// the first record: an input that ends before 16 bytes declares nothing, one
+// whose read fails is refused, not read as undeclared.
+TEST(MemberWalk, TheDeclarationComesFromTheSameInputAsTheRecords) {
+    unsigned char declared[DECLARATION_SIZE];
+    encode_layout_declaration(NEWEST_LAYOUT_VERSION, declared);
+    unsigned char newer[DECLARATION_SIZE];
+    encode_layout_declaration(NEWEST_LAYOUT_VERSION + 1, newer);
+    const std::string current(reinterpret_cast<const char *>(declared), DECLARATION_SIZE);
+    const std::string member = member_bytes(KIND_FILE, "after", "data");
+    struct declaration_case {
+        const char *what;
+        std::string bytes;
+        size_t fail_at;
+        declaration_verdict verdict;
+        int version;
+        size_t position; // where the input stands afterwards
+    } cases[] = {
+        {"declared", current + member, SIZE_MAX, DECLARATION_GOOD, NEWEST_LAYOUT_VERSION, 16},
+        {"filler", std::string(DECLARATION_SIZE, 'x') + member, SIZE_MAX, DECLARATION_GOOD,
+         UNDECLARED_LAYOUT, 16},
+        {"ends inside it", current.substr(0, 9), SIZE_MAX, DECLARATION_GOOD, UNDECLARED_LAYOUT, 9},
+        {"newer", std::string(reinterpret_cast<const char *>(newer), DECLARATION_SIZE) + member,
+         SIZE_MAX, DECLARATION_NEWER, NEWEST_LAYOUT_VERSION + 1, 16},
+        {"the read fails", current + member, 0, DECLARATION_UNREADABLE, UNDECLARED_LAYOUT, 0},
+    };
+    for (const declaration_case &c : cases) {
+        memory_source source = {c.bytes, 0, c.fail_at, SIZE_MAX, 0, 0};
+        int version = -1;
+        EXPECT_EQ(read_layout_declaration(walk_input{read_memory, nullptr, &source}, &version),
+                  c.verdict)
+            << c.what;
+        EXPECT_EQ(version, c.version) << c.what;
+        EXPECT_EQ(source.position, c.position) << c.what;
+    }
+    // The other tests walk members of an undeclared file.
+    int version = -1;
+    take_layout_declaration(nullptr, &version);
+}
+
 TEST(MemberWalk, DamageEndsTheWalkOnlyWhenTheVisitorSaysSo) {
     std::string bytes = member_bytes(KIND_FILE, "one", patterned_data(50), true, true) +
                         member_bytes(KIND_FILE, "two", "ok");

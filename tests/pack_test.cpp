@@ -97,7 +97,10 @@ TEST(Pack, LayoutMatchesTheIndependentWriterByteForByte) {
     std::string windows = pe_stub_bytes(302, 6);
     const layout_case cases[] = {
         {"plain stub", plain, {}, '/'},
-        {"stub filling all 54000 bytes", elf_stub_bytes(ARCHIVE_START, 7), {}, '/'},
+        {"stub filling all bytes before the declaration",
+         elf_stub_bytes(DECLARATION_OFFSET, 7),
+         {},
+         '/'},
         {"Windows stub", windows, {}, '\\'},
         {"Windows stub, separator given", windows, {"--separator=/"}, '/'},
         {"plain stub, separator given", plain, {"--separator", "\\"}, '\\'},
@@ -212,8 +215,15 @@ TEST(Pack, ListJudgesByTheRulesOfTheStubInFront) {
     const list_case cases[] = {
         {windows, "aux.c", "", "(name holds a device name)"},
         {"#!stub", "aux.c", "f unchecked -          0 aux.c\n", ""},
-        {windows, "a\x81\xe9", "f unchecked -          0 a\\x81\\xE9\n", ""},
-        {"#!stub", "x\x1b[2J", "", "(name holds a control byte)"},
+        // 0x81 means nothing in code page 1252: the Windows stub refuses it.
+        {windows, "a\x81\xe9", "", "(name holds bytes that mean nothing in the code page)"},
+        {windows, "caf\xe9", "f unchecked -          0 caf\xc3\xa9\n", ""},
+        {windows, "ab:c", "", "(name holds ':', which Windows takes as a stream of a file)"},
+        {"#!stub", "ab:c", "f unchecked -          0 ab:c\n", ""},
+        {"#!stub", "x\x1b[2J", "", "(name holds a control character)"},
+        {"#!stub", "csi\xc2\x9b", "", "(name holds a control character)"},
+        {"#!stub", "raw\x9b", "", "(name holds a control character)"},
+        {"#!stub", "caf\xe9", "f unchecked -          0 caf\xe9\n", ""},
     };
     for (const list_case &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.name));
@@ -231,6 +241,18 @@ TEST(Pack, ListJudgesByTheRulesOfTheStubInFront) {
             EXPECT_EQ(list.exit_status, 1);
         }
     }
+
+    // Device names are judged in the code page the names are read in: A9 F7
+    // is a superscript 2 in code page 949, two letters in 1252.
+    temp_folder folder;
+    write_raw_setup(folder.path, record_bytes('f', "COM\xa9\xf7", 0), 0, "setup.exe", &windows);
+    program_run korean = run_sfxpack({"-l", "setup.exe", "--codepage", "949"}, folder.path);
+    EXPECT_EQ(korean.exit_status, 1);
+    EXPECT_NE(korean.errors.find("(name holds a device name)"), std::string::npos) << korean.errors;
+    program_run western = run_sfxpack({"-l", "setup.exe"}, folder.path);
+    EXPECT_EQ(western.exit_status, 0) << western.errors;
+    EXPECT_EQ(western.output, "f unchecked -          0 COM\xc2\xa9\xc3\xb7\n"
+                              "1 member: 0 directories, 1 file, 0 data bytes\n");
 }
 
 TEST(Pack, NestedPathsGetOneDirectoryRecordPerLevelOnce) {
@@ -296,12 +318,12 @@ TEST(Pack, RefusalsLeaveNoOutputBehind) {
     };
     const std::string long_part(244, 'n');
     const refusal cases[] = {
-        {"stub over 54000 bytes",
+        {"stub reaching into the layout declaration",
          [](const std::string &src) {
-             write_file(src + "/../big.stub", std::string(ARCHIVE_START + 1, 'S'));
+             write_file(src + "/../big.stub", std::string(DECLARATION_OFFSET + 1, 'S'));
          },
          {"-s", "big.stub", "-C", "src", "."},
-         "the stub 'big.stub' is 54001 bytes"},
+         "the stub 'big.stub' is 53985 bytes; it must fit in the first 53984 bytes"},
         {"missing stub", nullptr, {"-s", "none.stub", "-C", "src", "."}, "can't read the stub"},
         // Only a program goes in front: the PE signature must stand where
         // the MS-DOS header points, inside the file.
@@ -410,7 +432,22 @@ TEST(Pack, RefusalsLeaveNoOutputBehind) {
         {"control byte for a POSIX stub",
          [](const std::string &src) { write_file(src + "/bell\x07", "x"); },
          {"-C", "src", "."},
-         "'bell\x07' would be refused by the extractor: name holds a control byte"},
+         "'bell\\x07' would be refused by the extractor: name holds a control character"},
+        // Shown escaped: printed, they would retitle the terminal or
+        // reorder the line.
+        {"terminal title for a POSIX stub",
+         [](const std::string &src) { write_file(src + "/\x1b]0;owned\x07", "x"); },
+         {"-C", "src", "."},
+         "'\\x1B]0;owned\\x07' would be refused by the extractor: name holds a control "
+         "character"},
+        {"C1 control for a POSIX stub",
+         [](const std::string &src) { write_file(src + "/csi\xc2\x9b", "x"); },
+         {"-C", "src", "."},
+         "'csi\\xC2\\x9B' would be refused by the extractor"},
+        {"bidirectional control for a POSIX stub",
+         [](const std::string &src) { write_file(src + "/readme\xe2\x80\xaetxt.exe", "x"); },
+         {"-C", "src", "."},
+         "'readme\\xE2\\x80\\xAEtxt.exe' would be refused by the extractor"},
         // For a Windows stub: names Windows can't create, or the code page can't hold.
         {"character the default code page lacks",
          [](const std::string &src) { write_file(src + "/\xc4\x81.txt", "x"); },
@@ -455,7 +492,7 @@ TEST(Pack, RefusalsLeaveNoOutputBehind) {
         {"control character",
          [](const std::string &src) { write_file(src + "/tab\tx", "x"); },
          {"-s", "win.stub", "-C", "src", "."},
-         "'src/tab\tx' holds a control character"},
+         "'src/tab\\x09x' holds a control character"},
         {"C1 control character",
          [](const std::string &src) { write_file(src + "/c1\xc2\x81", "x"); },
          {"-s", "win.stub", "-C", "src", "."},

@@ -68,7 +68,7 @@ TEST(StaticStub, HasNoInterpreterAndNoDynamicSection) {
     EXPECT_EQ(segments.find("INTERP"), std::string::npos) << segments;
     EXPECT_NE(dynamic.find("There is no dynamic section"), std::string::npos) << dynamic;
     EXPECT_EQ(dynamic.find("NEEDED"), std::string::npos) << dynamic;
-    EXPECT_LE(stub_image().size(), static_cast<size_t>(ARCHIVE_START));
+    EXPECT_LE(stub_image().size(), static_cast<size_t>(DECLARATION_OFFSET));
 }
 
 // Runs `./setup.exe` with `root` as the root directory and the current one.

@@ -617,6 +617,78 @@ TEST(WindowsRun, DeviceAndDriveNamesAreBadRecords) {
     }
 }
 
+// Code page 1252 has no character for 0x81: sfxpack.exe, whose system maps
+// it to a C1 control, and the Linux sfxpack, whose converter finds none,
+// refuse it alike, as the stub does, and stop there.
+TEST(WindowsPack, BothPackersRefuseBytesWithoutMeaningInTheCodePage) {
+    temp_folder folder;
+    write_raw_windows_setup(folder.path, record_bytes('f', "ok.txt", 2) + "ok" +
+                                             record_bytes('f', "bad\x81.txt", 1) + "b" +
+                                             record_bytes('f', "after.txt", 1) + "a");
+    make_folder(folder / "windows");
+    make_folder(folder / "linux");
+
+    program_run windows_run = run_program(
+        wine_program,
+        {wine_program, windows_program("sfxpack.exe"), "-x", "setup.exe", "-C", "windows"},
+        folder.path);
+    program_run linux_run = run_program(
+        "/usr/bin/env", {"env", "-u", "LD_PRELOAD", SFXPACK_PATH, "-x", "setup.exe", "-C", "linux"},
+        folder.path);
+
+    const std::string refusal = "sfxpack: 'setup.exe': bad record at offset 54266 (name holds "
+                                "bytes that mean nothing in the code page); the extractor stops "
+                                "there\n";
+    EXPECT_EQ(linux_run.errors, refusal);
+    EXPECT_EQ(windows_run.errors, crlf(refusal));
+    EXPECT_EQ(linux_run.exit_status, 1);
+    EXPECT_EQ(windows_run.exit_status, 1);
+    EXPECT_EQ(list_tree(folder / "windows"), std::vector<std::string>{"ok.txt"});
+    EXPECT_EQ(list_tree(folder / "linux"), std::vector<std::string>{"ok.txt"});
+}
+
+// Builds the locale ko_KR.UTF-8 into `folder` (for LOCPATH), so that Wine
+// runs programs in code page 949; false where it can't be built.
+bool build_korean_locale(const std::string &folder) {
+    program_run built =
+        run_program("/usr/bin/localedef",
+                    {"localedef", "-i", "ko_KR", "-f", "UTF-8", folder + "/ko_KR.UTF-8"}, folder);
+    return built.exit_status == 0 || path_exists(folder + "/ko_KR.UTF-8/LC_CTYPE");
+}
+
+// The stub judges device names in the code page of the system it runs on:
+// COM followed by A9 F7, a superscript 2 in code page 949, is COM2 there.
+TEST(WindowsRun, DeviceNamesAreJudgedInTheSystemsCodePage) {
+    temp_folder locales;
+    if (!build_korean_locale(locales.path))
+        GTEST_SKIP() << "localedef can't build ko_KR.UTF-8 (package locales)";
+    auto run_korean = [&](const std::string &folder) {
+        return run_program("/usr/bin/env",
+                           {"env", "LOCPATH=" + locales.path, "LC_ALL=ko_KR.UTF-8", wine_program,
+                            "cmd", "/c", "setup.exe"},
+                           folder);
+    };
+    // C7 D1 is a Hangul syllable in code page 949 (two characters in 1252).
+    const std::string hangul = "\xed\x95\x9c.txt";
+    temp_folder plain;
+    write_raw_windows_setup(plain.path, record_bytes('f', "\xc7\xd1.txt", 1) + "k");
+    program_run korean = run_korean(plain.path);
+    if (list_tree(plain.path) != std::vector<std::string>{"setup.exe", hangul})
+        GTEST_SKIP() << "Wine does not run in code page 949 here: " << korean.output;
+
+    temp_folder folder;
+    write_raw_windows_setup(folder.path, record_bytes('d', "sub", 0) +
+                                             record_bytes('f', "COM\xa9\xf7", 4) + "data" +
+                                             record_bytes('f', "after.txt", 1) + "a");
+
+    program_run run = run_korean(folder.path);
+
+    EXPECT_EQ(run.output,
+              WINDOWS_FILE_LINE + crlf(directory_line("sub")) + "!!!Error, bad file record.\r\n");
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(list_tree(folder.path), (std::vector<std::string>{"setup.exe", "sub/"}));
+}
+
 bool under_ci() {
     const char *ci = std::getenv("CI");
     return ci != nullptr && *ci != '\0' && std::strcmp(ci, "false") != 0 &&

@@ -4,10 +4,12 @@
 // front of them (bit 0: a Windows one, which only needs to start with "MZ", or
 // a POSIX one), for a Windows stub the code page names are read in (bits 1-3),
 // whether the file lies in the folder -x extracts into (bit 4), where no
-// member may replace it, and whether -x runs in that folder without -C, with
-// paths relative to it (bit 5), and whether a Windows file is signed (bit 6):
+// member may replace it, whether -x runs in that folder without -C, with
+// paths relative to it (bit 5), whether a Windows file is signed (bit 6):
 // then zero bytes up to a multiple of 8 and a certificate table follow the
-// trailer, named by the security directory of the stub's headers. The rest is
+// trailer, named by the security directory of the stub's headers, and
+// whether the next 16 bytes are the layout declaration (bit 7; otherwise the
+// file declares nothing). The rest is
 // everything after ARCHIVE_START. The length trailer is appended as a packer
 // would, since anyone can fix it after altering a file.
 //
@@ -24,7 +26,12 @@
 //   say it is signed;
 // - -l and -x agree with a walk of the input's own records on which records
 //   are good: -l's status is 0 only for a whole walk and it names each good
-//   record with its kind and size, -x -v names each one it takes up;
+//   record with its kind and size, -x -v names each one it takes up; a
+//   damaged or newer declaration makes the walk take up nothing;
+// - no good record's name holds a character that drives a terminal (as this
+//   fuzzer reads it: UTF-8 behind a POSIX stub, the code page behind a
+//   Windows one), a ':' or a device name behind a Windows stub, or names a
+//   folder for a file;
 // - the scratch folder holds exactly what those records make when played onto
 //   a model of it, every file with its data, and no temporary file; -x's
 //   status is 0 exactly when the walk was whole and every member came out;
@@ -34,11 +41,13 @@
 #include "command_line.h"
 #include "extract_files.h"
 #include "fuzz_folders.h"
+#include "layout_declaration.h"
 #include "list.h"
 #include "member_extension.h"
 #include "member_record.h"
 #include "pack_messages.h"
 #include "platform_pack_calls.h"
+#include "stub_names.h"
 #include "test_archive.h"
 
 #include <algorithm>
@@ -331,6 +340,87 @@ std::string captured() {
     return text;
 }
 
+// The name as the fuzzer reads it, in UTF-8: converted from the code page
+// behind a Windows stub (by the C library's own converter). False when it
+// can't be converted.
+bool name_as_text(const std::string &stored, int codepage, std::string *name) {
+    *name = stored;
+    if (codepage == 0)
+        return true;
+    iconv_t converter = iconv_open("UTF-8", ("CP" + std::to_string(codepage)).c_str());
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        fuzz_fail("no converter for code page", std::to_string(codepage));
+    std::string out(4 * stored.size() + 4, '\0');
+    char *in = const_cast<char *>(stored.data());
+    char *to = &out[0];
+    size_t in_left = stored.size(), out_left = out.size();
+    // A converter may hold back a character until it is flushed.
+    bool converted = iconv(converter, &in, &in_left, &to, &out_left) != static_cast<size_t>(-1) &&
+                     in_left == 0 &&
+                     iconv(converter, nullptr, nullptr, &to, &out_left) != static_cast<size_t>(-1);
+    iconv_close(converter);
+    if (converted)
+        name->assign(out.data(), out.size() - out_left);
+    return converted;
+}
+
+// The code point of the UTF-8 sequence at `at` and its length in `length`; 0
+// with length 1 for a byte that starts no well-formed sequence.
+unsigned long code_point_at(const unsigned char *at, size_t *length) {
+    unsigned char lead = at[0];
+    *length = 1;
+    size_t count = lead >= 0xC2 && lead <= 0xDF   ? 2
+                   : lead >= 0xE0 && lead <= 0xEF ? 3
+                   : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                  : 0;
+    unsigned long value = lead & (0x7F >> count);
+    for (size_t i = 1; i < count; ++i) {
+        if ((at[i] & 0xC0) != 0x80)
+            return 0;
+        value = value << 6 | (at[i] & 0x3F);
+    }
+    static const unsigned long SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (count == 0 || value < SMALLEST[count] || value > 0x10FFFF ||
+        (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    *length = count;
+    return value;
+}
+
+// Characters that would drive the terminal -l, -t and -x print names on, or
+// reorder what it shows: C0 and C1 controls, DEL, a byte 0x80-0x9F outside
+// any sequence, the bidirectional embeddings, overrides and isolates.
+bool drives_a_terminal(const std::string &text) {
+    const unsigned char *at = reinterpret_cast<const unsigned char *>(text.c_str());
+    while (*at != 0) {
+        size_t length = 1;
+        unsigned long value = code_point_at(at, &length);
+        if (length == 1)
+            value = *at;
+        if (value < 0x20 || (value >= 0x7F && value <= 0x9F) ||
+            (value >= 0x202A && value <= 0x202E) || (value >= 0x2066 && value <= 0x2069))
+            return true;
+        at += length;
+    }
+    return false;
+}
+
+// A good record's name as the fuzzer reads it: none may reach the terminal,
+// a stream or a device, nor name a folder for a file.
+void check_judged_name(const member_record &record, int codepage) {
+    std::string text;
+    if (!name_as_text(record.name, codepage, &text))
+        fuzz_fail("a good record's name means nothing in its code page", record.name);
+    if (drives_a_terminal(text))
+        fuzz_fail("a good record's name drives a terminal", record.name);
+    if (codepage != 0 && (text.find(':') != std::string::npos || holds_device_name(text.c_str())))
+        fuzz_fail("a good record's name reaches a stream or a device on Windows", record.name);
+    size_t last = text.find_last_of("/\\");
+    std::string part = last == std::string::npos ? text : text.substr(last + 1);
+    if (record.kind == KIND_FILE && (part.empty() || part == "."))
+        fuzz_fail("a good file record's name names a folder", record.name);
+}
+
 // One good record of the input, as the stub's judging found it.
 struct member {
     char kind;
@@ -348,9 +438,19 @@ struct walk {
 
 // Walks the records in the input's own bytes (the archive's from ARCHIVE_START,
 // trailer included) the way the stub reads its file: a record is read when 264
-// bytes are left, trailer or not, and judged whole before the next step.
-walk walk_records(const std::string &bytes, name_rules rules) {
+// bytes are left, trailer or not, and judged whole before the next step. A
+// declaration the stub refuses ends the walk before the first record.
+walk walk_records(const std::string &declaration, const std::string &bytes, name_rules rules,
+                  int codepage) {
     walk w = {{}, true};
+    int version = UNDECLARED_LAYOUT;
+    if (take_layout_declaration(declaration.empty()
+                                    ? nullptr
+                                    : reinterpret_cast<const unsigned char *>(declaration.data()),
+                                &version) != DECLARATION_GOOD) {
+        w.whole = false;
+        return w;
+    }
     size_t at = 0;
     while (bytes.size() - at >= static_cast<size_t>(RECORD_SIZE)) {
         member_record record;
@@ -360,6 +460,7 @@ walk walk_records(const std::string &bytes, name_rules rules) {
             w.whole = false;
             return w;
         }
+        check_judged_name(record, codepage);
         at += RECORD_SIZE;
         size_t size = static_cast<size_t>(member_data_size(&record));
         std::string data = bytes.substr(at, size);
@@ -376,25 +477,9 @@ walk walk_records(const std::string &bytes, name_rules rules) {
 // behind a Windows stub (by the C library's own converter), split at both
 // separators, empty and "." parts dropped. False when it can't be converted.
 bool local_path(const std::string &stored, int codepage, std::string *path) {
-    std::string name = stored;
-    if (codepage != 0) {
-        iconv_t converter = iconv_open("UTF-8", ("CP" + std::to_string(codepage)).c_str());
-        if (converter == reinterpret_cast<iconv_t>(-1))
-            fuzz_fail("no converter for code page", std::to_string(codepage));
-        std::string out(4 * stored.size() + 4, '\0');
-        char *in = const_cast<char *>(stored.data());
-        char *to = &out[0];
-        size_t in_left = stored.size(), out_left = out.size();
-        // A converter may hold back a character until it is flushed.
-        bool converted =
-            iconv(converter, &in, &in_left, &to, &out_left) != static_cast<size_t>(-1) &&
-            in_left == 0 &&
-            iconv(converter, nullptr, nullptr, &to, &out_left) != static_cast<size_t>(-1);
-        iconv_close(converter);
-        if (!converted)
-            return false;
-        name.assign(out.data(), out.size() - out_left);
-    }
+    std::string name;
+    if (!name_as_text(stored, codepage, &name))
+        return false;
     path->clear();
     size_t start = 0;
     for (;;) {
@@ -560,11 +645,12 @@ void check_extract_names(const std::string &named, const walk &w, int codepage) 
         fuzz_fail("-x did not take up the good records", named);
 }
 
-// Writes the file: `stub_start`, the input's members and the trailer; when
-// `is_signed`, the stub start is a signed one's, and zero bytes up to a
-// multiple of 8 and the certificate table follow.
-void write_archive(const std::string &stub_start, bool is_signed, const uint8_t *data,
-                   size_t size) {
+// Writes the file: `stub_start`, `declaration` (when not empty), the
+// input's members and the trailer; when `is_signed`, the stub start is a
+// signed one's, and zero bytes up to a multiple of 8 and the certificate
+// table follow.
+void write_archive(const std::string &stub_start, bool is_signed, const std::string &declaration,
+                   const uint8_t *data, size_t size) {
     int descriptor = open(archive_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (descriptor < 0)
         fuzz_fail("cannot write", archive_path);
@@ -580,6 +666,8 @@ void write_archive(const std::string &stub_start, bool is_signed, const uint8_t 
             : std::string();
     bool written =
         pwrite(descriptor, start.data(), start.size(), 0) == static_cast<ssize_t>(start.size()) &&
+        pwrite(descriptor, declaration.data(), declaration.size(), DECLARATION_OFFSET) ==
+            static_cast<ssize_t>(declaration.size()) &&
         pwrite(descriptor, data, size, ARCHIVE_START) == static_cast<ssize_t>(size) &&
         pwrite(descriptor, trailer, TRAILER_SIZE, ARCHIVE_START + static_cast<off_t>(size)) ==
             TRAILER_SIZE &&
@@ -598,6 +686,7 @@ struct choices {
     bool archive_inside; // the file lies in the scratch folder
     bool in_scratch;     // -x runs in the scratch folder, without -C
     bool is_signed;      // a Windows file carries a certificate table after the archive
+    bool declared;       // the input's next 16 bytes are the layout declaration
 };
 
 choices read_choices(uint8_t byte) {
@@ -608,15 +697,21 @@ choices read_choices(uint8_t byte) {
     c.archive_inside = (byte & 16) != 0;
     c.in_scratch = (byte & 32) != 0;
     c.is_signed = c.windows && (byte & 64) != 0;
+    c.declared = (byte & 128) != 0;
     return c;
 }
 
-// The input's own records, with the trailer the file ends in.
-walk walk_input(const std::string &members, const choices &c) {
+// The input's own records, with the trailer the file ends in, judged as
+// sfxpack judges them: under Windows rules in the code page it reads names in.
+walk walk_input(const std::string &declaration, const std::string &members, const choices &c) {
     unsigned char trailer[TRAILER_SIZE];
     encode_le32(static_cast<uint32_t>(ARCHIVE_START + members.size() + TRAILER_SIZE), trailer);
-    return walk_records(members + std::string(reinterpret_cast<char *>(trailer), TRAILER_SIZE),
-                        c.windows ? NAME_RULES_WINDOWS : NAME_RULES_POSIX);
+    name_rules rules = c.windows ? NAME_RULES_WINDOWS : NAME_RULES_POSIX;
+    name_storing storing;
+    choose_name_storing(rules, c.codepage, &storing);
+    return walk_records(declaration,
+                        members + std::string(reinterpret_cast<char *>(trailer), TRAILER_SIZE),
+                        rules, c.codepage_read);
 }
 
 // Runs -x -v under the path checks; what it printed goes to `named`.
@@ -684,10 +779,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return -1;
     choices c = read_choices(data[0]);
     archive_path = (c.archive_inside ? scratch : sentinel) + "/" + ARCHIVE_NAME;
+    size_t skipped = 1;
+    std::string declaration;
+    if (c.declared) {
+        if (size < 1 + DECLARATION_SIZE)
+            return -1;
+        declaration.assign(reinterpret_cast<const char *>(data) + 1, DECLARATION_SIZE);
+        skipped += DECLARATION_SIZE;
+    }
     int first_free_descriptor = fuzz_lowest_free_descriptor();
-    write_archive(c.windows ? WINDOWS_STUB_START : POSIX_STUB_START, c.is_signed, data + 1,
-                  size - 1);
-    walk w = walk_input(std::string(reinterpret_cast<const char *>(data) + 1, size - 1), c);
+    write_archive(c.windows ? WINDOWS_STUB_START : POSIX_STUB_START, c.is_signed, declaration,
+                  data + skipped, size - skipped);
+    walk w =
+        walk_input(declaration,
+                   std::string(reinterpret_cast<const char *>(data) + skipped, size - skipped), c);
     entry_state archive_before;
     if (!state_of(archive_path, &archive_before))
         fuzz_fail("cannot read the status of", archive_path);

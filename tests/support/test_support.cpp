@@ -239,12 +239,28 @@ static bool append_members(const std::vector<archive_member> &members, std::stri
     return true;
 }
 
+// A packer that writes blocks declares the layout; one without them wrote
+// filler up to ARCHIVE_START.
+static std::string declaration_for(const std::vector<archive_member> &members) {
+    for (const archive_member &member : members)
+        if (!member.checked)
+            return std::string(DECLARATION_SIZE, static_cast<char>(FILLER_BYTE));
+    return layout_declaration_bytes(NEWEST_LAYOUT_VERSION);
+}
+
+std::string layout_declaration_bytes(int version) {
+    unsigned char bytes[DECLARATION_SIZE];
+    encode_layout_declaration(version, bytes);
+    return std::string(reinterpret_cast<char *>(bytes), sizeof bytes);
+}
+
 bool write_sfx_file(const char *path, const std::string &stub,
                     const std::vector<archive_member> &members) {
     if (!stub_fits(static_cast<int64_t>(stub.size())))
         return false;
     std::string image = stub;
     image.append(filler_after_stub(stub.size()), static_cast<char>(FILLER_BYTE));
+    image += declaration_for(members);
     unsigned char trailer[TRAILER_SIZE];
     if (!append_members(members, &image) ||
         !encode_length_trailer(static_cast<int64_t>(image.size()), trailer))
@@ -284,9 +300,11 @@ std::string record_bytes(char kind, const std::string &name_field, int32_t size,
 }
 
 void write_raw_setup(const std::string &folder, const std::string &members, int64_t trailer_error,
-                     const std::string &name, const std::string *stub) {
+                     const std::string &name, const std::string *stub,
+                     const std::string &declaration) {
     std::string image = stub != nullptr ? *stub : stub_image();
-    image.resize(ARCHIVE_START, static_cast<char>(FILLER_BYTE));
+    image.resize(ARCHIVE_START - declaration.size(), static_cast<char>(FILLER_BYTE));
+    image += declaration;
     image += members;
     unsigned char trailer[TRAILER_SIZE];
     encode_le32(static_cast<uint32_t>(image.size() + TRAILER_SIZE + trailer_error), trailer);
@@ -324,6 +342,10 @@ const std::vector<hostile_name> HOSTILE_NAMES = {
     {"sub/tab\tx", 'f', false},
     {"del\x7f", 'f', false},
     {"\x01", 'f', false},
+    // 0x81 and 0x9D mean nothing in code page 1252 (Windows reads them as
+    // C1 controls); a POSIX stub's terminal may take them for C1 controls.
+    {"bad\x81", 'f', false},
+    {"x\x9d.txt", 'd', false},
     {"1:x", 'f', false},
     {" :x", 'd', false},
     {".:x", 'f', false},
@@ -342,6 +364,8 @@ const std::vector<hostile_name> HOSTILE_NAMES = {
     {"prn  ", 'f', true},
     {"sub\\nul", 'f', true},
     {"nul", 'd', true},
+    // A stream of the file "ab" on Windows.
+    {"ab:c", 'f', true},
 };
 
 void flip_bit(const std::string &path, int64_t offset) {

@@ -46,7 +46,9 @@ inline archive_member unchecked(archive_member member) {
 // Writes the whole self-extracting file `path` from the stub's bytes and the
 // members, in order, encoded by the packer's own record and trailer code; each
 // member that is `checked` and whose name leaves room gets the extension
-// block, its check value computed from the member's bytes held here.
+// block, its check value computed from the member's bytes held here. The
+// file declares the layout unless a member is not `checked`, as a packer
+// without the extension wrote it.
 // False when the stub does not fit, a name is too long or a write failed.
 bool write_sfx_file(const char *path, const std::string &stub,
                     const std::vector<archive_member> &members);
@@ -126,12 +128,16 @@ bool stub_is_emulated();
 std::string record_bytes(char kind, const std::string &name_field, int32_t size,
                          uint32_t magic = RECORD_MAGIC);
 
+// The 16 bytes of a layout declaration of `version`.
+std::string layout_declaration_bytes(int version);
+
 // Writes `folder`/`name` as stub (the built one unless `stub` is given),
-// filler, the raw `members` bytes and a trailer of the file's true length plus
-// `trailer_error`.
+// filler, the `declaration` bytes (none: an undeclared file) just before
+// ARCHIVE_START, the raw `members` bytes and a trailer of the file's true
+// length plus `trailer_error`.
 void write_raw_setup(const std::string &folder, const std::string &members,
                      int64_t trailer_error = 0, const std::string &name = "setup.exe",
-                     const std::string *stub = nullptr);
+                     const std::string *stub = nullptr, const std::string &declaration = "");
 
 // The console text of one progress figure, e.g. figure("40.0").
 std::string figure(const std::string &share);
@@ -158,13 +164,13 @@ void make_folder(const std::string &path);
 // Member names an archive may carry against the person who runs it, for the
 // POSIX and the Windows runs alike: control bytes that would fake, hide or
 // retitle console text, a second byte ':' (a drive on Windows, whatever the
-// first byte), and names Windows opens as devices in every folder. All are
-// bad records under Windows rules; under POSIX rules the device names are
-// plain names.
+// first byte), names Windows opens as devices in every folder or as a stream
+// of a file. All are bad records under Windows rules (in code page 1252);
+// under POSIX rules the device and stream names are plain names.
 struct hostile_name {
     std::string name;
     char kind;
-    bool device; // refused only under Windows rules
+    bool device; // refused only under Windows rules: a device or a stream
 };
 extern const std::vector<hostile_name> HOSTILE_NAMES;
 
