@@ -129,7 +129,9 @@ walk_outcome walk_archive(FILE *archive, const char *path, int64_t archive_end, 
     declaration_verdict declaration = read_layout_declaration(input, &version);
     if (declaration != DECLARATION_GOOD) {
         report_declaration(path, declaration, version);
-        return walk_outcome{WALK_BAD_RECORD, DECLARATION_OFFSET, RECORD_GOOD, 0, 0};
+        walk_end end =
+            declaration == DECLARATION_UNREADABLE ? WALK_RECORD_UNREADABLE : WALK_BAD_RECORD;
+        return walk_outcome{end, DECLARATION_OFFSET, RECORD_GOOD, 0, 0};
     }
     walk_outcome outcome =
         walk_members_of(input, buffer, ARCHIVE_START, archive_end - TRAILER_SIZE, rules, visitor);

@@ -25,12 +25,14 @@ FILE *open_checked_archive(const char *path, platform_entry *entry, archive_exte
 // Windows program.
 bool names_of_archive(FILE *archive, const char *path, int codepage, name_storing *names);
 
-// Walks every member of the open, checked `archive`, whose archive ends at
-// `archive_end` (its trailer included; a signed file's certificate table is
-// never read), with the stub's own judging under `rules`, chunks of data of
-// `buffer.capacity` bytes. Says why on standard error when a record could
-// not be read or is one the stub would refuse; what happened to a member the
-// visitor says itself.
+// Takes the layout declaration, then walks every member of the open, checked
+// `archive`, whose archive ends at `archive_end` (its trailer included; a
+// signed file's certificate table is never read), with the stub's own judging
+// under `rules`, chunks of data of `buffer.capacity` bytes. Says why on
+// standard error when the declaration or a record could not be read or is one
+// the stub would refuse (a refused declaration ends the walk as a bad record
+// at its offset, before any member); what happened to a member the visitor
+// says itself.
 walk_outcome walk_archive(FILE *archive, const char *path, int64_t archive_end, name_rules rules,
                           walk_buffer buffer, const walk_visitor *visitor);
 
