@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: Zlib
 #include "console.h"
 
-#include "platform_stub.h"
+#include "console_writer.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -13,24 +12,18 @@ static const char ERROR_PREFIX[] = "!!!Error, ";
 static bool error_said;
 
 // Writes a text and puts it on the console at once, after any held text.
-PLATFORM_RUNTIME_PRINTF(1, 2) static void say(const char *format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    platform_print(format, arguments);
-    va_end(arguments);
+static void say(const char *text) {
+    write_text(text);
     std::fflush(stdout);
-    if (std::strncmp(format, ERROR_PREFIX, sizeof ERROR_PREFIX - 1) == 0)
+    if (std::strncmp(text, ERROR_PREFIX, sizeof ERROR_PREFIX - 1) == 0)
         error_said = true;
 }
 
 // Writes a text of a member's line and holds it in the stream's buffer until
 // the program next does something that may wait (show_held_text) or says
 // something else: a line's end then goes out with the next line's start.
-PLATFORM_RUNTIME_PRINTF(1, 2) static void say_held(const char *format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    platform_print(format, arguments);
-    va_end(arguments);
+static void say_held(const char *text) {
+    write_text(text);
 }
 
 void show_held_text() {
@@ -46,7 +39,9 @@ void report_no_memory() {
 }
 
 void report_program_file(const char *path) {
-    say("File : %s\n", path);
+    say_held("File : ");
+    say_held(path);
+    say("\n");
 }
 
 void report_open_failed() {
@@ -67,7 +62,8 @@ void report_bad_record() {
 }
 
 void report_directory_start(const char *name) {
-    say_held("Directory  : %s", name);
+    say_held("Directory  : ");
+    say_held(name);
 }
 
 void report_directory_done() {
@@ -75,19 +71,22 @@ void report_directory_done() {
 }
 
 void report_file_start(const char *name) {
-    say_held("Extracting : %s ", name);
+    say_held("Extracting : ");
+    say_held(name);
+    say_held(" ");
 }
 
 // The share taken before this chunk, right-aligned in five columns, then the
 // cursor goes back seven columns so the next figure overwrites this one.
 // The first figure of a member is always 0.0, so it needs no formatting.
 void report_progress(int32_t total, int32_t remaining) {
-    char figure[8] = "0.0";
+    char figure[SHARE_FIGURE_SIZE] = "0.0";
     if (remaining != total) {
         double share = (static_cast<double>(total) - remaining) * 100.0 / total;
-        platform_format(figure, sizeof figure, "%03.1f", share);
+        format_share(share, figure);
     }
-    say_held("%5s %%\b\b\b\b\b\b\b", figure);
+    write_right_aligned(figure, 5);
+    say_held(" %\b\b\b\b\b\b\b");
 }
 
 // The backspace and the eight characters after it cover the blank after the

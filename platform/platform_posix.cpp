@@ -299,15 +299,4 @@ void platform_show_text_file(const char *path) {
     std::fclose(text);
 }
 
-void platform_print(const char *format, va_list arguments) {
-    std::vprintf(format, arguments);
-}
-
-void platform_format(char *text, size_t size, const char *format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(text, size, format, arguments);
-    va_end(arguments);
-}
-
 #endif
