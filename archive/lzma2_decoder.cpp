@@ -427,6 +427,18 @@ static bool chunk_ended_cleanly(const lzma2_decoder *decoder) {
            decoder->code == 0;
 }
 
+// Adds input to a buffer that holds `*have` of the `wanted` bytes it waits
+// for; returns the bytes taken (at most `here`).
+static size_t gather(uint8_t *buffer, uint32_t *have, uint32_t wanted, const uint8_t *input,
+                     size_t here) {
+    size_t now = wanted - *have;
+    if (now > here)
+        now = here;
+    std::memcpy(buffer + *have, input, now);
+    *have += static_cast<uint32_t>(now);
+    return now;
+}
+
 lzma2_status lzma2_decode(lzma2_decoder *decoder, const uint8_t *input, size_t input_length,
                           size_t output_max, lzma2_step *step) {
     step->input_used = 0;
@@ -481,12 +493,8 @@ lzma2_status lzma2_decode(lzma2_decoder *decoder, const uint8_t *input, size_t i
             break;
         }
         case LZMA2_IN_HEADER: {
-            size_t now = decoder->header_length - decoder->header_have;
-            if (now > here)
-                now = here;
-            std::memcpy(decoder->header + decoder->header_have, input + used, now);
-            decoder->header_have += static_cast<uint32_t>(now);
-            used += now;
+            used += gather(decoder->header, &decoder->header_have, decoder->header_length,
+                           input + used, here);
             if (decoder->header_have < decoder->header_length) {
                 going = false;
                 break;
@@ -517,12 +525,8 @@ lzma2_status lzma2_decode(lzma2_decoder *decoder, const uint8_t *input, size_t i
             break;
         }
         case LZMA2_GATHERING: {
-            size_t now = decoder->chunk_coded_size - decoder->chunk_have;
-            if (now > here)
-                now = here;
-            std::memcpy(decoder->coded + decoder->chunk_have, input + used, now);
-            decoder->chunk_have += static_cast<uint32_t>(now);
-            used += now;
+            used += gather(decoder->coded, &decoder->chunk_have, decoder->chunk_coded_size,
+                           input + used, here);
             if (decoder->chunk_have < decoder->chunk_coded_size) {
                 going = false;
                 break;
