@@ -2,6 +2,7 @@
 #include "pack_messages.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 void report_error(const char *format, ...) {
@@ -25,4 +26,9 @@ void report_warning(const char *format, ...) {
     va_start(arguments, format);
     write_message("warning: ", nullptr, format, arguments);
     va_end(arguments);
+}
+
+void show_packing_percent(int percent) {
+    std::fprintf(stderr, "\rsfxpack: packing %3d %%", percent);
+    std::fflush(stderr);
 }

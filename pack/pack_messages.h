@@ -22,3 +22,7 @@ void report_warning(const char *format, ...) PLATFORM_PRINTF(1, 2);
 // `reason` is null when there is none.
 void write_message(const char *prefix, const char *reason, const char *format, va_list arguments)
     PLATFORM_PRINTF(3, 0);
+
+// "\rsfxpack: packing NNN %": the progress line, redrawn in place on
+// standard error.
+void show_packing_percent(int percent);

@@ -1,0 +1,393 @@
+// SPDX-License-Identifier: Zlib
+#include "compressed_pack.h"
+
+#include "archive_reader.h"
+#include "archive_writer.h"
+#include "container_block.h"
+#include "crc32c.h"
+#include "member_encoding.h"
+#include "pack_messages.h"
+#include "platform_pack.h"
+#include "stream_encoder.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Input is handed to the encoder in pieces of this size; a file up to this
+// size is read once, a larger one twice (its check value goes in the record,
+// before its data).
+constexpr size_t READ_PIECE = size_t(1) << 20;
+
+// All encoders together stay within this much memory; at level 9 one takes
+// about 674 MiB, so two run side by side.
+constexpr uint64_t ENCODER_MEMORY_BUDGET = UINT64_C(1536) * 1024 * 1024;
+
+// The smallest dictionary the encoder takes.
+constexpr uint32_t SMALLEST_DICTIONARY = 4096;
+
+int64_t sequence_length(const pack_member &member) {
+    return RECORD_SIZE + member.size;
+}
+
+// The extension of the stored name's last part, or "" without one.
+const char *extension_of(const char *name, char separator) {
+    const char *part = std::strrchr(name, separator);
+    const char *dot = std::strrchr(part != nullptr ? part + 1 : name, '.');
+    return dot != nullptr ? dot + 1 : "";
+}
+
+// What a failed stream leaves for the main thread to say.
+struct stream_failure {
+    std::string text;
+    int error_number; // 0: no system error goes with it
+};
+
+struct stream_result {
+    std::vector<unsigned char> data;
+    uint64_t decompressed_length;
+    bool done;
+    stream_failure failure;
+};
+
+struct compression_job {
+    const std::vector<pack_member> *ordered;
+    const std::vector<size_t> *starts;
+    encoder_settings settings;
+    std::vector<stream_result> results;
+    std::atomic<size_t> next_stream;
+    std::atomic<bool> failed;
+    std::atomic<int64_t> data_done; // file data bytes taken in, for the progress line
+    std::mutex lock;
+    std::condition_variable finished;
+    int workers_left; // guarded by `lock`
+};
+
+// A worker's encoder and the bytes it gathers before handing them over.
+struct stream_writer {
+    stream_encoder *encoder;
+    std::vector<unsigned char> staged;
+    uint64_t length;
+    compression_job *job;
+};
+
+bool hand_over(stream_writer *writer) {
+    bool ok = encode_stream_bytes(writer->encoder, writer->staged.data(), writer->staged.size());
+    writer->staged.clear();
+    return ok;
+}
+
+bool stage(stream_writer *writer, const void *data, size_t size) {
+    if (writer->staged.size() + size > READ_PIECE && !hand_over(writer))
+        return false;
+    const unsigned char *bytes = static_cast<const unsigned char *>(data);
+    if (size >= READ_PIECE)
+        return encode_stream_bytes(writer->encoder, bytes, size);
+    writer->staged.insert(writer->staged.end(), bytes, bytes + size);
+    return true;
+}
+
+void fail(stream_result *result, int error_number, const std::string &text) {
+    result->failure = stream_failure{text, error_number};
+}
+
+bool stage_or_fail(stream_writer *writer, const void *data, size_t size, stream_result *result) {
+    if (stage(writer, data, size))
+        return true;
+    fail(result, 0, "not enough memory to compress");
+    return false;
+}
+
+// Reads exactly `size` bytes of `input` into `bytes`; false when it ends or
+// fails first.
+bool read_piece(int input, char *bytes, size_t size) {
+    while (size > 0) {
+        long got = platform_read_input(input, bytes, size);
+        if (got <= 0)
+            return false;
+        bytes += got;
+        size -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+// Reads the member's file in pieces of READ_PIECE, taking each into `check`
+// and handing it to `writer` (null: the check value alone is wanted).
+bool read_member_data(const pack_member &member, std::vector<char> *buffer, uint32_t *check,
+                      stream_writer *writer, stream_result *result) {
+    int input = platform_open_input_in(member.folder, member.source);
+    if (input < 0) {
+        fail(result, errno, "can't read '" + member_source_path(member) + "'");
+        return false;
+    }
+    int64_t remaining = member.size;
+    bool ok = true;
+    while (ok && remaining > 0) {
+        size_t piece = static_cast<size_t>(std::min<int64_t>(remaining, READ_PIECE));
+        if (!read_piece(input, buffer->data(), piece)) {
+            fail(result, 0,
+                 "can't read '" + member_source_path(member) +
+                     "' whole: it failed or has shrunk below " + std::to_string(member.size) +
+                     " bytes");
+            ok = false;
+            break;
+        }
+        *check = crc32c_update(*check, buffer->data(), piece);
+        remaining -= static_cast<int64_t>(piece);
+        if (writer != nullptr) {
+            writer->job->data_done += static_cast<int64_t>(piece);
+            ok = stage_or_fail(writer, buffer->data(), piece, result);
+        }
+    }
+    platform_close_input(input);
+    return ok;
+}
+
+// The member's record and data into the stream. A file larger than one
+// piece is read twice when its record carries a check value, first for that
+// value; the second reading must give the same one.
+bool put_member(const pack_member &member, std::vector<char> *buffer, stream_writer *writer,
+                stream_result *result) {
+    unsigned char record[RECORD_SIZE];
+    uint32_t check;
+    bool checked;
+    if (!encode_pack_record(member, record, &check, &checked)) {
+        fail(result, 0, std::string("can't store the name '") + member.name + "'");
+        return false;
+    }
+    writer->length += static_cast<uint64_t>(sequence_length(member));
+    if (member.kind != KIND_FILE) {
+        if (checked)
+            encode_le32(check, record + pack_record_check_offset(member));
+        return stage_or_fail(writer, record, sizeof record, result);
+    }
+    bool read_once = member.size <= static_cast<int64_t>(READ_PIECE);
+    uint32_t data_check = check;
+    if ((read_once || checked) && !read_member_data(member, buffer, &data_check, nullptr, result))
+        return false;
+    if (checked)
+        encode_le32(data_check, record + pack_record_check_offset(member));
+    if (!stage_or_fail(writer, record, sizeof record, result))
+        return false;
+    if (read_once) {
+        writer->job->data_done += member.size;
+        return stage_or_fail(writer, buffer->data(), static_cast<size_t>(member.size), result);
+    }
+    uint32_t second_check = check;
+    if (!read_member_data(member, buffer, &second_check, writer, result))
+        return false;
+    if (checked && second_check != data_check) {
+        fail(result, 0, "'" + member_source_path(member) + "' changed while it was packed");
+        return false;
+    }
+    return true;
+}
+
+void compress_stream(compression_job *job, size_t stream, std::vector<char> *buffer) {
+    stream_result *result = &job->results[stream];
+    const std::vector<size_t> &starts = *job->starts;
+    size_t first = starts[stream];
+    size_t end = stream + 1 < starts.size() ? starts[stream + 1] : job->ordered->size();
+    stream_writer writer{start_stream_encoder(job->settings, &result->data), {}, 0, job};
+    if (writer.encoder == nullptr) {
+        fail(result, 0, "not enough memory to compress");
+        return;
+    }
+    writer.staged.reserve(READ_PIECE);
+    bool ok = true;
+    for (size_t index = first; ok && index < end && !job->failed; ++index)
+        ok = put_member((*job->ordered)[index], buffer, &writer, result);
+    if (!ok || job->failed) {
+        abandon_stream_encoder(writer.encoder);
+        return;
+    }
+    if (!hand_over(&writer) || !finish_stream_encoder(writer.encoder)) {
+        fail(result, 0, "not enough memory to compress");
+        return;
+    }
+    result->decompressed_length = writer.length;
+    result->done = true;
+}
+
+void run_worker(compression_job *job) {
+    std::vector<char> buffer(READ_PIECE);
+    for (;;) {
+        size_t stream = job->next_stream++;
+        if (stream >= job->results.size() || job->failed)
+            break;
+        compress_stream(job, stream, &buffer);
+        if (!job->results[stream].done)
+            job->failed = true;
+    }
+    std::lock_guard<std::mutex> hold(job->lock);
+    --job->workers_left;
+    job->finished.notify_all();
+}
+
+int worker_count(const encoder_settings &settings, size_t streams) {
+    unsigned cores = std::thread::hardware_concurrency();
+    uint64_t memory = encoder_memory(settings);
+    uint64_t fitting = memory == 0 ? streams : ENCODER_MEMORY_BUDGET / memory;
+    uint64_t count = std::min<uint64_t>({cores == 0 ? 1 : cores, streams, fitting});
+    return static_cast<int>(std::max<uint64_t>(count, 1));
+}
+
+// Waits for the workers, redrawing the percentage of file data taken in.
+void wait_for_workers(compression_job *job, int64_t data_total, bool show_progress) {
+    std::unique_lock<std::mutex> hold(job->lock);
+    int shown = -1;
+    while (job->workers_left > 0) {
+        job->finished.wait_for(hold, std::chrono::milliseconds(100));
+        if (!show_progress || data_total == 0)
+            continue;
+        int percent = static_cast<int>(job->data_done * 100 / data_total);
+        if (percent != shown)
+            show_packing_percent(percent);
+        shown = percent;
+    }
+    if (shown >= 0) {
+        show_packing_percent(static_cast<int>(job->data_done * 100 / data_total));
+        std::fputc('\n', stderr);
+    }
+}
+
+bool put_container(output_buffer *out, int number, const stream_result &result,
+                   uint32_t dictionary_size) {
+    std::string name = CONTAINER_NAME_PREFIX + std::to_string(number) + CONTAINER_NAME_SUFFIX;
+    container_fields fields = {0, 0, CONTAINER_METHOD_LZMA2, dictionary_size,
+                               result.decompressed_length};
+    unsigned char bytes[RECORD_SIZE];
+    if (!encode_container_record(name.c_str(), static_cast<int32_t>(result.data.size()), &fields,
+                                 bytes))
+        return false;
+    member_record record;
+    decode_member_record(bytes, &record);
+    fields.check =
+        crc32c_update(start_container_check(&record), result.data.data(), result.data.size());
+    encode_container_block(&fields, bytes + record_block_offset(name.size()));
+    return output_put(out, bytes, sizeof bytes) &&
+           output_put(out, result.data.data(), result.data.size());
+}
+
+bool fits_in_file(const output_buffer *out, const std::vector<stream_result> &results) {
+    int64_t total = output_position(out) + TRAILER_SIZE;
+    for (const stream_result &result : results)
+        total += RECORD_SIZE + static_cast<int64_t>(result.data.size());
+    if (total <= LARGEST_ARCHIVE_FILE)
+        return true;
+    report_error("the self-extracting file would be %lld bytes; it must stay below 2 GiB "
+                 "(2147483648 bytes)",
+                 static_cast<long long>(total));
+    return false;
+}
+
+} // namespace
+
+std::vector<pack_member> compression_order(const std::vector<pack_member> &members,
+                                           char separator) {
+    std::vector<pack_member> ordered(members);
+    auto extension_before = [separator](const pack_member &a, const pack_member &b) {
+        if (a.kind != b.kind)
+            return a.kind == KIND_DIRECTORY;
+        if (a.kind == KIND_DIRECTORY)
+            return false;
+        return std::strcmp(extension_of(a.stored, separator), extension_of(b.stored, separator)) <
+               0;
+    };
+    std::stable_sort(ordered.begin(), ordered.end(), extension_before);
+    return ordered;
+}
+
+std::vector<size_t> stream_starts(const std::vector<pack_member> &ordered,
+                                  uint32_t dictionary_size) {
+    uint64_t total = 0;
+    size_t after_directories = 0;
+    for (size_t index = 0; index < ordered.size(); ++index) {
+        total += static_cast<uint64_t>(sequence_length(ordered[index]));
+        if (ordered[index].kind == KIND_DIRECTORY)
+            after_directories = index + 1;
+    }
+    uint64_t longest = static_cast<uint64_t>(dictionary_size) * STREAM_DICTIONARIES;
+    uint64_t streams = longest == 0 ? 1 : (total + longest - 1) / longest;
+    std::vector<size_t> starts{0};
+    uint64_t position = 0;
+    for (size_t index = 0; index < ordered.size(); ++index) {
+        // The next stream begins at the first member starting at or after its
+        // share of the whole.
+        uint64_t next_share = total * starts.size() / std::max<uint64_t>(streams, 1);
+        if (starts.size() < streams && index > 0 && index >= after_directories &&
+            position >= next_share)
+            starts.push_back(index);
+        position += static_cast<uint64_t>(sequence_length(ordered[index]));
+    }
+    return starts;
+}
+
+uint32_t container_dictionary_size(const std::vector<pack_member> &ordered,
+                                   const std::vector<size_t> &starts, int level) {
+    uint64_t longest = 0;
+    for (size_t stream = 0; stream < starts.size(); ++stream) {
+        size_t end = stream + 1 < starts.size() ? starts[stream + 1] : ordered.size();
+        uint64_t length = 0;
+        for (size_t index = starts[stream]; index < end; ++index)
+            length += static_cast<uint64_t>(sequence_length(ordered[index]));
+        longest = std::max(longest, length);
+    }
+    // A dictionary beyond the stream's length holds nothing more; rounded up
+    // to whole 4 KiB.
+    uint64_t needed = std::max<uint64_t>((longest + 4095) / 4096 * 4096, SMALLEST_DICTIONARY);
+    return static_cast<uint32_t>(std::min<uint64_t>(needed, level_dictionary_size(level)));
+}
+
+bool put_containers(output_buffer *out, const std::string &output,
+                    const std::vector<pack_member> &ordered, int level, bool show_progress) {
+    std::vector<size_t> starts = stream_starts(ordered, level_dictionary_size(level));
+    compression_job job;
+    job.ordered = &ordered;
+    job.starts = &starts;
+    job.settings = encoder_settings{level, container_dictionary_size(ordered, starts, level)};
+    job.results.resize(starts.size());
+    job.next_stream = 0;
+    job.failed = false;
+    job.data_done = 0;
+    int workers = worker_count(job.settings, starts.size());
+    job.workers_left = workers;
+    int64_t data_total = 0;
+    for (const pack_member &member : ordered)
+        data_total += member.size;
+    std::vector<std::thread> threads;
+    for (int worker = 0; worker < workers; ++worker)
+        threads.emplace_back(run_worker, &job);
+    wait_for_workers(&job, data_total, show_progress);
+    for (std::thread &thread : threads)
+        thread.join();
+    // The first stream that failed by itself says why; later ones may only
+    // have stopped for it.
+    for (const stream_result &result : job.results) {
+        if (result.done || result.failure.text.empty())
+            continue;
+        if (result.failure.error_number != 0)
+            report_system_error(result.failure.error_number, "%s", result.failure.text.c_str());
+        else
+            report_error("%s", result.failure.text.c_str());
+        return false;
+    }
+    if (!fits_in_file(out, job.results))
+        return false;
+    for (size_t stream = 0; stream < job.results.size(); ++stream) {
+        if (!put_container(out, static_cast<int>(stream + 1), job.results[stream],
+                           job.settings.dictionary_size)) {
+            report_system_error(errno, "can't write '%s'", output.c_str());
+            return false;
+        }
+        std::vector<unsigned char>().swap(job.results[stream].data);
+    }
+    return true;
+}

@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: Zlib
+// The packer's LZMA2 encoder: a raw stream (chunks and the end byte, no
+// other framing), as a container's data holds it. The build chooses the
+// source file: with liblzma it compresses, without it (the Windows packer)
+// every call says compression is not there.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Null when this sfxpack can compress; otherwise why it can't, for the
+// message that refuses -z.
+const char *stream_encoder_missing_reason();
+
+// What a level means: the dictionary it compresses with and the encoder's
+// memory for it, in bytes. Levels are 0..9.
+struct encoder_settings {
+    int level;
+    uint32_t dictionary_size; // at most the level's own
+};
+
+// The dictionary size of `level` alone; 0 when compression is not there.
+uint32_t level_dictionary_size(int level);
+
+// The memory one encoder of `settings` takes, in bytes.
+uint64_t encoder_memory(const encoder_settings &settings);
+
+struct stream_encoder;
+
+// A new encoder appending its stream to `output`; null when it can't be made
+// (memory, or compression not there).
+stream_encoder *start_stream_encoder(const encoder_settings &settings,
+                                     std::vector<unsigned char> *output);
+
+// Takes in the next `size` bytes of the decompressed run. False when the
+// encoder failed (memory).
+bool encode_stream_bytes(stream_encoder *encoder, const void *data, size_t size);
+
+// Ends the stream (its end byte included) and releases the encoder. False
+// when it failed; the encoder is released either way.
+bool finish_stream_encoder(stream_encoder *encoder);
+
+// Releases an encoder whose stream is abandoned.
+void abandon_stream_encoder(stream_encoder *encoder);
