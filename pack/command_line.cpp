@@ -297,8 +297,9 @@ bool parse_command_line(int argc, char **argv, pack_options *options, std::strin
 }
 
 void print_usage(FILE *stream) {
-    std::fputs("Usage: sfxpack -o OUTPUT.exe [-s STUB | --target NAME] [-C DIR]\n"
-               "               [--notice FILE] [-L] [--separator=/|\\] [--codepage CP] PATH...\n"
+    std::fputs("Usage: sfxpack -o OUTPUT.exe [-s STUB | --target NAME] [-C DIR] [-z]\n"
+               "               [--level=N] [--notice FILE] [-L] [--separator=/|\\]\n"
+               "               [--codepage CP] PATH...\n"
                "       sfxpack -l FILE [--codepage CP]\n"
                "       sfxpack -t FILE [--codepage CP]\n"
                "       sfxpack --targets\n"
@@ -318,6 +319,9 @@ void print_usage(FILE *stream) {
                "                        linux-armv7, win32, win64)\n"
                "  -C, --directory DIR   find PATHs in DIR and name them relative to it\n"
                "                        (\".\" packs all DIR holds)\n"
+               "  -z, --compress        compress the members into LZMA2 containers, which\n"
+               "                        the stub must be able to read\n"
+               "      --level=N         with -z: 0 (fastest) to 9 (smallest, the default)\n"
                "      --notice FILE     store FILE as _setup_.txt, shown after extraction\n"
                "  -L, --follow-links    store what symbolic links point to (refused\n"
                "                        otherwise)\n"
