@@ -30,6 +30,13 @@ constexpr size_t READ_PIECE = size_t(1) << 20;
 // about 674 MiB, so two run side by side.
 constexpr uint64_t ENCODER_MEMORY_BUDGET = UINT64_C(1536) * 1024 * 1024;
 
+// A stream is compressed in parts of about half a dictionary side by side,
+// each part's encoder given the quarter dictionary of the run before it: the
+// stream loses little against one encoder over it all, and the cores share
+// the work even for one stream.
+constexpr uint32_t PART_LENGTH_SHARE = 2;
+constexpr uint32_t PART_HISTORY_SHARE = 4;
+
 // The smallest dictionary the encoder takes.
 constexpr uint32_t SMALLEST_DICTIONARY = 4096;
 
@@ -50,7 +57,17 @@ struct stream_failure {
     int error_number; // 0: no system error goes with it
 };
 
-struct stream_result {
+// One part of a stream, compressed by itself: the members first..end, after
+// the history of the members history_first..first (its last bytes).
+struct stream_part {
+    size_t stream;
+    size_t first;
+    size_t end;
+    size_t history_first;
+    bool last; // the stream's end byte stays only behind its last part
+};
+
+struct part_result {
     std::vector<unsigned char> data;
     uint64_t decompressed_length;
     bool done;
@@ -59,10 +76,11 @@ struct stream_result {
 
 struct compression_job {
     const std::vector<pack_member> *ordered;
-    const std::vector<size_t> *starts;
+    std::vector<stream_part> parts;
+    size_t history_size;
     encoder_settings settings;
-    std::vector<stream_result> results;
-    std::atomic<size_t> next_stream;
+    std::vector<part_result> results;
+    std::atomic<size_t> next_part;
     std::atomic<bool> failed;
     std::atomic<int64_t> data_done; // file data bytes taken in, for the progress line
     std::mutex lock;
@@ -70,16 +88,35 @@ struct compression_job {
     int workers_left; // guarded by `lock`
 };
 
-// A worker's encoder and the bytes it gathers before handing them over.
+// A worker's encoder and the bytes it gathers before handing them over; with
+// no encoder the bytes go to `history`, of which the last `history_size`
+// are kept.
 struct stream_writer {
     stream_encoder *encoder;
     std::vector<unsigned char> staged;
     uint64_t length;
     compression_job *job;
+    std::vector<unsigned char> *history;
 };
 
+void keep_history(stream_writer *writer, const unsigned char *bytes, size_t size) {
+    std::vector<unsigned char> &history = *writer->history;
+    size_t keep = writer->job->history_size;
+    history.insert(history.end(), bytes, bytes + size);
+    if (history.size() > 2 * keep + READ_PIECE)
+        history.erase(history.begin(), history.end() - static_cast<std::ptrdiff_t>(keep));
+}
+
+bool take_bytes(stream_writer *writer, const unsigned char *bytes, size_t size) {
+    if (writer->encoder == nullptr) {
+        keep_history(writer, bytes, size);
+        return true;
+    }
+    return encode_stream_bytes(writer->encoder, bytes, size);
+}
+
 bool hand_over(stream_writer *writer) {
-    bool ok = encode_stream_bytes(writer->encoder, writer->staged.data(), writer->staged.size());
+    bool ok = take_bytes(writer, writer->staged.data(), writer->staged.size());
     writer->staged.clear();
     return ok;
 }
@@ -89,16 +126,16 @@ bool stage(stream_writer *writer, const void *data, size_t size) {
         return false;
     const unsigned char *bytes = static_cast<const unsigned char *>(data);
     if (size >= READ_PIECE)
-        return encode_stream_bytes(writer->encoder, bytes, size);
+        return take_bytes(writer, bytes, size);
     writer->staged.insert(writer->staged.end(), bytes, bytes + size);
     return true;
 }
 
-void fail(stream_result *result, int error_number, const std::string &text) {
+void fail(part_result *result, int error_number, const std::string &text) {
     result->failure = stream_failure{text, error_number};
 }
 
-bool stage_or_fail(stream_writer *writer, const void *data, size_t size, stream_result *result) {
+bool stage_or_fail(stream_writer *writer, const void *data, size_t size, part_result *result) {
     if (stage(writer, data, size))
         return true;
     fail(result, 0, "not enough memory to compress");
@@ -121,7 +158,7 @@ bool read_piece(int input, char *bytes, size_t size) {
 // Reads the member's file in pieces of READ_PIECE, taking each into `check`
 // and handing it to `writer` (null: the check value alone is wanted).
 bool read_member_data(const pack_member &member, std::vector<char> *buffer, uint32_t *check,
-                      stream_writer *writer, stream_result *result) {
+                      stream_writer *writer, part_result *result) {
     int input = platform_open_input_in(member.folder, member.source);
     if (input < 0) {
         fail(result, errno, "can't read '" + member_source_path(member) + "'");
@@ -142,7 +179,8 @@ bool read_member_data(const pack_member &member, std::vector<char> *buffer, uint
         *check = crc32c_update(*check, buffer->data(), piece);
         remaining -= static_cast<int64_t>(piece);
         if (writer != nullptr) {
-            writer->job->data_done += static_cast<int64_t>(piece);
+            if (writer->encoder != nullptr)
+                writer->job->data_done += static_cast<int64_t>(piece);
             ok = stage_or_fail(writer, buffer->data(), piece, result);
         }
     }
@@ -154,7 +192,7 @@ bool read_member_data(const pack_member &member, std::vector<char> *buffer, uint
 // piece is read twice when its record carries a check value, first for that
 // value; the second reading must give the same one.
 bool put_member(const pack_member &member, std::vector<char> *buffer, stream_writer *writer,
-                stream_result *result) {
+                part_result *result) {
     unsigned char record[RECORD_SIZE];
     uint32_t check;
     bool checked;
@@ -177,7 +215,8 @@ bool put_member(const pack_member &member, std::vector<char> *buffer, stream_wri
     if (!stage_or_fail(writer, record, sizeof record, result))
         return false;
     if (read_once) {
-        writer->job->data_done += member.size;
+        if (writer->encoder != nullptr)
+            writer->job->data_done += member.size;
         return stage_or_fail(writer, buffer->data(), static_cast<size_t>(member.size), result);
     }
     uint32_t second_check = check;
@@ -190,20 +229,42 @@ bool put_member(const pack_member &member, std::vector<char> *buffer, stream_wri
     return true;
 }
 
-void compress_stream(compression_job *job, size_t stream, std::vector<char> *buffer) {
-    stream_result *result = &job->results[stream];
-    const std::vector<size_t> &starts = *job->starts;
-    size_t first = starts[stream];
-    size_t end = stream + 1 < starts.size() ? starts[stream + 1] : job->ordered->size();
-    stream_writer writer{start_stream_encoder(job->settings, &result->data), {}, 0, job};
+// The last history_size bytes of the run before the part, as the members
+// before it give them.
+bool make_history(compression_job *job, const stream_part &part, std::vector<char> *buffer,
+                  std::vector<unsigned char> *history, part_result *result) {
+    stream_writer writer{nullptr, {}, 0, job, history};
+    for (size_t index = part.history_first; index < part.first && !job->failed; ++index)
+        if (!put_member((*job->ordered)[index], buffer, &writer, result))
+            return false;
+    hand_over(&writer);
+    if (history->size() > job->history_size)
+        history->erase(history->begin(),
+                       history->end() - static_cast<std::ptrdiff_t>(job->history_size));
+    return true;
+}
+
+void compress_part(compression_job *job, size_t index, std::vector<char> *buffer) {
+    part_result *result = &job->results[index];
+    const stream_part &part = job->parts[index];
+    std::vector<unsigned char> history;
+    if (!make_history(job, part, buffer, &history, result))
+        return;
+    stream_writer writer{start_stream_encoder(job->settings, history.data(), history.size(),
+                                              &result->data),
+                         {},
+                         0,
+                         job,
+                         nullptr};
     if (writer.encoder == nullptr) {
         fail(result, 0, "not enough memory to compress");
         return;
     }
+    std::vector<unsigned char>().swap(history);
     writer.staged.reserve(READ_PIECE);
     bool ok = true;
-    for (size_t index = first; ok && index < end && !job->failed; ++index)
-        ok = put_member((*job->ordered)[index], buffer, &writer, result);
+    for (size_t member = part.first; ok && member < part.end && !job->failed; ++member)
+        ok = put_member((*job->ordered)[member], buffer, &writer, result);
     if (!ok || job->failed) {
         abandon_stream_encoder(writer.encoder);
         return;
@@ -212,6 +273,14 @@ void compress_stream(compression_job *job, size_t stream, std::vector<char> *buf
         fail(result, 0, "not enough memory to compress");
         return;
     }
+    // A part the stream goes on after loses its end byte.
+    if (!part.last) {
+        if (result->data.empty() || result->data.back() != 0) {
+            fail(result, 0, "the encoder ended a stream unexpectedly");
+            return;
+        }
+        result->data.pop_back();
+    }
     result->decompressed_length = writer.length;
     result->done = true;
 }
@@ -219,11 +288,11 @@ void compress_stream(compression_job *job, size_t stream, std::vector<char> *buf
 void run_worker(compression_job *job) {
     std::vector<char> buffer(READ_PIECE);
     for (;;) {
-        size_t stream = job->next_stream++;
-        if (stream >= job->results.size() || job->failed)
+        size_t part = job->next_part++;
+        if (part >= job->results.size() || job->failed)
             break;
-        compress_stream(job, stream, &buffer);
-        if (!job->results[stream].done)
+        compress_part(job, part, &buffer);
+        if (!job->results[part].done)
             job->failed = true;
     }
     std::lock_guard<std::mutex> hold(job->lock);
@@ -258,34 +327,89 @@ void wait_for_workers(compression_job *job, int64_t data_total, bool show_progre
     }
 }
 
-bool put_container(output_buffer *out, int number, const stream_result &result,
+// The parts of the streams beginning at `starts`: cut where a member starts
+// once a part holds `part_length` bytes, each with the members whose bytes
+// reach `history_size` back.
+std::vector<stream_part> split_streams(const std::vector<pack_member> &ordered,
+                                       const std::vector<size_t> &starts, uint64_t part_length,
+                                       uint64_t history_size) {
+    std::vector<stream_part> parts;
+    for (size_t stream = 0; stream < starts.size(); ++stream) {
+        size_t end = stream + 1 < starts.size() ? starts[stream + 1] : ordered.size();
+        size_t first = starts[stream];
+        uint64_t length = 0;
+        for (size_t index = starts[stream]; index < end; ++index) {
+            if (length >= part_length) {
+                parts.push_back(stream_part{stream, first, index, first, false});
+                first = index;
+                length = 0;
+            }
+            length += static_cast<uint64_t>(sequence_length(ordered[index]));
+        }
+        parts.push_back(stream_part{stream, first, end, first, true});
+    }
+    for (stream_part &part : parts) {
+        uint64_t behind = 0;
+        size_t stream_start = starts[part.stream];
+        while (part.history_first > stream_start && behind < history_size)
+            behind += static_cast<uint64_t>(sequence_length(ordered[--part.history_first]));
+    }
+    return parts;
+}
+
+// The container of the stream whose parts are `results`, in order.
+bool put_container(output_buffer *out, int number, const part_result *results, size_t count,
                    uint32_t dictionary_size) {
     std::string name = CONTAINER_NAME_PREFIX + std::to_string(number) + CONTAINER_NAME_SUFFIX;
-    container_fields fields = {0, 0, CONTAINER_METHOD_LZMA2, dictionary_size,
-                               result.decompressed_length};
+    container_fields fields = {0, 0, CONTAINER_METHOD_LZMA2, dictionary_size, 0};
+    int64_t size = 0;
+    for (size_t part = 0; part < count; ++part) {
+        size += static_cast<int64_t>(results[part].data.size());
+        fields.decompressed_length += results[part].decompressed_length;
+    }
     unsigned char bytes[RECORD_SIZE];
-    if (!encode_container_record(name.c_str(), static_cast<int32_t>(result.data.size()), &fields,
-                                 bytes))
+    if (!encode_container_record(name.c_str(), static_cast<int32_t>(size), &fields, bytes))
         return false;
     member_record record;
     decode_member_record(bytes, &record);
-    fields.check =
-        crc32c_update(start_container_check(&record), result.data.data(), result.data.size());
+    fields.check = start_container_check(&record);
+    for (size_t part = 0; part < count; ++part)
+        fields.check =
+            crc32c_update(fields.check, results[part].data.data(), results[part].data.size());
     encode_container_block(&fields, bytes + record_block_offset(name.size()));
-    return output_put(out, bytes, sizeof bytes) &&
-           output_put(out, result.data.data(), result.data.size());
+    if (!output_put(out, bytes, sizeof bytes))
+        return false;
+    for (size_t part = 0; part < count; ++part)
+        if (!output_put(out, results[part].data.data(), results[part].data.size()))
+            return false;
+    return true;
 }
 
-bool fits_in_file(const output_buffer *out, const std::vector<stream_result> &results) {
+bool fits_in_file(const output_buffer *out, const compression_job &job) {
     int64_t total = output_position(out) + TRAILER_SIZE;
-    for (const stream_result &result : results)
-        total += RECORD_SIZE + static_cast<int64_t>(result.data.size());
+    for (size_t part = 0; part < job.parts.size(); ++part)
+        total += static_cast<int64_t>(job.results[part].data.size()) +
+                 (job.parts[part].last ? RECORD_SIZE : 0);
     if (total <= LARGEST_ARCHIVE_FILE)
         return true;
     report_error("the self-extracting file would be %lld bytes; it must stay below 2 GiB "
                  "(2147483648 bytes)",
                  static_cast<long long>(total));
     return false;
+}
+
+// The first part that failed by itself says why; later ones may only have
+// stopped for it.
+void report_failure(const compression_job &job) {
+    for (const part_result &result : job.results) {
+        if (result.done || result.failure.text.empty())
+            continue;
+        if (result.failure.error_number != 0)
+            report_system_error(result.failure.error_number, "%s", result.failure.text.c_str());
+        else
+            report_error("%s", result.failure.text.c_str());
+        return;
+    }
 }
 
 } // namespace
@@ -351,13 +475,15 @@ bool put_containers(output_buffer *out, const std::string &output,
     std::vector<size_t> starts = stream_starts(ordered, level_dictionary_size(level));
     compression_job job;
     job.ordered = &ordered;
-    job.starts = &starts;
     job.settings = encoder_settings{level, container_dictionary_size(ordered, starts, level)};
-    job.results.resize(starts.size());
-    job.next_stream = 0;
+    job.history_size = job.settings.dictionary_size / PART_HISTORY_SHARE;
+    job.parts = split_streams(ordered, starts, job.settings.dictionary_size / PART_LENGTH_SHARE,
+                              job.history_size);
+    job.results.resize(job.parts.size());
+    job.next_part = 0;
     job.failed = false;
     job.data_done = 0;
-    int workers = worker_count(job.settings, starts.size());
+    int workers = worker_count(job.settings, job.parts.size());
     job.workers_left = workers;
     int64_t data_total = 0;
     for (const pack_member &member : ordered)
@@ -368,26 +494,25 @@ bool put_containers(output_buffer *out, const std::string &output,
     wait_for_workers(&job, data_total, show_progress);
     for (std::thread &thread : threads)
         thread.join();
-    // The first stream that failed by itself says why; later ones may only
-    // have stopped for it.
-    for (const stream_result &result : job.results) {
-        if (result.done || result.failure.text.empty())
-            continue;
-        if (result.failure.error_number != 0)
-            report_system_error(result.failure.error_number, "%s", result.failure.text.c_str());
-        else
-            report_error("%s", result.failure.text.c_str());
+    if (job.failed) {
+        report_failure(job);
         return false;
     }
-    if (!fits_in_file(out, job.results))
+    if (!fits_in_file(out, job))
         return false;
-    for (size_t stream = 0; stream < job.results.size(); ++stream) {
-        if (!put_container(out, static_cast<int>(stream + 1), job.results[stream],
+    size_t first = 0;
+    for (size_t part = 0; part < job.parts.size(); ++part) {
+        if (!job.parts[part].last)
+            continue;
+        int number = static_cast<int>(job.parts[part].stream + 1);
+        if (!put_container(out, number, &job.results[first], part + 1 - first,
                            job.settings.dictionary_size)) {
             report_system_error(errno, "can't write '%s'", output.c_str());
             return false;
         }
-        std::vector<unsigned char>().swap(job.results[stream].data);
+        for (size_t done = first; done <= part; ++done)
+            std::vector<unsigned char>().swap(job.results[done].data);
+        first = part + 1;
     }
     return true;
 }

@@ -29,8 +29,13 @@ uint64_t encoder_memory(const encoder_settings &settings);
 struct stream_encoder;
 
 // A new encoder appending its stream to `output`; null when it can't be made
-// (memory, or compression not there).
+// (memory, or compression not there). `history_size` bytes at `history` (at
+// most the dictionary size; 0 for none) are the run's bytes right before
+// this part: the encoder finds matches in them, and its first chunk resets
+// the state and sets the properties but keeps the dictionary, so the stream
+// continues one whose decompressed bytes end with `history`.
 stream_encoder *start_stream_encoder(const encoder_settings &settings,
+                                     const unsigned char *history, size_t history_size,
                                      std::vector<unsigned char> *output);
 
 // Takes in the next `size` bytes of the decompressed run. False when the

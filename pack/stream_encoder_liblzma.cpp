@@ -23,6 +23,10 @@ bool level_options(const encoder_settings &settings, lzma_options_lzma *options)
     if (lzma_lzma_preset(options, static_cast<uint32_t>(settings.level)))
         return false;
     options->dict_size = settings.dictionary_size;
+    // The longest match the format has: a little smaller files for about a
+    // quarter more time, which the cores running side by side make up for.
+    if (settings.level == 9)
+        options->nice_len = 273;
     return true;
 }
 
@@ -68,10 +72,15 @@ uint64_t encoder_memory(const encoder_settings &settings) {
 }
 
 stream_encoder *start_stream_encoder(const encoder_settings &settings,
+                                     const unsigned char *history, size_t history_size,
                                      std::vector<unsigned char> *output) {
     lzma_options_lzma options;
-    if (!level_options(settings, &options))
+    if (!level_options(settings, &options) || history_size > settings.dictionary_size)
         return nullptr;
+    // With a preset dictionary liblzma's LZMA2 encoder starts without a
+    // dictionary reset.
+    options.preset_dict = history_size > 0 ? history : nullptr;
+    options.preset_dict_size = static_cast<uint32_t>(history_size);
     stream_encoder *encoder =
         new (std::nothrow) stream_encoder{LZMA_STREAM_INIT, output, output->size()};
     if (encoder == nullptr)

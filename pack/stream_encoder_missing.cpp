@@ -16,7 +16,8 @@ uint64_t encoder_memory(const encoder_settings &) {
     return UINT64_MAX;
 }
 
-stream_encoder *start_stream_encoder(const encoder_settings &, std::vector<unsigned char> *) {
+stream_encoder *start_stream_encoder(const encoder_settings &, const unsigned char *, size_t,
+                                     std::vector<unsigned char> *) {
     return nullptr;
 }
 
