@@ -30,11 +30,10 @@ constexpr size_t READ_PIECE = size_t(1) << 20;
 // about 674 MiB, so two run side by side.
 constexpr uint64_t ENCODER_MEMORY_BUDGET = UINT64_C(1536) * 1024 * 1024;
 
-// A stream is compressed in parts of about half a dictionary side by side,
-// each part's encoder given the quarter dictionary of the run before it: the
-// stream loses little against one encoder over it all, and the cores share
-// the work even for one stream.
-constexpr uint32_t PART_LENGTH_SHARE = 2;
+// A stream is compressed in parts side by side (as many as it holds
+// dictionaries, at least two), each part's encoder given the quarter
+// dictionary of the run before it: the stream loses little against one
+// encoder over it all, and the cores share the work even for one stream.
 constexpr uint32_t PART_HISTORY_SHARE = 4;
 
 // The smallest dictionary the encoder takes.
@@ -142,19 +141,6 @@ bool stage_or_fail(stream_writer *writer, const void *data, size_t size, part_re
     return false;
 }
 
-// Reads exactly `size` bytes of `input` into `bytes`; false when it ends or
-// fails first.
-bool read_piece(int input, char *bytes, size_t size) {
-    while (size > 0) {
-        long got = platform_read_input(input, bytes, size);
-        if (got <= 0)
-            return false;
-        bytes += got;
-        size -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
 // Reads the member's file in pieces of READ_PIECE, taking each into `check`
 // and handing it to `writer` (null: the check value alone is wanted).
 bool read_member_data(const pack_member &member, std::vector<char> *buffer, uint32_t *check,
@@ -168,7 +154,7 @@ bool read_member_data(const pack_member &member, std::vector<char> *buffer, uint
     bool ok = true;
     while (ok && remaining > 0) {
         size_t piece = static_cast<size_t>(std::min<int64_t>(remaining, READ_PIECE));
-        if (!read_piece(input, buffer->data(), piece)) {
+        if (!read_exactly(input, buffer->data(), piece)) {
             fail(result, 0,
                  "can't read '" + member_source_path(member) +
                      "' whole: it failed or has shrunk below " + std::to_string(member.size) +
@@ -250,12 +236,12 @@ void compress_part(compression_job *job, size_t index, std::vector<char> *buffer
     std::vector<unsigned char> history;
     if (!make_history(job, part, buffer, &history, result))
         return;
-    stream_writer writer{start_stream_encoder(job->settings, history.data(), history.size(),
-                                              &result->data),
-                         {},
-                         0,
-                         job,
-                         nullptr};
+    stream_writer writer{
+        start_stream_encoder(job->settings, history.data(), history.size(), &result->data),
+        {},
+        0,
+        job,
+        nullptr};
     if (writer.encoder == nullptr) {
         fail(result, 0, "not enough memory to compress");
         return;
@@ -327,24 +313,47 @@ void wait_for_workers(compression_job *job, int64_t data_total, bool show_progre
     }
 }
 
-// The parts of the streams beginning at `starts`: cut where a member starts
-// once a part holds `part_length` bytes, each with the members whose bytes
-// reach `history_size` back.
+uint64_t run_length(const std::vector<pack_member> &ordered, size_t first, size_t end) {
+    uint64_t length = 0;
+    for (size_t index = first; index < end; ++index)
+        length += static_cast<uint64_t>(sequence_length(ordered[index]));
+    return length;
+}
+
+// Cuts the members first..end into `count` runs of about equal length, each
+// cut where a member starts, none before `not_before`: the index each run
+// after the first begins at. Fewer cuts when the members don't allow them.
+std::vector<size_t> cut_into_shares(const std::vector<pack_member> &ordered, size_t first,
+                                    size_t end, uint64_t count, size_t not_before) {
+    uint64_t total = run_length(ordered, first, end);
+    std::vector<size_t> cuts;
+    uint64_t position = 0;
+    for (size_t index = first; index < end && cuts.size() + 1 < count; ++index) {
+        // The next run begins at the first member starting at or after its
+        // share of the whole.
+        uint64_t share = total * (cuts.size() + 1) / count;
+        if (index > first && index >= not_before && position >= share)
+            cuts.push_back(index);
+        position += static_cast<uint64_t>(sequence_length(ordered[index]));
+    }
+    return cuts;
+}
+
+// The parts of the streams beginning at `starts`: as many as the stream
+// holds dictionaries, at least two, each with the members whose bytes reach
+// `history_size` back.
 std::vector<stream_part> split_streams(const std::vector<pack_member> &ordered,
-                                       const std::vector<size_t> &starts, uint64_t part_length,
-                                       uint64_t history_size) {
+                                       const std::vector<size_t> &starts,
+                                       uint32_t dictionary_size, uint64_t history_size) {
     std::vector<stream_part> parts;
     for (size_t stream = 0; stream < starts.size(); ++stream) {
         size_t end = stream + 1 < starts.size() ? starts[stream + 1] : ordered.size();
+        uint64_t length = run_length(ordered, starts[stream], end);
+        uint64_t count = std::max<uint64_t>((length + dictionary_size - 1) / dictionary_size, 2);
         size_t first = starts[stream];
-        uint64_t length = 0;
-        for (size_t index = starts[stream]; index < end; ++index) {
-            if (length >= part_length) {
-                parts.push_back(stream_part{stream, first, index, first, false});
-                first = index;
-                length = 0;
-            }
-            length += static_cast<uint64_t>(sequence_length(ordered[index]));
+        for (size_t cut : cut_into_shares(ordered, first, end, count, first)) {
+            parts.push_back(stream_part{stream, first, cut, first, false});
+            first = cut;
         }
         parts.push_back(stream_part{stream, first, end, first, true});
     }
@@ -431,26 +440,16 @@ std::vector<pack_member> compression_order(const std::vector<pack_member> &membe
 
 std::vector<size_t> stream_starts(const std::vector<pack_member> &ordered,
                                   uint32_t dictionary_size) {
-    uint64_t total = 0;
     size_t after_directories = 0;
-    for (size_t index = 0; index < ordered.size(); ++index) {
-        total += static_cast<uint64_t>(sequence_length(ordered[index]));
+    for (size_t index = 0; index < ordered.size(); ++index)
         if (ordered[index].kind == KIND_DIRECTORY)
             after_directories = index + 1;
-    }
     uint64_t longest = static_cast<uint64_t>(dictionary_size) * STREAM_DICTIONARIES;
-    uint64_t streams = longest == 0 ? 1 : (total + longest - 1) / longest;
+    uint64_t total = run_length(ordered, 0, ordered.size());
+    uint64_t count = std::max<uint64_t>((total + longest - 1) / longest, 1);
     std::vector<size_t> starts{0};
-    uint64_t position = 0;
-    for (size_t index = 0; index < ordered.size(); ++index) {
-        // The next stream begins at the first member starting at or after its
-        // share of the whole.
-        uint64_t next_share = total * starts.size() / std::max<uint64_t>(streams, 1);
-        if (starts.size() < streams && index > 0 && index >= after_directories &&
-            position >= next_share)
-            starts.push_back(index);
-        position += static_cast<uint64_t>(sequence_length(ordered[index]));
-    }
+    for (size_t cut : cut_into_shares(ordered, 0, ordered.size(), count, after_directories))
+        starts.push_back(cut);
     return starts;
 }
 
@@ -459,10 +458,7 @@ uint32_t container_dictionary_size(const std::vector<pack_member> &ordered,
     uint64_t longest = 0;
     for (size_t stream = 0; stream < starts.size(); ++stream) {
         size_t end = stream + 1 < starts.size() ? starts[stream + 1] : ordered.size();
-        uint64_t length = 0;
-        for (size_t index = starts[stream]; index < end; ++index)
-            length += static_cast<uint64_t>(sequence_length(ordered[index]));
-        longest = std::max(longest, length);
+        longest = std::max(longest, run_length(ordered, starts[stream], end));
     }
     // A dictionary beyond the stream's length holds nothing more; rounded up
     // to whole 4 KiB.
@@ -477,8 +473,7 @@ bool put_containers(output_buffer *out, const std::string &output,
     job.ordered = &ordered;
     job.settings = encoder_settings{level, container_dictionary_size(ordered, starts, level)};
     job.history_size = job.settings.dictionary_size / PART_HISTORY_SHARE;
-    job.parts = split_streams(ordered, starts, job.settings.dictionary_size / PART_LENGTH_SHARE,
-                              job.history_size);
+    job.parts = split_streams(ordered, starts, job.settings.dictionary_size, job.history_size);
     job.results.resize(job.parts.size());
     job.next_part = 0;
     job.failed = false;

@@ -34,9 +34,8 @@ struct stream_encoder;
 // this part: the encoder finds matches in them, and its first chunk resets
 // the state and sets the properties but keeps the dictionary, so the stream
 // continues one whose decompressed bytes end with `history`.
-stream_encoder *start_stream_encoder(const encoder_settings &settings,
-                                     const unsigned char *history, size_t history_size,
-                                     std::vector<unsigned char> *output);
+stream_encoder *start_stream_encoder(const encoder_settings &settings, const unsigned char *history,
+                                     size_t history_size, std::vector<unsigned char> *output);
 
 // Takes in the next `size` bytes of the decompressed run. False when the
 // encoder failed (memory).

@@ -71,9 +71,8 @@ uint64_t encoder_memory(const encoder_settings &settings) {
     return lzma_raw_encoder_memusage(filters);
 }
 
-stream_encoder *start_stream_encoder(const encoder_settings &settings,
-                                     const unsigned char *history, size_t history_size,
-                                     std::vector<unsigned char> *output) {
+stream_encoder *start_stream_encoder(const encoder_settings &settings, const unsigned char *history,
+                                     size_t history_size, std::vector<unsigned char> *output) {
     lzma_options_lzma options;
     if (!level_options(settings, &options) || history_size > settings.dictionary_size)
         return nullptr;
