@@ -68,6 +68,7 @@ struct stream_part {
 
 struct part_result {
     std::vector<unsigned char> data;
+    std::vector<uint32_t> history_checks; // of the members history_first..first
     uint64_t decompressed_length;
     bool done;
     stream_failure failure;
@@ -79,6 +80,7 @@ struct compression_job {
     size_t history_size;
     encoder_settings settings;
     std::vector<part_result> results;
+    std::vector<uint32_t> taken_checks; // of each member, as its part took it in
     std::atomic<size_t> next_part;
     std::atomic<bool> failed;
     std::atomic<int64_t> data_done; // file data bytes taken in, for the progress line
@@ -177,8 +179,10 @@ bool read_member_data(const pack_member &member, std::vector<char> *buffer, uint
 // The member's record and data into the stream. A file larger than one
 // piece is read twice when its record carries a check value, first for that
 // value; the second reading must give the same one.
+// `taken` gets the check value of what went in, so the bytes a history was
+// given can be compared with those its part compressed.
 bool put_member(const pack_member &member, std::vector<char> *buffer, stream_writer *writer,
-                part_result *result) {
+                part_result *result, uint32_t *taken) {
     unsigned char record[RECORD_SIZE];
     uint32_t check;
     bool checked;
@@ -187,6 +191,7 @@ bool put_member(const pack_member &member, std::vector<char> *buffer, stream_wri
         return false;
     }
     writer->length += static_cast<uint64_t>(sequence_length(member));
+    *taken = check;
     if (member.kind != KIND_FILE) {
         if (checked)
             encode_le32(check, record + pack_record_check_offset(member));
@@ -203,11 +208,13 @@ bool put_member(const pack_member &member, std::vector<char> *buffer, stream_wri
     if (read_once) {
         if (writer->encoder != nullptr)
             writer->job->data_done += member.size;
+        *taken = data_check;
         return stage_or_fail(writer, buffer->data(), static_cast<size_t>(member.size), result);
     }
     uint32_t second_check = check;
     if (!read_member_data(member, buffer, &second_check, writer, result))
         return false;
+    *taken = second_check;
     if (checked && second_check != data_check) {
         fail(result, 0, "'" + member_source_path(member) + "' changed while it was packed");
         return false;
@@ -220,9 +227,12 @@ bool put_member(const pack_member &member, std::vector<char> *buffer, stream_wri
 bool make_history(compression_job *job, const stream_part &part, std::vector<char> *buffer,
                   std::vector<unsigned char> *history, part_result *result) {
     stream_writer writer{nullptr, {}, 0, job, history};
-    for (size_t index = part.history_first; index < part.first && !job->failed; ++index)
-        if (!put_member((*job->ordered)[index], buffer, &writer, result))
+    for (size_t index = part.history_first; index < part.first && !job->failed; ++index) {
+        uint32_t taken;
+        if (!put_member((*job->ordered)[index], buffer, &writer, result, &taken))
             return false;
+        result->history_checks.push_back(taken);
+    }
     hand_over(&writer);
     if (history->size() > job->history_size)
         history->erase(history->begin(),
@@ -250,7 +260,8 @@ void compress_part(compression_job *job, size_t index, std::vector<char> *buffer
     writer.staged.reserve(READ_PIECE);
     bool ok = true;
     for (size_t member = part.first; ok && member < part.end && !job->failed; ++member)
-        ok = put_member((*job->ordered)[member], buffer, &writer, result);
+        ok = put_member((*job->ordered)[member], buffer, &writer, result,
+                        &job->taken_checks[member]);
     if (!ok || job->failed) {
         abandon_stream_encoder(writer.encoder);
         return;
@@ -343,8 +354,8 @@ std::vector<size_t> cut_into_shares(const std::vector<pack_member> &ordered, siz
 // holds dictionaries, at least two, each with the members whose bytes reach
 // `history_size` back.
 std::vector<stream_part> split_streams(const std::vector<pack_member> &ordered,
-                                       const std::vector<size_t> &starts,
-                                       uint32_t dictionary_size, uint64_t history_size) {
+                                       const std::vector<size_t> &starts, uint32_t dictionary_size,
+                                       uint64_t history_size) {
     std::vector<stream_part> parts;
     for (size_t stream = 0; stream < starts.size(); ++stream) {
         size_t end = stream + 1 < starts.size() ? starts[stream + 1] : ordered.size();
@@ -405,6 +416,23 @@ bool fits_in_file(const output_buffer *out, const compression_job &job) {
                  "(2147483648 bytes)",
                  static_cast<long long>(total));
     return false;
+}
+
+// A file that changed between the reading for a part's history and the one
+// for its own part would give a stream that decompresses to neither.
+bool same_history(const compression_job &job) {
+    for (size_t part = 0; part < job.parts.size(); ++part) {
+        const std::vector<uint32_t> &checks = job.results[part].history_checks;
+        for (size_t at = 0; at < checks.size(); ++at) {
+            const pack_member &member = (*job.ordered)[job.parts[part].history_first + at];
+            if (checks[at] != job.taken_checks[job.parts[part].history_first + at]) {
+                report_error("'%s' changed while it was packed",
+                             member_source_path(member).c_str());
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 // The first part that failed by itself says why; later ones may only have
@@ -475,6 +503,7 @@ bool put_containers(output_buffer *out, const std::string &output,
     job.history_size = job.settings.dictionary_size / PART_HISTORY_SHARE;
     job.parts = split_streams(ordered, starts, job.settings.dictionary_size, job.history_size);
     job.results.resize(job.parts.size());
+    job.taken_checks.resize(ordered.size());
     job.next_part = 0;
     job.failed = false;
     job.data_done = 0;
@@ -493,7 +522,7 @@ bool put_containers(output_buffer *out, const std::string &output,
         report_failure(job);
         return false;
     }
-    if (!fits_in_file(out, job))
+    if (!same_history(job) || !fits_in_file(out, job))
         return false;
     size_t first = 0;
     for (size_t part = 0; part < job.parts.size(); ++part) {
