@@ -3,7 +3,6 @@
 
 #include "codepage.h"
 #include "compressed_pack.h"
-#include "stream_encoder.h"
 
 #include <cstring>
 
@@ -213,8 +212,8 @@ bool check_compression(pack_options *options, std::string *problem) {
         *problem = "-z goes with building a file (-o) only";
         return false;
     }
-    if (options->compress && stream_encoder_missing_reason() != nullptr) {
-        *problem = std::string("-z can't be used: ") + stream_encoder_missing_reason();
+    if (options->compress && compression_missing_reason() != nullptr) {
+        *problem = std::string("-z can't be used: ") + compression_missing_reason();
         return false;
     }
     if (options->level < 0)

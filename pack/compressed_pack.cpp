@@ -36,18 +36,14 @@ constexpr uint64_t ENCODER_MEMORY_BUDGET = UINT64_C(1536) * 1024 * 1024;
 // encoder over it all, and the cores share the work even for one stream.
 constexpr uint32_t PART_HISTORY_SHARE = 4;
 
+// Streams are cut at about this many dictionaries each.
+constexpr int STREAM_DICTIONARIES = 4;
+
 // The smallest dictionary the encoder takes.
 constexpr uint32_t SMALLEST_DICTIONARY = 4096;
 
 int64_t sequence_length(const pack_member &member) {
     return RECORD_SIZE + member.size;
-}
-
-// The extension of the stored name's last part, or "" without one.
-const char *extension_of(const char *name, char separator) {
-    const char *part = std::strrchr(name, separator);
-    const char *dot = std::strrchr(part != nullptr ? part + 1 : name, '.');
-    return dot != nullptr ? dot + 1 : "";
 }
 
 // What a failed stream leaves for the main thread to say.
@@ -451,21 +447,18 @@ void report_failure(const compression_job &job) {
 
 } // namespace
 
-std::vector<pack_member> compression_order(const std::vector<pack_member> &members,
-                                           char separator) {
-    std::vector<pack_member> ordered(members);
-    auto extension_before = [separator](const pack_member &a, const pack_member &b) {
-        if (a.kind != b.kind)
-            return a.kind == KIND_DIRECTORY;
-        if (a.kind == KIND_DIRECTORY)
-            return false;
-        return std::strcmp(extension_of(a.stored, separator), extension_of(b.stored, separator)) <
-               0;
-    };
-    std::stable_sort(ordered.begin(), ordered.end(), extension_before);
-    return ordered;
+const char *compression_missing_reason() {
+    return nullptr;
 }
 
+namespace {
+
+// Where the streams begin: indexes into `ordered` (the first always 0), from
+// the members' sizes and the dictionary size alone, never from the machine.
+// A run shorter than STREAM_DICTIONARIES dictionaries stays one stream; a
+// longer one is cut into as many streams as that length goes into it, each
+// about an equal share, cut only where a member starts and never before the
+// last directory.
 std::vector<size_t> stream_starts(const std::vector<pack_member> &ordered,
                                   uint32_t dictionary_size) {
     size_t after_directories = 0;
@@ -481,6 +474,7 @@ std::vector<size_t> stream_starts(const std::vector<pack_member> &ordered,
     return starts;
 }
 
+// The dictionary the level gives, shrunk to what the longest stream needs.
 uint32_t container_dictionary_size(const std::vector<pack_member> &ordered,
                                    const std::vector<size_t> &starts, int level) {
     uint64_t longest = 0;
@@ -493,6 +487,8 @@ uint32_t container_dictionary_size(const std::vector<pack_member> &ordered,
     uint64_t needed = std::max<uint64_t>((longest + 4095) / 4096 * 4096, SMALLEST_DICTIONARY);
     return static_cast<uint32_t>(std::min<uint64_t>(needed, level_dictionary_size(level)));
 }
+
+} // namespace
 
 bool put_containers(output_buffer *out, const std::string &output,
                     const std::vector<pack_member> &ordered, int level, bool show_progress) {

@@ -1,17 +1,11 @@
 // SPDX-License-Identifier: Zlib
-// The packer's LZMA2 encoder: a raw stream (chunks and the end byte, no
-// other framing), as a container's data holds it. The build chooses the
-// source file: with liblzma it compresses, without it (the Windows packer)
-// every call says compression is not there.
+// The packer's LZMA2 encoder, by liblzma: a raw stream (chunks and the end
+// byte, no other framing), as a container's data holds it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-// Null when this sfxpack can compress; otherwise why it can't, for the
-// message that refuses -z.
-const char *stream_encoder_missing_reason();
 
 // What a level means: the dictionary it compresses with and the encoder's
 // memory for it, in bytes. Levels are 0..9.
@@ -20,7 +14,7 @@ struct encoder_settings {
     uint32_t dictionary_size; // at most the level's own
 };
 
-// The dictionary size of `level` alone; 0 when compression is not there.
+// The dictionary size of `level` alone.
 uint32_t level_dictionary_size(int level);
 
 // The memory one encoder of `settings` takes, in bytes.
@@ -29,7 +23,7 @@ uint64_t encoder_memory(const encoder_settings &settings);
 struct stream_encoder;
 
 // A new encoder appending its stream to `output`; null when it can't be made
-// (memory, or compression not there). `history_size` bytes at `history` (at
+// (memory). `history_size` bytes at `history` (at
 // most the dictionary size; 0 for none) are the run's bytes right before
 // this part: the encoder finds matches in them, and its first chunk resets
 // the state and sets the properties but keeps the dictionary, so the stream

@@ -52,10 +52,6 @@ bool run_encoder(stream_encoder *encoder, lzma_action action) {
 
 } // namespace
 
-const char *stream_encoder_missing_reason() {
-    return nullptr;
-}
-
 uint32_t level_dictionary_size(int level) {
     lzma_options_lzma options;
     if (level < 0 || level > 9 || lzma_lzma_preset(&options, static_cast<uint32_t>(level)))
