@@ -15,6 +15,7 @@
 
 #include <lzma.h>
 
+#include <algorithm>
 #include <random>
 #include <sys/stat.h>
 
@@ -91,6 +92,32 @@ std::string decompress(const container &c) {
     out.resize(out.size() - stream.avail_out);
     lzma_end(&stream);
     return out;
+}
+
+// The kind of each LZMA2 chunk of `data` (its control byte, of a compressed
+// chunk only the reset bits), the end byte last; walks the chunk headers as
+// the format gives them.
+std::vector<unsigned char> chunk_controls(const std::string &data) {
+    std::vector<unsigned char> controls;
+    size_t at = 0;
+    while (at < data.size()) {
+        unsigned char control = static_cast<unsigned char>(data[at]);
+        controls.push_back(control >= 0x80 ? control & 0xE0 : control);
+        if (control == 0x00)
+            break;
+        const unsigned char *header = reinterpret_cast<const unsigned char *>(data.data()) + at;
+        if (control == 0x01 || control == 0x02) {
+            at += 3 + ((size_t(header[1]) << 8 | header[2]) + 1);
+        } else if (control >= 0x80) {
+            size_t packed = (size_t(header[3]) << 8 | header[4]) + 1;
+            at += 5 + (control >= 0xC0 ? 1 : 0) + packed;
+        } else {
+            ADD_FAILURE() << "control byte " << int(control);
+            break;
+        }
+    }
+    EXPECT_EQ(at + 1, data.size()) << "the end byte ends the data";
+    return controls;
 }
 
 // What the plain layout puts after the filler for `members`, in this order.
@@ -235,7 +262,7 @@ TEST(CompressedPack, TwoRunsGiveTheSameBytes) {
 TEST(CompressedPack, IncompressibleDataBarelyGrows) {
     temp_folder folder;
     make_tree(folder / "src",
-              {{"random.bin", random_bytes(3 << 20, 7)}, {"small.bin", random_bytes(777, 8)}});
+              {{"random.bin", random_bytes(3 << 19, 7)}, {"small.bin", random_bytes(777, 8)}});
 
     program_run packed = pack_z(folder, {"--level=1"});
     program_run plain =
@@ -291,6 +318,14 @@ TEST(CompressedPack, LargeTreeIsSplitIntoSeveralContainers) {
         EXPECT_EQ(part.size(), c.decompressed_length);
         // Each begins with a record; the directories are all in the first.
         EXPECT_EQ(part[0], i == 0 ? 'd' : 'f');
+        // The first chunk resets the dictionary and sets the properties; the
+        // parts compressed side by side go on with the dictionary: a later
+        // chunk resets the state and sets the properties alone.
+        std::vector<unsigned char> controls = chunk_controls(c.data);
+        ASSERT_GE(controls.size(), 3u);
+        EXPECT_TRUE(controls[0] == 0xE0 || controls[0] == 0x01) << int(controls[0]);
+        EXPECT_EQ(std::count(controls.begin() + 1, controls.end(), 0xE0), 0);
+        EXPECT_GE(std::count(controls.begin() + 1, controls.end(), 0xC0), 1);
         joined += part;
     }
     EXPECT_TRUE(joined == plain_sequence(folder, members));
