@@ -477,6 +477,25 @@ TEST(WindowsPack, RefusesNamesWindowsTakesAsOneLikeTheLinuxPacker) {
     EXPECT_FALSE(path_exists(folder / "linux.exe"));
 }
 
+// The Windows packer is built without liblzma: -z is a mistake on its command
+// line, which says why, and no file is made.
+TEST(WindowsPack, RefusesCompressionWithoutLiblzma) {
+    temp_folder folder;
+    make_folder(folder / "tree");
+    write_file(folder / "tree/a.txt", "a");
+    write_file(folder / "stub.exe", windows_stub_image());
+
+    program_run run = run_program(wine_program,
+                                  {wine_program, windows_program("sfxpack.exe"), "-z", "-s",
+                                   "stub.exe", "-o", "setup.exe", "-C", "tree", "."},
+                                  folder.path);
+
+    EXPECT_EQ(run.exit_status, 2);
+    EXPECT_EQ(run.errors, crlf("sfxpack: -z can't be used: this sfxpack was built without "
+                               "liblzma, which -z needs\nTry 'sfxpack --help'.\n"));
+    EXPECT_FALSE(path_exists(folder / "setup.exe"));
+}
+
 // Windows path syntax decides what is absolute: a drive, with or without its
 // root, and a path from the root by either separator are refused as such.
 TEST(WindowsRun, PackerRefusesPathsOutsideTheFolder) {
