@@ -243,6 +243,25 @@ TEST(WindowsRun, ExtensionChangesNothingForAGoodMember) {
     }
 }
 
+// At a share exactly halfway between two tenths the figure is the C runtime
+// DLL's own, rounded away from zero, as the stub always showed it: a member
+// of 51200 bytes is 31.25 % through after its first chunk and shows 31.3
+// (the Linux stub, as the C library there, shows 31.2).
+TEST(WindowsRun, FigureHalfwayBetweenTenthsIsTheRuntimesOwn) {
+    const std::string data = patterned_data(51200, 16);
+    temp_folder folder;
+    write_windows_setup(folder.path, {file_member("half.bin", data)});
+
+    program_run run = run_in_cmd(folder.path, "setup.exe");
+
+    EXPECT_EQ(run.output,
+              WINDOWS_FILE_LINE + crlf(file_line("half.bin", figure("0.0") + figure("31.3") +
+                                                                 figure("62.5") + figure("93.8")) +
+                                       SEPARATOR));
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_TRUE(read_file(folder / "half.bin") == data);
+}
+
 // The start name is shown upper-cased, with ".EXE" appended when it holds
 // none; the program's own file opens whatever that name leads to.
 TEST(WindowsRun, StartNameIsUpperCasedAndOpensTheFile) {
