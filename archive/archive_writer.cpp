@@ -37,6 +37,15 @@ bool encode_checked_record(char kind, const char *name, int32_t size,
     return true;
 }
 
+bool encode_container_record(const char *name, int32_t size, const container_fields *fields,
+                             unsigned char *bytes) {
+    size_t name_length = std::strlen(name);
+    if (name_length > LONGEST_CONTAINER_NAME || !encode_new_record(KIND_FILE, name, size, bytes))
+        return false;
+    encode_container_block(fields, bytes + record_block_offset(name_length));
+    return true;
+}
+
 bool encode_length_trailer(int64_t position, unsigned char *bytes) {
     if (position < 0 || position + TRAILER_SIZE > LARGEST_ARCHIVE_FILE)
         return false;

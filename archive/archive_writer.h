@@ -6,6 +6,7 @@
 // trailer.
 #pragma once
 
+#include "container_block.h"
 #include "layout_declaration.h"
 #include "member_extension.h"
 #include "member_record.h"
@@ -31,6 +32,12 @@ bool encode_new_record(char kind, const char *name, int32_t size, unsigned char 
 // for a name longer than LONGEST_CHECKED_NAME.
 bool encode_checked_record(char kind, const char *name, int32_t size,
                            const member_extension *extension, unsigned char *bytes);
+
+// A container's record: a file member of `size` compressed bytes with the
+// container block behind the name. Fails for a name longer than
+// LONGEST_CONTAINER_NAME or a negative size.
+bool encode_container_record(const char *name, int32_t size, const container_fields *fields,
+                             unsigned char *bytes);
 
 // The trailer for a file whose members end at `position`: that position plus
 // the trailer's own four bytes. Fails when the length does not fit a 32-bit

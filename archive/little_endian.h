@@ -19,3 +19,13 @@ inline void encode_le32(uint32_t value, unsigned char *bytes) {
     bytes[2] = static_cast<unsigned char>(value >> 16);
     bytes[3] = static_cast<unsigned char>(value >> 24);
 }
+
+inline uint64_t decode_le64(const unsigned char *bytes) {
+    return static_cast<uint64_t>(decode_le32(bytes)) | static_cast<uint64_t>(decode_le32(bytes + 4))
+                                                           << 32;
+}
+
+inline void encode_le64(uint64_t value, unsigned char *bytes) {
+    encode_le32(static_cast<uint32_t>(value), bytes);
+    encode_le32(static_cast<uint32_t>(value >> 32), bytes + 4);
+}

@@ -3,7 +3,6 @@
 
 #include "platform_stub.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -13,24 +12,18 @@ static const char ERROR_PREFIX[] = "!!!Error, ";
 static bool error_said;
 
 // Writes a text and puts it on the console at once, after any held text.
-PLATFORM_RUNTIME_PRINTF(1, 2) static void say(const char *format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    platform_print(format, arguments);
-    va_end(arguments);
+static void say(const char *text) {
+    std::fputs(text, stdout);
     std::fflush(stdout);
-    if (std::strncmp(format, ERROR_PREFIX, sizeof ERROR_PREFIX - 1) == 0)
+    if (std::strncmp(text, ERROR_PREFIX, sizeof ERROR_PREFIX - 1) == 0)
         error_said = true;
 }
 
 // Writes a text of a member's line and holds it in the stream's buffer until
 // the program next does something that may wait (show_held_text) or says
 // something else: a line's end then goes out with the next line's start.
-PLATFORM_RUNTIME_PRINTF(1, 2) static void say_held(const char *format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    platform_print(format, arguments);
-    va_end(arguments);
+static void say_held(const char *text) {
+    std::fputs(text, stdout);
 }
 
 void show_held_text() {
@@ -46,7 +39,9 @@ void report_no_memory() {
 }
 
 void report_program_file(const char *path) {
-    say("File : %s\n", path);
+    say_held("File : ");
+    say_held(path);
+    say("\n");
 }
 
 void report_open_failed() {
@@ -67,7 +62,8 @@ void report_bad_record() {
 }
 
 void report_directory_start(const char *name) {
-    say_held("Directory  : %s", name);
+    say_held("Directory  : ");
+    say_held(name);
 }
 
 void report_directory_done() {
@@ -75,57 +71,16 @@ void report_directory_done() {
 }
 
 void report_file_start(const char *name) {
-    say_held("Extracting : %s ", name);
-}
-
-// True when printf rounds the share (total - remaining) * 100.0 / total,
-// which lies halfway between `tenths` and the next tenth, up: it rounds the
-// double nearest to the share, which may lie above or below it, and a double
-// exactly halfway to even.
-static bool tie_rounds_up(int32_t total, int32_t remaining, int tenths) {
-    double share = (static_cast<double>(total) - remaining) * 100.0 / total;
-    uint64_t bits;
-    std::memcpy(&bits, &share, sizeof bits);
-    // share = mantissa * 2^-shift, and 20 * share is close to 2 * tenths + 1,
-    // so both sides stay below 2^58.
-    uint64_t mantissa = (bits & ((UINT64_C(1) << 52) - 1)) | UINT64_C(1) << 52;
-    int shift = 1075 - static_cast<int>(bits >> 52);
-    uint64_t doubled = mantissa * 20;
-    uint64_t tie = static_cast<uint64_t>(2 * tenths + 1) << shift;
-    if (doubled != tie)
-        return doubled > tie;
-    return (tenths & 1) != 0;
+    say_held("Extracting : ");
+    say_held(name);
+    say_held(" ");
 }
 
 // The share taken before this chunk as "%03.1f" shows the double
-// (total - remaining) * 100.0 / total, without formatting a double: one call
-// per chunk of a large member, where that cost more than the rest of the
-// chunk's own work, and the C library's floating-point formatting would not
-// fit in every stub. The tenths rounded half up are (2000 taken + total) /
-// (2 total); both are whole numbers below 2^43, which a double holds exactly,
-// and the quotient of two such lies at least 2^-33 from a whole number unless
-// it is one, so the double's quotient is whole exactly when the exact one is
-// (and then exact), and its whole part is the exact one's. A whole quotient is
-// a share exactly halfway between two tenths: there printf's own rounding of
-// the share as a double decides (tie_rounds_up). (No 64-bit integer division:
-// 32-bit processors need library code for it.)
+// (total - remaining) * 100.0 / total.
 void format_progress_figure(char *figure, int32_t total, int32_t remaining) {
-    double taken = static_cast<double>(total) - remaining;
-    double quotient = (2000.0 * taken + total) / (2.0 * total);
-    int tenths = static_cast<int>(quotient);
-    if (tenths == quotient && !tie_rounds_up(total, remaining, tenths - 1))
-        --tenths;
-    char digits[PROGRESS_FIGURE_SIZE];
-    int at = PROGRESS_FIGURE_SIZE - 1;
-    digits[at] = '\0';
-    digits[--at] = static_cast<char>('0' + tenths % 10);
-    digits[--at] = '.';
-    int whole = tenths / 10;
-    do {
-        digits[--at] = static_cast<char>('0' + whole % 10);
-        whole /= 10;
-    } while (whole != 0);
-    std::memcpy(figure, digits + at, static_cast<size_t>(PROGRESS_FIGURE_SIZE - at));
+    double share = (static_cast<double>(total) - remaining) * 100.0 / total;
+    platform_format_share(share, figure, PROGRESS_FIGURE_SIZE);
 }
 
 // The share taken before this chunk, right-aligned in five columns, then the

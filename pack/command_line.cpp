@@ -2,6 +2,7 @@
 #include "command_line.h"
 
 #include "codepage.h"
+#include "compressed_pack.h"
 
 #include <cstring>
 
@@ -23,6 +24,8 @@ enum option_id {
     OPTION_VERSION,
     OPTION_TARGET,
     OPTION_TARGETS,
+    OPTION_COMPRESS,
+    OPTION_LEVEL,
 };
 
 struct known_option {
@@ -40,7 +43,8 @@ const known_option OPTIONS[] = {
     {0, "separator", true, OPTION_SEPARATOR},   {'L', "follow-links", false, OPTION_FOLLOW_LINKS},
     {0, "codepage", true, OPTION_CODEPAGE},     {'h', "help", false, OPTION_HELP},
     {0, "version", false, OPTION_VERSION},      {0, "target", true, OPTION_TARGET},
-    {0, "targets", false, OPTION_TARGETS},
+    {0, "targets", false, OPTION_TARGETS},      {'z', "compress", false, OPTION_COMPRESS},
+    {0, "level", true, OPTION_LEVEL},
 };
 
 // Where the command line stands while it is read.
@@ -123,6 +127,16 @@ bool apply_option(const known_option &option, const std::string &value, pack_opt
     case OPTION_TARGETS:
         options->action = ACTION_TARGETS;
         break;
+    case OPTION_COMPRESS:
+        options->compress = true;
+        break;
+    case OPTION_LEVEL:
+        if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
+            *problem = "--level takes 0 to 9, not '" + value + "'";
+            return false;
+        }
+        options->level = value[0] - '0';
+        break;
     }
     return true;
 }
@@ -185,6 +199,28 @@ bool read_short_options(const char *text, argument_cursor *cursor, pack_options 
     return true;
 }
 
+// -z and --level go with building a file, and -z with a packer that can
+// compress.
+bool check_compression(pack_options *options, std::string *problem) {
+    if (options->action == ACTION_HELP || options->action == ACTION_VERSION)
+        return true;
+    if (options->level >= 0 && !options->compress) {
+        *problem = "--level goes with -z";
+        return false;
+    }
+    if (options->compress && options->action != ACTION_PACK) {
+        *problem = "-z goes with building a file (-o) only";
+        return false;
+    }
+    if (options->compress && compression_missing_reason() != nullptr) {
+        *problem = std::string("-z can't be used: ") + compression_missing_reason();
+        return false;
+    }
+    if (options->level < 0)
+        options->level = DEFAULT_COMPRESSION_LEVEL;
+    return true;
+}
+
 bool check_combination(pack_options *options, std::string *problem) {
     if (options->action != ACTION_PACK)
         return true;
@@ -239,6 +275,7 @@ bool check_combination(pack_options *options, std::string *problem) {
 
 bool parse_command_line(int argc, char **argv, pack_options *options, std::string *problem) {
     *options = pack_options{};
+    options->level = -1;
     argument_cursor cursor{argc, argv, 1};
     bool options_ended = false;
     while (cursor.next < argc) {
@@ -255,12 +292,13 @@ bool parse_command_line(int argc, char **argv, pack_options *options, std::strin
         if (!ok)
             return false;
     }
-    return check_combination(options, problem);
+    return check_combination(options, problem) && check_compression(options, problem);
 }
 
 void print_usage(FILE *stream) {
-    std::fputs("Usage: sfxpack -o OUTPUT.exe [-s STUB | --target NAME] [-C DIR]\n"
-               "               [--notice FILE] [-L] [--separator=/|\\] [--codepage CP] PATH...\n"
+    std::fputs("Usage: sfxpack -o OUTPUT.exe [-s STUB | --target NAME] [-C DIR] [-z]\n"
+               "               [--level=N] [--notice FILE] [-L] [--separator=/|\\]\n"
+               "               [--codepage CP] PATH...\n"
                "       sfxpack -l FILE [--codepage CP]\n"
                "       sfxpack -t FILE [--codepage CP]\n"
                "       sfxpack --targets\n"
@@ -280,6 +318,9 @@ void print_usage(FILE *stream) {
                "                        linux-armv7, win32, win64)\n"
                "  -C, --directory DIR   find PATHs in DIR and name them relative to it\n"
                "                        (\".\" packs all DIR holds)\n"
+               "  -z, --compress        compress the members into LZMA2 containers, which\n"
+               "                        the stub must be able to read\n"
+               "      --level=N         with -z: 0 (fastest) to 9 (smallest, the default)\n"
                "      --notice FILE     store FILE as _setup_.txt, shown after extraction\n"
                "  -L, --follow-links    store what symbolic links point to (refused\n"
                "                        otherwise)\n"

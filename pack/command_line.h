@@ -30,7 +30,9 @@ struct pack_options {
     bool follow_links;     // -L: store what links point to instead of refusing them
     bool verbose;          // -v: -x names each member on standard output
     std::vector<std::string> paths;
-    int codepage; // --codepage: names for a Windows stub; 0 means the default
+    int codepage;  // --codepage: names for a Windows stub; 0 means the default
+    bool compress; // -z: the members go into compressed containers
+    int level;     // --level: 0..9; -1 means not given
 };
 
 // Fills `options` from the arguments after the program name. On a mistake

@@ -65,8 +65,7 @@ bool output_repeat(output_buffer *out, unsigned char byte, size_t count) {
     return true;
 }
 
-// Fills `size` bytes at `bytes` from `input`; false when it ends or fails first.
-static bool read_exactly(int input, char *bytes, size_t size) {
+bool read_exactly(int input, char *bytes, size_t size) {
     while (size > 0) {
         long got = platform_read_input(input, bytes, size);
         if (got <= 0)

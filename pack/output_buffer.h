@@ -37,6 +37,10 @@ enum data_copy_result {
     DATA_NOT_WRITTEN, // the output file refused a write
 };
 
+// Fills `size` bytes at `bytes` from the input file `input` (see
+// platform_open_input_in); false when it ends or fails first.
+bool read_exactly(int input, char *bytes, size_t size);
+
 // Called after each piece of member data is taken in, with its byte count.
 typedef void (*data_copy_progress)(int32_t bytes, void *context);
 

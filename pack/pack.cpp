@@ -4,7 +4,9 @@
 #include "archive_reader.h"
 #include "archive_writer.h"
 #include "ascii_case.h"
+#include "compressed_pack.h"
 #include "gather.h"
+#include "member_encoding.h"
 #include "member_extension.h"
 #include "output_buffer.h"
 #include "pack_messages.h"
@@ -78,6 +80,13 @@ bool read_stub(const std::string &path, std::string *image) {
     return true;
 }
 
+// True when the stub's image holds the marker of a stub that reads
+// compressed containers.
+bool stub_reads_containers(const std::string &stub_image) {
+    return stub_image.find(std::string(STUB_CONTAINER_MARKER, STUB_CONTAINER_MARKER_SIZE)) !=
+           std::string::npos;
+}
+
 // Windows programs take '\\' between name parts.
 char choose_separator(const pack_options &options, name_rules rules) {
     if (options.separator != 0)
@@ -93,20 +102,16 @@ void warn_about_separator(const pack_options &options, name_rules rules) {
                        "files whose names hold '\\' instead of folders");
 }
 
-bool check_total_size(const std::vector<pack_member> &members, int64_t *data_total) {
+// Sums the members' data into `data_total`; when `plain`, refuses a file
+// that would reach 2 GiB.
+bool check_total_size(const std::vector<pack_member> &members, bool plain, int64_t *data_total) {
     int64_t total = ARCHIVE_START + TRAILER_SIZE;
     *data_total = 0;
     for (const pack_member &member : members) {
         total += RECORD_SIZE + member.size;
         *data_total += member.size;
     }
-    if (total <= LARGEST_ARCHIVE_FILE)
-        return true;
-    report_error("the self-extracting file would be %lld bytes; it must stay below %s (%lld "
-                 "bytes)",
-                 static_cast<long long>(total), ARCHIVE_LIMIT_WORDS,
-                 static_cast<long long>(LARGEST_ARCHIVE_FILE + 1));
-    return false;
+    return !plain || check_file_length(total);
 }
 
 // True when `name` ends in `ending`, whatever the letter case of either.
@@ -146,14 +151,6 @@ bool copy_file_member(output_buffer *out, const std::string &output, const pack_
     return result == DATA_COPIED;
 }
 
-bool has_room_for_check(const pack_member &member) {
-    return std::strlen(member.stored) <= LONGEST_CHECKED_NAME;
-}
-
-unsigned char member_flags(const pack_member &member) {
-    return member.executable ? MEMBER_FLAG_EXECUTABLE : 0;
-}
-
 // A record whose extension block waits for its check value until the data
 // has passed.
 struct pending_check {
@@ -164,19 +161,9 @@ struct pending_check {
 
 bool put_record(output_buffer *out, const pack_member &member, pending_check *check) {
     unsigned char bytes[RECORD_SIZE];
-    int32_t size = static_cast<int32_t>(member.size);
-    check->checked = has_room_for_check(member);
-    if (!check->checked)
-        return encode_new_record(member.kind, member.stored, size, bytes) &&
-               output_put(out, bytes, sizeof bytes);
-    member_extension extension = {0, member_flags(member)};
-    if (!encode_checked_record(member.kind, member.stored, size, &extension, bytes))
+    if (!encode_pack_record(member, bytes, &check->value, &check->checked))
         return false;
-    member_record record;
-    decode_member_record(bytes, &record);
-    check->value = start_member_check(&record, extension.flags);
-    check->position = output_position(out) +
-                      static_cast<int64_t>(record_check_offset(std::strlen(member.stored)));
+    check->position = output_position(out) + static_cast<int64_t>(pack_record_check_offset(member));
     return output_put(out, bytes, sizeof bytes);
 }
 
@@ -219,13 +206,9 @@ bool put_length_trailer(output_buffer *out) {
            output_put(out, trailer, sizeof trailer);
 }
 
-// The whole file through `out`; false after a message on standard error.
-bool put_everything(output_buffer *out, const std::string &output, const std::string &stub_image,
-                    const std::vector<pack_member> &members, progress_state *progress) {
-    if (!put_stub_and_filler(out, stub_image)) {
-        report_system_error(errno, "can't write '%s'", output.c_str());
-        return false;
-    }
+// The members one after the other, as the plain layout has them.
+bool put_plain_members(output_buffer *out, const std::string &output,
+                       const std::vector<pack_member> &members, progress_state *progress) {
     for (const pack_member &member : members) {
         pending_check check;
         if (!put_record(out, member, &check)) {
@@ -240,6 +223,28 @@ bool put_everything(output_buffer *out, const std::string &output, const std::st
             return false;
         }
     }
+    return true;
+}
+
+// What the file is to hold and how.
+struct pack_plan {
+    const std::string *stub_image;
+    const std::vector<pack_member> *members; // in the order they are put
+    bool compress;
+    int level;
+    progress_state *progress; // null: no progress line
+};
+
+// The whole file through `out`; false after a message on standard error.
+bool put_everything(output_buffer *out, const std::string &output, const pack_plan &plan) {
+    if (!put_stub_and_filler(out, *plan.stub_image)) {
+        report_system_error(errno, "can't write '%s'", output.c_str());
+        return false;
+    }
+    if (!(plan.compress
+              ? put_containers(out, output, *plan.members, plan.level, plan.progress != nullptr)
+              : put_plain_members(out, output, *plan.members, plan.progress)))
+        return false;
     if (!put_length_trailer(out) || !output_flush(out)) {
         report_system_error(errno, "can't write '%s'", output.c_str());
         return false;
@@ -276,8 +281,7 @@ bool place_output(const std::string &output, const platform_out_folder *folder,
 // name only when whole, so a refusal, a failure or an interruption never
 // leaves a broken file behind; where the system allows, that file has no
 // name until then, so not even a signal no program can catch leaves one.
-bool write_output(const std::string &output, const std::string &stub_image,
-                  const std::vector<pack_member> &members, progress_state *progress) {
+bool write_output(const std::string &output, const pack_plan &plan) {
     platform_out_folder folder;
     std::string name;
     if (!platform_open_folder_of(output.c_str(), &folder, &name)) {
@@ -296,7 +300,7 @@ bool write_output(const std::string &output, const std::string &stub_image,
     }
     output_buffer out;
     output_start(&out, stream);
-    bool ok = put_everything(&out, output, stub_image, members, progress);
+    bool ok = put_everything(&out, output, plan);
     if (ok)
         ok = place_output(output, &folder, name, &file);
     platform_discard_out(&folder, &file);
@@ -347,9 +351,16 @@ int run_pack(const pack_options &options) {
         return 2;
     }
     warn_about_separator(options, rules);
+    if (options.compress && !stub_reads_containers(stub_image)) {
+        report_error("-z needs a stub that reads compressed members; '%s' does not",
+                     stub_path.c_str());
+        return 2;
+    }
     member_list list;
     int64_t data_total = 0;
-    if (!gather_for(options, names, &list) || !check_total_size(list.members, &data_total)) {
+    // A compressed file's length is known only once it is compressed.
+    if (!gather_for(options, names, &list) ||
+        !check_total_size(list.members, !options.compress, &data_total)) {
         release_members(&list);
         return 1;
     }
@@ -363,8 +374,12 @@ int run_pack(const pack_options &options) {
     warn_about_unchecked(list.members);
     progress_state progress = {data_total, 0, -1};
     bool show_progress = data_total >= PROGRESS_THRESHOLD && platform_is_terminal(stderr);
-    bool written =
-        write_output(options.output, stub_image, list.members, show_progress ? &progress : nullptr);
+    std::vector<pack_member> ordered;
+    if (options.compress)
+        ordered = compression_order(list.members, choose_separator(options, rules));
+    pack_plan plan = {&stub_image, options.compress ? &ordered : &list.members, options.compress,
+                      options.level, show_progress ? &progress : nullptr};
+    bool written = write_output(options.output, plan);
     release_members(&list);
     end_progress_line();
     // Every way to fail was reported.

@@ -1,8 +1,9 @@
 # SPDX-License-Identifier: Zlib
 # Bash completion for sfxpack: options, the targets `sfxpack --targets`
-# lists, code pages, separators, and files (PATHs in the -C folder given).
+# lists, code pages, separators, levels, and files (PATHs in the -C folder given).
 
-_sfxpack_options='-o --output -s --stub --target --targets -C --directory --notice
+_sfxpack_options='-o --output -s --stub --target --targets -C --directory -z --compress --level=
+    --notice
     -L --follow-links --separator= --codepage -l --list -t --test -x --extract -v --verbose
     -h --help --version'
 _sfxpack_codepages='437 737 775 850 852 855 857 860 861 862 863 864 865 866 869 874
@@ -53,6 +54,10 @@ _sfxpack() {
         ;;
     --codepage)
         mapfile -t COMPREPLY < <(compgen -W "$_sfxpack_codepages" -- "$cur")
+        return
+        ;;
+    --level)
+        mapfile -t COMPREPLY < <(compgen -W "0 1 2 3 4 5 6 7 8 9" -- "$cur")
         return
         ;;
     --separator)

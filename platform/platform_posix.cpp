@@ -268,27 +268,51 @@ void platform_show_text_file(const char *path) {
     std::fclose(text);
 }
 
-// The C library's printf brings its floating-point formatting whether it is
-// used or not: on aarch64 with its software quad-precision arithmetic, 18 KiB
-// that the stub has no room for.
-void platform_print(const char *format, va_list arguments) {
-    for (const char *at = format; *at != '\0'; ++at) {
-        if (*at != '%') {
-            std::putchar(*at);
-            continue;
-        }
-        if (*++at == '%') {
-            std::putchar('%');
-            continue;
-        }
-        size_t width = 0;
-        while (*at >= '0' && *at <= '9')
-            width = width * 10 + static_cast<size_t>(*at++ - '0');
-        const char *text = va_arg(arguments, const char *);
-        for (size_t length = std::strlen(text); length < width; ++length)
-            std::putchar(' ');
-        std::fputs(text, stdout);
+// The number of tenths in `share`, rounded to the nearest, a tie to even.
+// The double is m * 2^e with an integer m below 2^53; m * 10 fits in 64
+// bits, and shifting it right by -e with the bits shifted out judged against
+// a half gives the rounding exactly.
+static uint64_t tenths_of(double share) {
+    uint64_t bits;
+    std::memcpy(&bits, &share, sizeof bits);
+    int exponent_field = static_cast<int>((bits >> 52) & 0x7FF);
+    uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+    int exponent = -1074;
+    if (exponent_field != 0) {
+        mantissa |= uint64_t{1} << 52;
+        exponent = exponent_field - 1075;
     }
+    uint64_t scaled = mantissa * 10;
+    if (exponent >= 0)
+        return scaled << exponent;
+    int shift = -exponent;
+    // Below 2^57, the scaled value is less than a half of 2^64 or more.
+    if (shift >= 64)
+        return 0;
+    uint64_t whole = scaled >> shift;
+    uint64_t rest = scaled & ((uint64_t{1} << shift) - 1);
+    uint64_t half = uint64_t{1} << (shift - 1);
+    if (rest > half || (rest == half && (whole & 1) != 0))
+        ++whole;
+    return whole;
+}
+
+void platform_format_share(double share, char *text, size_t size) {
+    // At most 1000 tenths: 32-bit digits need no helper routines on 32-bit
+    // processors.
+    uint32_t count = static_cast<uint32_t>(tenths_of(share));
+    char digits[8];
+    size_t length = 0;
+    digits[length++] = static_cast<char>('0' + count % 10);
+    digits[length++] = '.';
+    count /= 10;
+    do {
+        digits[length++] = static_cast<char>('0' + count % 10);
+        count /= 10;
+    } while (count != 0 && length < size - 1 && length < sizeof digits);
+    for (size_t i = 0; i < length; ++i)
+        text[i] = digits[length - 1 - i];
+    text[length] = '\0';
 }
 
 #endif

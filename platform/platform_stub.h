@@ -6,7 +6,6 @@
 // #if, so both are always in the build and the other one compiles to nothing.
 #pragma once
 
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -109,18 +108,10 @@ constexpr bool PLATFORM_SIGNED_PROGRAMS = true;
 constexpr bool PLATFORM_SIGNED_PROGRAMS = false;
 #endif
 
-// Checks the arguments of a function that formats like the system runtime's
-// printf: the C runtime DLL's on Windows, whose format rules differ.
-#if defined(_WIN32)
-#define PLATFORM_RUNTIME_PRINTF(format_at, first_at)                                               \
-    __attribute__((format(ms_printf, format_at, first_at)))
-#else
-#define PLATFORM_RUNTIME_PRINTF(format_at, first_at)                                               \
-    __attribute__((format(printf, format_at, first_at)))
-#endif
-
-// Formatted printing on standard output. On Windows it goes through the C
-// runtime DLL's own printf, so the stub carries no formatting engine of its
-// own; on POSIX it knows only what the stub's texts use: %s, with a width,
-// and %%.
-void platform_print(const char *format, va_list arguments) PLATFORM_RUNTIME_PRINTF(1, 0);
+// Writes `share` (0 <= share <= 100) into `text` (`size` bytes, at least 6)
+// with one decimal, as the system's C runtime shows it with "%03.1f": the
+// stub's texts must stay what they were when printf wrote them. On Windows the
+// C runtime DLL formats it, so its own rounding of a tie stays; on POSIX the
+// double's exact value is rounded to the nearest tenth, a tie to even, as
+// musl's and glibc's printf do, without a formatting engine in the stub.
+void platform_format_share(double share, char *text, size_t size);

@@ -288,6 +288,8 @@ TEST(DebianPackage, UnpackedPackageHoldsTheLayoutAndPacksAFileThatRuns) {
     // Found from what sfxpack is linked against, with the versions it needs.
     program_run depends = run_shell("dpkg-deb -f \"$0\" Depends", deb, folder.path);
     EXPECT_NE(depends.output.find("libc6 (>= "), std::string::npos) << depends.output;
+    // sfxpack -z compresses with liblzma.
+    EXPECT_NE(depends.output.find("liblzma5"), std::string::npos) << depends.output;
     EXPECT_NE(depends.output.find("libstdc++6 (>= "), std::string::npos) << depends.output;
 
     program_run unpack = run_shell("dpkg-deb -x \"$0\" root", deb, folder.path);

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: Zlib
-// The stub's progress figure, worked out in whole numbers, against the C
+// The stub's progress figure, rounded from the double's bits, against the C
 // library's "%03.1f" of the share as a double, which it must equal byte for
 // byte: every share of small members (where shares halfway between two
-// tenths are common) and a spread of large ones up to the largest member.
+// tenths are common), a spread of large ones up to the largest member, and
+// the doubles at and beside exact ties.
 #include "console.h"
+#include "platform_stub.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <random>
 
@@ -50,6 +53,31 @@ TEST(ProgressFigure, SharesOfLargeMembersArePrintfsOwn) {
             ASSERT_EQ(by_the_stub(total, static_cast<int32_t>(remaining)),
                       by_printf(total, static_cast<int32_t>(remaining)))
                 << total << " bytes, " << remaining << " to come";
+}
+
+std::string share_by_printf(double share) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%03.1f", share);
+    return text;
+}
+
+std::string share_by_the_stub(double share) {
+    char text[PROGRESS_FIGURE_SIZE] = "unset";
+    platform_format_share(share, text, sizeof text);
+    return text;
+}
+
+TEST(ProgressFigure, DoublesAtAndBesideTiesArePrintfsOwn) {
+    // x.25 and x.75 are the only exact ties; the doubles beside them and
+    // beside the inexact ones, and the tenths' edges, must round as printf does.
+    for (double share : {0.0, 0.05, 0.15, 0.25, 0.35, 0.75, 9.95, 9.25, 12.25, 12.75, 99.95, 99.25,
+                         99.75, 100.0, 1e-9, 4.6566e-8}) {
+        for (double near : {std::nextafter(share, 0.0), share, std::nextafter(share, 200.0)})
+            EXPECT_EQ(share_by_the_stub(near), share_by_printf(near)) << near;
+    }
+    EXPECT_EQ(share_by_the_stub(0.25), "0.2");
+    EXPECT_EQ(share_by_the_stub(0.75), "0.8");
+    EXPECT_EQ(share_by_the_stub(12.25), "12.2");
 }
 
 } // namespace

@@ -243,6 +243,25 @@ TEST(WindowsRun, ExtensionChangesNothingForAGoodMember) {
     }
 }
 
+// At a share exactly halfway between two tenths the figure is the C runtime
+// DLL's own, rounded away from zero, as the stub always showed it: a member
+// of 51200 bytes is 31.25 % through after its first chunk and shows 31.3
+// (the Linux stub, as the C library there, shows 31.2).
+TEST(WindowsRun, FigureHalfwayBetweenTenthsIsTheRuntimesOwn) {
+    const std::string data = patterned_data(51200, 16);
+    temp_folder folder;
+    write_windows_setup(folder.path, {file_member("half.bin", data)});
+
+    program_run run = run_in_cmd(folder.path, "setup.exe");
+
+    EXPECT_EQ(run.output,
+              WINDOWS_FILE_LINE + crlf(file_line("half.bin", figure("0.0") + figure("31.3") +
+                                                                 figure("62.5") + figure("93.8")) +
+                                       SEPARATOR));
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_TRUE(read_file(folder / "half.bin") == data);
+}
+
 // The start name is shown upper-cased, with ".EXE" appended when it holds
 // none; the program's own file opens whatever that name leads to.
 TEST(WindowsRun, StartNameIsUpperCasedAndOpensTheFile) {
@@ -475,6 +494,25 @@ TEST(WindowsPack, RefusesNamesWindowsTakesAsOneLikeTheLinuxPacker) {
                   one_name);
     EXPECT_FALSE(path_exists(folder / "windows.exe"));
     EXPECT_FALSE(path_exists(folder / "linux.exe"));
+}
+
+// The Windows packer is built without liblzma: -z is a mistake on its command
+// line, which says why, and no file is made.
+TEST(WindowsPack, RefusesCompressionWithoutLiblzma) {
+    temp_folder folder;
+    make_folder(folder / "tree");
+    write_file(folder / "tree/a.txt", "a");
+    write_file(folder / "stub.exe", windows_stub_image());
+
+    program_run run = run_program(wine_program,
+                                  {wine_program, windows_program("sfxpack.exe"), "-z", "-s",
+                                   "stub.exe", "-o", "setup.exe", "-C", "tree", "."},
+                                  folder.path);
+
+    EXPECT_EQ(run.exit_status, 2);
+    EXPECT_EQ(run.errors, crlf("sfxpack: -z can't be used: this sfxpack was built without "
+                               "liblzma, which -z needs\nTry 'sfxpack --help'.\n"));
+    EXPECT_FALSE(path_exists(folder / "setup.exe"));
 }
 
 // Windows path syntax decides what is absolute: a drive, with or without its
