@@ -64,7 +64,7 @@ function(sfx_find_musl processor include_var library_var)
 endfunction()
 
 set(SFX_STUB_IS_STATIC OFF)
-if(SFX_STATIC_STUB AND NOT SFX_SANITIZE AND NOT SFX_FUZZ AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
+if(SFX_STATIC_STUB AND NOT SFX_FUZZ AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
   sfx_find_musl("${CMAKE_SYSTEM_PROCESSOR}" SFX_MUSL_INCLUDE_DIR SFX_MUSL_LIBRARY_DIR)
   sfx_musl_triplet("${CMAKE_SYSTEM_PROCESSOR}" musl_triplet)
   if(CMAKE_CROSSCOMPILING)
@@ -96,6 +96,20 @@ function(sfx_add_static_stub target main_source)
     endforeach()
   endforeach()
   add_executable(${target} ${sources})
+  # A sanitized build instruments everything else, but not the stub: with the
+  # sanitizers' checks it no longer ends before the layout declaration, and no
+  # test archive could be built from it. The stub's code is still checked in
+  # the tests' own processes and by the fuzzers.
+  if(SFX_SANITIZE)
+    foreach(property COMPILE_OPTIONS LINK_OPTIONS)
+      get_target_property(options ${target} ${property})
+      if(options)
+        list(FILTER options EXCLUDE
+             REGEX "^-fsanitize|^-fno-sanitize|^--param=asan|^-fno-omit-frame-pointer$")
+        set_target_properties(${target} PROPERTIES ${property} "${options}")
+      endif()
+    endforeach()
+  endif()
   foreach(library ${ARGN})
     target_include_directories(${target}
                                PRIVATE $<TARGET_PROPERTY:${library},INTERFACE_INCLUDE_DIRECTORIES>)

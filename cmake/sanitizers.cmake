@@ -15,8 +15,10 @@ set(SFX_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize=pointer-overf
 add_compile_options(${SFX_SANITIZER_FLAGS})
 add_link_options(-fsanitize=address,undefined)
 
-# The instrumented stub must still fit in front of ARCHIVE_START, or no test
-# archive can be built from it: position-dependent code drops the relocations
+# With musl the stub is built without the sanitizers (cmake/musl-stub.cmake).
+# Without it the instrumented stub must still fit before the layout
+# declaration, or no test archive can be built from it (it no longer does
+# since the stub reads compressed containers): position-dependent code drops the relocations
 # of the sanitizers' many descriptors, unused sections go, and the stub alone
 # is stripped and packed without page-aligned code padding. Optimizing for size
 # (whatever the build type) leaves room for the stub to grow.
