@@ -91,5 +91,6 @@ void start_container_reader(container_reader *reader, const walk_visitor *visito
 // The visitor to walk a file's members with.
 walk_visitor container_reader_visitor(container_reader *reader);
 
-// Gives back the memory the first container took.
+// Gives back the memory the first container took; what the reader says of
+// the walk stays.
 void end_container_reader(container_reader *reader);
