@@ -74,6 +74,8 @@ struct container_reader {
     container_failure failure;
     walk_outcome inner; // how the last walk inside ended
 
+    // Good records handed to the program's visitor from inside containers.
+    int64_t members;
     // The containers walked through whole, with their stored and
     // decompressed bytes.
     int64_t containers;

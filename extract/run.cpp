@@ -98,7 +98,10 @@ void walk_members(FILE *archive, int64_t archive_end, char *copy_buffer, run_fla
         walk_members_of(input, walk_buffer{copy_buffer, COPY_CHUNK}, ARCHIVE_START,
                         archive_end - TRAILER_SIZE, platform_name_rules(), &outer);
     end_container_reader(&reader);
-    if (outcome.members != 0 || outcome.end != WALK_AT_END)
+    // Containers walked through whole are no members of their own: one
+    // that holds none leaves nothing to extract, as an empty plain file.
+    int64_t members = outcome.members - reader.containers + reader.members;
+    if (members != 0 || outcome.end != WALK_AT_END)
         flags->record_seen = true;
     if (!take_container_end(&reader, &outcome)) {
         report_no_memory();

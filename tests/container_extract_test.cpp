@@ -311,6 +311,10 @@ std::vector<damage_case> damage_cases(const temp_folder &folder) {
                      1,
                      {}});
 
+    container_parts empty = container_of("");
+    cases.push_back(
+        {"a container of no members", container_bytes(empty), 2, NO_FILES + SEPARATOR, 1, {}});
+
     // A file without the declaration is read as files were before
     // containers: the container is a member whose block is unknown.
     container_parts undeclared = container_of(small_sequence);
