@@ -20,6 +20,7 @@ namespace {
 // container's data, through the decoder.
 struct decoded_stream {
     lzma2_decoder *decoder;
+    void (*before_decoding)();
     walk_input compressed; // member_data_input of the container
     unsigned char *input;  // CONTAINER_INPUT_SIZE bytes
     size_t input_start;
@@ -32,6 +33,8 @@ struct decoded_stream {
 // its verdict may already be wrong.
 long read_decoded(void *source, char *buffer, size_t length) {
     decoded_stream *stream = static_cast<decoded_stream *>(source);
+    if (stream->before_decoding != nullptr)
+        stream->before_decoding();
     size_t got = 0;
     while (got < length) {
         if (stream->input_start == stream->input_end && !stream->compressed_over) {
@@ -97,8 +100,13 @@ bool walk_inside(container_reader *reader, walked_member *member) {
     lzma2_decoder_start(&memory->decoder, dictionary, reader->fields.dictionary_size,
                         static_cast<uint64_t>(member->data_size),
                         reader->fields.decompressed_length);
-    decoded_stream stream = {
-        &memory->decoder, member_data_input(member), memory->input, 0, 0, false};
+    decoded_stream stream = {&memory->decoder,
+                             reader->before_decoding,
+                             member_data_input(member),
+                             memory->input,
+                             0,
+                             0,
+                             false};
     walk_input input = {read_decoded, nullptr, &stream};
 
     int file_version = declared_layout_version();

@@ -62,6 +62,13 @@ struct container_reader {
     name_rules rules;            // for the records inside
     size_t chunk;                // the inner walk's buffer: its chunks of member data
 
+    // Called before each piece of the decompressed sequence is decoded, as a
+    // program's own input is called before each read of the file: the stub
+    // puts its held console text out there, so a progress figure shows at
+    // once inside a container too. Null (as start_container_reader leaves
+    // it) when nothing is held.
+    void (*before_decoding)();
+
     container_memory *memory; // null until the first container
     uint32_t dictionary_size; // the dictionary taken; 0 before
     bool walking_container;   // the member the outer walk is at is a container

@@ -93,6 +93,7 @@ void walk_members(FILE *archive, int64_t archive_end, char *copy_buffer, run_fla
     // file, so a run shows the same progress figures.
     container_reader reader;
     start_container_reader(&reader, &visitor, platform_name_rules(), COPY_CHUNK);
+    reader.before_decoding = show_held_text;
     walk_visitor outer = container_reader_visitor(&reader);
     walk_outcome outcome =
         walk_members_of(input, walk_buffer{copy_buffer, COPY_CHUNK}, ARCHIVE_START,
