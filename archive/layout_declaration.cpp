@@ -33,6 +33,10 @@ int declared_layout_version() {
     return declared_version;
 }
 
+void judge_members_by_layout(int version) {
+    declared_version = version;
+}
+
 void encode_layout_declaration(int version, unsigned char *bytes) {
     for (int copy = 0; copy < 2; ++copy) {
         unsigned char *at = bytes + copy * DECLARATION_COPY_SIZE;

@@ -12,7 +12,9 @@
 // In a file that declares version 1 every member whose name leaves room
 // carries the extension block of member_extension.h, so a missing block, a
 // marker elsewhere behind the name and a block version the declaration does
-// not name are damage, found as surely as damaged data.
+// not name are damage, found as surely as damaged data. A file that declares
+// version 2 may also hold compressed containers (container_block.h), whose
+// block is version 2; the members inside one follow version 1.
 #pragma once
 
 #include "member_record.h"
@@ -35,8 +37,11 @@ struct layout_declaration {
 static_assert(sizeof(layout_declaration) == DECLARATION_SIZE,
               "layout_declaration must mirror the 16 bytes");
 
-// The newest layout version this code reads and the one the packer writes.
-constexpr int NEWEST_LAYOUT_VERSION = 1;
+// The newest layout version this code reads.
+constexpr int NEWEST_LAYOUT_VERSION = 2;
+// What the packer declares for plain members, and for compressed containers.
+constexpr int PLAIN_LAYOUT_VERSION = 1;
+constexpr int CONTAINER_LAYOUT_VERSION = 2;
 // What an undeclared file is read as: the plain layout, blocks optional.
 constexpr int UNDECLARED_LAYOUT = 0;
 
@@ -54,8 +59,14 @@ enum declaration_verdict {
 // version declared, UNDECLARED_LAYOUT for none.
 declaration_verdict take_layout_declaration(const unsigned char *bytes, int *version);
 
-// The version members are judged by: the last one a good declaration gave.
+// The version members are judged by: the last one a good declaration gave,
+// or judge_members_by_layout.
 int declared_layout_version();
+
+// Makes `version` the one member checks are begun by, as a good declaration
+// does: the walk inside a container judges by PLAIN_LAYOUT_VERSION, then
+// gives the file's own version back.
+void judge_members_by_layout(int version);
 
 // The DECLARATION_SIZE bytes declaring `version`.
 void encode_layout_declaration(int version, unsigned char *bytes);

@@ -12,6 +12,7 @@ struct walk_state {
     size_t start;   // first byte in the buffer not yet taken
     size_t end;     // end of the bytes read into it
     bool failed;    // the last read failed
+    bool damaged;   // the last read found the bytes damaged
     int64_t offset; // where the record taken up next starts
     int64_t limit;  // where the sequence's members must end
 };
@@ -29,7 +30,8 @@ bool fill_for(walk_state *walk, size_t length) {
     walk->end = left;
     long got = walk->input.read(walk->input.source, walk->buffer.bytes + left,
                                 walk->buffer.capacity - left);
-    walk->failed = got < 0;
+    walk->failed = got == INPUT_FAILED;
+    walk->damaged = got == INPUT_DAMAGED;
     if (got > 0)
         walk->end += static_cast<size_t>(got);
     return walk->end >= length;
@@ -69,7 +71,7 @@ member_data_result pass_data(walk_state *walk, const walk_visitor *visitor, walk
         // The size was judged against the sequence's length, so a short read
         // means the device failed or the file changed under us.
         if (!fill_for(walk, length))
-            return MEMBER_DATA_MISSING;
+            return walk->damaged ? MEMBER_DAMAGED : MEMBER_DATA_MISSING;
         const char *chunk = walk->buffer.bytes + walk->start;
         walk->start += length;
         *remaining -= static_cast<int64_t>(length);
@@ -96,7 +98,8 @@ bool visit_member(walk_state *walk, const walk_visitor *visitor, walked_member *
     if (step == VISIT_DATA) {
         member_data_result result = pass_data(walk, visitor, member);
         bool go_on = visitor->end(visitor->context, member, result);
-        if (!go_on || result == MEMBER_DATA_MISSING) {
+        // Nothing after damaged input can be trusted to stand where it should.
+        if (!go_on || result == MEMBER_DATA_MISSING || walk->damaged) {
             outcome->end = end_of_member(result);
             return false;
         }
@@ -106,7 +109,7 @@ bool visit_member(walk_state *walk, const walk_visitor *visitor, walked_member *
     }
     walk->offset += RECORD_SIZE + member->data_size;
     if (member->remaining != 0 && !skip_data(walk, member->remaining)) {
-        outcome->end = WALK_RECORD_UNREADABLE;
+        outcome->end = walk->damaged ? WALK_INPUT_DAMAGED : WALK_RECORD_UNREADABLE;
         outcome->offset = walk->offset;
         return false;
     }
@@ -117,13 +120,15 @@ bool visit_member(walk_state *walk, const walk_visitor *visitor, walked_member *
 
 walk_outcome walk_members_of(walk_input input, walk_buffer buffer, int64_t start, int64_t limit,
                              name_rules rules, const walk_visitor *visitor) {
-    walk_state walk = {input, buffer, 0, 0, false, start, limit};
+    walk_state walk = {input, buffer, 0, 0, false, false, start, limit};
     walk_outcome outcome = {WALK_AT_END, start, RECORD_GOOD, 0, 0};
     walked_member member;
     for (;;) {
         outcome.offset = walk.offset;
         if (!fill_for(&walk, RECORD_SIZE)) {
-            outcome.end = walk.failed ? WALK_RECORD_UNREADABLE : WALK_AT_END;
+            outcome.end = walk.damaged  ? WALK_INPUT_DAMAGED
+                          : walk.failed ? WALK_RECORD_UNREADABLE
+                                        : WALK_AT_END;
             outcome.leftover = walk.end - walk.start;
             return outcome;
         }
@@ -170,7 +175,7 @@ long read_member_data(void *source, char *buffer, size_t length) {
     if (got < wanted) {
         long more = walk->input.read(walk->input.source, buffer + got, wanted - got);
         if (more < 0)
-            return -1;
+            return more;
         got += static_cast<size_t>(more);
     }
     continue_member_check(&member->check, buffer, got);
@@ -198,7 +203,7 @@ long read_bounded_stream(void *source, char *buffer, size_t length) {
     // A short read at the stream's end is the input's end, not a failure: the
     // trailer after the last member ends the walk without being judged.
     if (got < length && !std::feof(bounded->stream))
-        return -1;
+        return INPUT_FAILED;
     bounded->unread -= static_cast<int64_t>(got);
     return static_cast<long>(got);
 }

@@ -18,10 +18,15 @@
 #include <cstddef>
 #include <cstdint>
 
+// What a read returns besides a count of bytes.
+constexpr long INPUT_FAILED = -1;  // the read failed
+constexpr long INPUT_DAMAGED = -2; // the bytes are damaged: a decoder's verdict on its stream
+
 // Where the walk takes its bytes from.
 struct walk_input {
     // Reads up to `length` bytes into `buffer` and returns how many it read:
-    // fewer only at the end of the input; -1 when the read failed.
+    // fewer only at the end of the input; INPUT_FAILED or INPUT_DAMAGED
+    // instead of any. After either the walk reads no more.
     long (*read)(void *source, char *buffer, size_t length);
     // Passes over the next `length` bytes unread; false when it can't. Null
     // when the input has no faster way than reading them.
@@ -49,7 +54,7 @@ enum visit_step {
 // How the data of a member came through.
 enum member_data_result {
     MEMBER_WHOLE,        // every byte passed and the check value matched
-    MEMBER_DAMAGED,      // every byte passed but the check value does not match
+    MEMBER_DAMAGED,      // the check value does not match, or the input found the data damaged
     MEMBER_DATA_MISSING, // the input ended or failed inside the data
     MEMBER_REFUSED,      // the visitor took no more of it (its write failed)
 };
@@ -62,7 +67,8 @@ struct walk_visitor {
     // returns, so what it leaves to be shown is shown before that read.
     bool (*data)(void *context, const walked_member *member, const char *chunk, size_t length);
     // The member's data is over, one way or the other; false ends the walk.
-    // After MEMBER_DATA_MISSING the walk ends whatever it returns.
+    // After MEMBER_DATA_MISSING, and after data the input found damaged, the
+    // walk ends whatever it returns.
     bool (*end)(void *context, walked_member *member, member_data_result result);
     void *context;
 };
@@ -73,8 +79,11 @@ enum walk_end {
     WALK_RECORD_UNREADABLE, // a read failed inside the record at `offset`
     WALK_BAD_RECORD,        // the record at `offset` is refused: see `verdict`
     WALK_DATA_MISSING,      // the data of the member at `offset` could not be read
-    WALK_DAMAGED,           // the visitor stopped at the damaged member at `offset`
+    WALK_DAMAGED,           // the member at `offset` is damaged: the visitor stopped
+                            // there, or the input found its data damaged
     WALK_STOPPED,           // the visitor stopped at the member at `offset`
+    WALK_INPUT_DAMAGED,     // the input found the bytes of the record at `offset`
+                            // damaged (or those where one would start)
 };
 
 struct walk_outcome {

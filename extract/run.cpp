@@ -5,6 +5,7 @@
 #include "ascii_case.h"
 #include "closing_notice.h"
 #include "console.h"
+#include "container_walk.h"
 #include "layout_declaration.h"
 #include "member_output.h"
 #include "member_walk.h"
@@ -37,12 +38,37 @@ static char *make_program_path(const char *start_name) {
     return path;
 }
 
+// The copy buffer and a container's memory are held until the process ends,
+// never freed. A global keeps them reachable after the run returns, so leak
+// checkers see memory held on purpose, not lost; volatile keeps the compiler
+// from dropping the store.
+static char *volatile held_copy_buffer;
+static container_memory *volatile held_container_memory;
+
+// sfxpack -z takes a stub only when its image holds these bytes. The store
+// of their address keeps them through link-time optimisation and the
+// linker's removal of unused sections.
+static const char *volatile held_container_marker;
+
 // Reads the archive through the stream unbuffered: the walk's copy buffer does
 // the reading ahead. The console text held so far goes out first, so it is on
 // the console whenever the program waits for the archive.
 static long read_archive(void *source, char *buffer, size_t length) {
     show_held_text();
     return read_bounded_stream(source, buffer, length);
+}
+
+// The walk's end as the stub reports it: a walk inside a container that
+// ended early is reported as the walk itself, damage to a container as
+// damage to data. False when the memory for a container could not be had.
+static bool take_container_end(const container_reader *reader, walk_outcome *outcome) {
+    if (reader->failure == CONTAINER_NO_MEMORY)
+        return false;
+    if (reader->failure == CONTAINER_INNER_END)
+        *outcome = reader->inner;
+    else if (reader->failure != CONTAINER_NONE)
+        outcome->end = WALK_INPUT_DAMAGED;
+    return true;
 }
 
 // Reads through the copy buffer and never seeks: the walk only keeps the
@@ -65,11 +91,24 @@ void walk_members(FILE *archive, int64_t archive_end, char *copy_buffer, run_fla
     }
     member_output output = {nullptr, 0};
     walk_visitor visitor = member_output_visitor(&output);
+    // The members inside a container come in the same chunks as in a plain
+    // file, so a run shows the same progress figures. Its memory is held
+    // until the process ends, as the copy buffer is.
+    container_reader reader;
+    start_container_reader(&reader, &visitor, platform_name_rules(), COPY_CHUNK);
+    walk_visitor outer = container_reader_visitor(&reader);
     walk_outcome outcome =
         walk_members_of(input, walk_buffer{copy_buffer, COPY_CHUNK}, ARCHIVE_START,
-                        archive_end - TRAILER_SIZE, platform_name_rules(), &visitor);
+                        archive_end - TRAILER_SIZE, platform_name_rules(), &outer);
+    held_container_memory = reader.memory;
     if (outcome.members != 0 || outcome.end != WALK_AT_END)
         flags->record_seen = true;
+    if (!take_container_end(&reader, &outcome)) {
+        report_no_memory();
+        flags->no_memory = true;
+        flags->error = true;
+        return;
+    }
     if (outcome.end == WALK_AT_END)
         return;
     // The visitor has said why a member failed; a record that could not be
@@ -77,6 +116,8 @@ void walk_members(FILE *archive, int64_t archive_end, char *copy_buffer, run_fla
     if (outcome.end == WALK_RECORD_UNREADABLE || outcome.end == WALK_BAD_RECORD ||
         outcome.end == WALK_DATA_MISSING)
         report_bad_record();
+    else if (outcome.end == WALK_INPUT_DAMAGED)
+        report_damaged();
     flags->error = true;
 }
 
@@ -127,15 +168,11 @@ static FILE *open_own_file(const char *path, const char *start_name) {
     return platform_open_running_program();
 }
 
-// The copy buffer is held until the process ends, never freed. A global keeps
-// it reachable after the run returns, so leak checkers see a buffer held on
-// purpose, not one lost; volatile keeps the compiler from dropping the store.
-static char *volatile held_copy_buffer;
-
 int run_extractor(int argc, char **argv) {
     platform_prepare_run();
     char *copy_buffer = static_cast<char *>(std::malloc(COPY_CHUNK));
     held_copy_buffer = copy_buffer;
+    held_container_marker = STUB_CONTAINER_MARKER;
     const char *start_name = platform_program_name(argc, argv);
     char *path = copy_buffer ? make_program_path(start_name) : nullptr;
     if (path == nullptr) {
@@ -145,7 +182,7 @@ int run_extractor(int argc, char **argv) {
     report_program_file(path);
     platform_match_letter_case(path);
 
-    run_flags flags = {false, false};
+    run_flags flags = {false, false, false};
     FILE *archive = open_own_file(path, start_name);
     if (archive == nullptr) {
         report_open_failed();
@@ -158,6 +195,8 @@ int run_extractor(int argc, char **argv) {
         std::fclose(archive);
     }
     std::free(path);
+    if (flags.no_memory)
+        return -1;
     if (!flags.error)
         run_closing_notice();
     // "No files for extraction" closes with the notice, yet the run failed.

@@ -191,10 +191,12 @@ void warn_about_unchecked(const std::vector<pack_member> &members) {
 }
 
 // read_stub made sure the stub fits. Every member whose name leaves room
-// gets its block, as the declaration says.
-bool put_stub_and_filler(output_buffer *out, const std::string &stub_image) {
+// gets its block, as the declaration says; a file of containers declares the
+// version that holds them, so a stub that predates them refuses it.
+bool put_stub_and_filler(output_buffer *out, const std::string &stub_image, bool compress) {
     unsigned char declaration[DECLARATION_SIZE];
-    encode_layout_declaration(NEWEST_LAYOUT_VERSION, declaration);
+    encode_layout_declaration(compress ? CONTAINER_LAYOUT_VERSION : PLAIN_LAYOUT_VERSION,
+                              declaration);
     return output_put(out, stub_image.data(), stub_image.size()) &&
            output_repeat(out, FILLER_BYTE, filler_after_stub(stub_image.size())) &&
            output_put(out, declaration, sizeof declaration);
@@ -237,7 +239,7 @@ struct pack_plan {
 
 // The whole file through `out`; false after a message on standard error.
 bool put_everything(output_buffer *out, const std::string &output, const pack_plan &plan) {
-    if (!put_stub_and_filler(out, *plan.stub_image)) {
+    if (!put_stub_and_filler(out, *plan.stub_image, plan.compress)) {
         report_system_error(errno, "can't write '%s'", output.c_str());
         return false;
     }

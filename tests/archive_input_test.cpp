@@ -83,7 +83,7 @@ walk_outcome walk_watched(const temp_folder &folder, const std::string &members)
     int saved_stdout = dup(STDOUT_FILENO);
     dup2(console, STDOUT_FILENO);
     char copy_buffer[COPY_CHUNK];
-    run_flags flags = {false, false};
+    run_flags flags = {false, false, false};
     walk_members(archive, static_cast<int64_t>(source.bytes.size()), copy_buffer, &flags);
     std::fflush(stdout);
     dup2(saved_stdout, STDOUT_FILENO);

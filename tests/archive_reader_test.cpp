@@ -58,7 +58,7 @@ walk_outcome walk_failing(const temp_folder &folder, const std::string &members,
                           ARCHIVE_START + fail_after, 0};
     FILE *archive = open_failing_stream(&source);
     char copy_buffer[COPY_CHUNK];
-    walk_outcome outcome{{false, false}, ""};
+    walk_outcome outcome{{false, false, false}, ""};
     char previous[4096];
     EXPECT_NE(getcwd(previous, sizeof previous), nullptr);
     EXPECT_EQ(chdir(folder.path.c_str()), 0);

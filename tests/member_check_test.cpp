@@ -359,7 +359,7 @@ TEST(MemberCheck, DeclaredLayoutTurnsMissingBlocksIntoDamage) {
          {{first_version, 9}, {second_version, 9}},
          FILE_LINE + BAD_RECORD,
          "",
-         "made by a newer sfxpack: it declares layout version 9, this one reads up to 1"},
+         "made by a newer sfxpack: it declares layout version 9, this one reads up to 2"},
         // Without a declaration the file is read as before it existed.
         {"both markers damaged",
          {{DECLARATION_OFFSET, 0}, {DECLARATION_OFFSET + DECLARATION_COPY_SIZE, 0}, {name + 3, 0}},

@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (archive == nullptr)
         fuzz_fail("cannot open", archive_path.c_str());
     static char copy_buffer[COPY_CHUNK];
-    run_flags flags = {false, false};
+    run_flags flags = {false, false, false};
 
     // Only the walk runs in the scratch folder: the fuzzer's own relative
     // paths (corpus, dictionary) are resolved from where it was started.

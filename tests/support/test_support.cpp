@@ -245,7 +245,7 @@ static std::string declaration_for(const std::vector<archive_member> &members) {
     for (const archive_member &member : members)
         if (!member.checked)
             return std::string(DECLARATION_SIZE, static_cast<char>(FILLER_BYTE));
-    return layout_declaration_bytes(NEWEST_LAYOUT_VERSION);
+    return layout_declaration_bytes(PLAIN_LAYOUT_VERSION);
 }
 
 std::string layout_declaration_bytes(int version) {
