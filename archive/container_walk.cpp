@@ -107,6 +107,7 @@ bool walk_inside(container_reader *reader, walked_member *member) {
                                     static_cast<int64_t>(reader->fields.decompressed_length),
                                     reader->rules, reader->visitor);
     judge_members_by_layout(file_version);
+    reader->members += reader->inner.members;
 
     const walk_outcome &inner = reader->inner;
     if (inner.end == WALK_AT_END && inner.leftover == 0)

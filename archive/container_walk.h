@@ -74,6 +74,8 @@ struct container_reader {
     container_failure failure;
     walk_outcome inner; // how the last walk inside ended
 
+    // Good records handed to the program's visitor from inside containers.
+    int64_t members;
     // The containers walked through whole, with their stored and
     // decompressed bytes.
     int64_t containers;
@@ -91,5 +93,6 @@ void start_container_reader(container_reader *reader, const walk_visitor *visito
 // The visitor to walk a file's members with.
 walk_visitor container_reader_visitor(container_reader *reader);
 
-// Gives back the memory the first container took.
+// Gives back the memory the first container took; what the reader says of
+// the walk stays.
 void end_container_reader(container_reader *reader);

@@ -38,12 +38,10 @@ static char *make_program_path(const char *start_name) {
     return path;
 }
 
-// The copy buffer and a container's memory are held until the process ends,
-// never freed. A global keeps them reachable after the run returns, so leak
-// checkers see memory held on purpose, not lost; volatile keeps the compiler
-// from dropping the store.
+// The copy buffer is held until the process ends, never freed. A global keeps
+// it reachable after the run returns, so leak checkers see a buffer held on
+// purpose, not one lost; volatile keeps the compiler from dropping the store.
 static char *volatile held_copy_buffer;
-static container_memory *volatile held_container_memory;
 
 // sfxpack -z takes a stub only when its image holds these bytes. The store
 // of their address keeps them through link-time optimisation and the
@@ -92,16 +90,18 @@ void walk_members(FILE *archive, int64_t archive_end, char *copy_buffer, run_fla
     member_output output = {nullptr, 0};
     walk_visitor visitor = member_output_visitor(&output);
     // The members inside a container come in the same chunks as in a plain
-    // file, so a run shows the same progress figures. Its memory is held
-    // until the process ends, as the copy buffer is.
+    // file, so a run shows the same progress figures.
     container_reader reader;
     start_container_reader(&reader, &visitor, platform_name_rules(), COPY_CHUNK);
     walk_visitor outer = container_reader_visitor(&reader);
     walk_outcome outcome =
         walk_members_of(input, walk_buffer{copy_buffer, COPY_CHUNK}, ARCHIVE_START,
                         archive_end - TRAILER_SIZE, platform_name_rules(), &outer);
-    held_container_memory = reader.memory;
-    if (outcome.members != 0 || outcome.end != WALK_AT_END)
+    end_container_reader(&reader);
+    // Containers walked through whole are no members of their own: one
+    // that holds none leaves nothing to extract, as an empty plain file.
+    int64_t members = outcome.members - reader.containers + reader.members;
+    if (members != 0 || outcome.end != WALK_AT_END)
         flags->record_seen = true;
     if (!take_container_end(&reader, &outcome)) {
         report_no_memory();

@@ -18,17 +18,10 @@
 
 #include <algorithm>
 #include <random>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace {
-
-// A stand-in stub that declares it reads containers.
-std::string marked_stub() {
-    std::string stub = elf_stub_bytes(3000, 9);
-    stub.replace(1000, STUB_CONTAINER_MARKER_SIZE,
-                 std::string(STUB_CONTAINER_MARKER, STUB_CONTAINER_MARKER_SIZE));
-    return stub;
-}
 
 struct container {
     std::string name;
@@ -140,10 +133,10 @@ void make_tree(const std::string &root,
     }
 }
 
+// With the built stub, which sfxpack takes by default.
 program_run pack_z(const temp_folder &folder, std::vector<std::string> options,
                    const std::string &output = "setup.exe") {
-    write_file(folder / "marked.bin", marked_stub());
-    std::vector<std::string> arguments{"-z", "-s", "marked.bin", "-o", output, "-C", "src"};
+    std::vector<std::string> arguments{"-z", "-o", output, "-C", "src"};
     arguments.insert(arguments.end(), options.begin(), options.end());
     arguments.push_back(".");
     return run_sfxpack(arguments, folder.path);
@@ -194,10 +187,14 @@ TEST(CompressedPack, ContainerHoldsThePlainSequenceInItsOrder) {
     ASSERT_EQ(pack.exit_status, 0) << pack.errors;
     EXPECT_EQ(pack.errors, "");
     std::string file = read_file(folder / "setup.exe");
-    // The stub, the filler and the trailer are as in a plain file.
-    EXPECT_EQ(file.substr(0, 3000), marked_stub());
-    EXPECT_EQ(file.substr(3000, DECLARATION_OFFSET - 3000),
-              std::string(DECLARATION_OFFSET - 3000, static_cast<char>(FILLER_BYTE)));
+    // The stub, the filler and the trailer are as in a plain file; the
+    // declaration names the version that holds containers.
+    const size_t stub_size = stub_image().size();
+    EXPECT_TRUE(file.substr(0, stub_size) == stub_image());
+    EXPECT_EQ(file.substr(stub_size, DECLARATION_OFFSET - stub_size),
+              std::string(DECLARATION_OFFSET - stub_size, static_cast<char>(FILLER_BYTE)));
+    EXPECT_EQ(file.substr(DECLARATION_OFFSET, DECLARATION_SIZE),
+              layout_declaration_bytes(CONTAINER_LAYOUT_VERSION));
     EXPECT_EQ(decode_le32(reinterpret_cast<const unsigned char *>(file.data()) + file.size() - 4),
               file.size());
     std::vector<container> containers = read_containers(file);
@@ -266,8 +263,7 @@ TEST(CompressedPack, IncompressibleDataBarelyGrows) {
               {{"random.bin", random_bytes(3 << 19, 7)}, {"small.bin", random_bytes(777, 8)}});
 
     program_run packed = pack_z(folder, {"--level=1"});
-    program_run plain =
-        run_sfxpack({"-s", "marked.bin", "-o", "plain.exe", "-C", "src", "."}, folder.path);
+    program_run plain = run_sfxpack({"-o", "plain.exe", "-C", "src", "."}, folder.path);
 
     ASSERT_EQ(packed.exit_status, 0) << packed.errors;
     ASSERT_EQ(plain.exit_status, 0) << plain.errors;
@@ -338,13 +334,13 @@ TEST(CompressedPack, CommandLineMistakes) {
         std::string message;
     };
     const mistake mistakes[] = {
-        {{"-z", "--level=10", "-s", "marked.bin", "-o", "out.exe", "src"},
+        {{"-z", "--level=10", "-s", "stub.bin", "-o", "out.exe", "src"},
          "--level takes 0 to 9, not '10'"},
-        {{"-z", "--level", "x", "-s", "marked.bin", "-o", "out.exe", "src"},
+        {{"-z", "--level", "x", "-s", "stub.bin", "-o", "out.exe", "src"},
          "--level takes 0 to 9, not 'x'"},
-        {{"--level=3", "-s", "marked.bin", "-o", "out.exe", "src"}, "--level goes with -z"},
-        {{"-z", "-l", "marked.bin"}, "-z goes with building a file (-o) only"},
-        {{"-z", "-t", "marked.bin"}, "-z goes with building a file (-o) only"},
+        {{"--level=3", "-s", "stub.bin", "-o", "out.exe", "src"}, "--level goes with -z"},
+        {{"-z", "-l", "stub.bin"}, "-z goes with building a file (-o) only"},
+        {{"-z", "-t", "stub.bin"}, "-z goes with building a file (-o) only"},
         {{"-z", "-s", "plain.bin", "-o", "out.exe", "src"},
          "-z needs a stub that reads compressed members; 'plain.bin' does not"},
     };
@@ -352,7 +348,7 @@ TEST(CompressedPack, CommandLineMistakes) {
         SCOPED_TRACE(m.message);
         temp_folder folder;
         make_tree(folder / "src", {{"a.txt", "a"}});
-        write_file(folder / "marked.bin", marked_stub());
+        write_file(folder / "stub.bin", stub_image());
         write_file(folder / "plain.bin", elf_stub_bytes(3000, 9));
 
         program_run run = run_sfxpack(m.arguments, folder.path);
@@ -363,21 +359,28 @@ TEST(CompressedPack, CommandLineMistakes) {
     }
 }
 
-// Until the built-in stubs read containers they carry no marker, and -z
-// refuses them as it refuses any other.
-TEST(CompressedPack, RefusesTheBuiltInStubWithoutTheMarker) {
-    if (stub_image().find(std::string(STUB_CONTAINER_MARKER, STUB_CONTAINER_MARKER_SIZE)) !=
-        std::string::npos)
-        GTEST_SKIP() << "the built stub reads containers";
+// Every stub this build made reads containers: -z takes each, and puts it in
+// front unchanged.
+TEST(CompressedPack, TakesEveryBuiltStub) {
     temp_folder folder;
     make_tree(folder / "src", {{"a.txt", "a"}});
-
-    program_run run = run_sfxpack({"-z", "-o", "out.exe", "src"}, folder.path);
-
-    EXPECT_EQ(run.exit_status, 2);
-    EXPECT_NE(run.errors.find("-z needs a stub that reads compressed members"), std::string::npos)
-        << run.errors;
-    EXPECT_FALSE(path_exists(folder / "out.exe"));
+    program_run targets = run_sfxpack({"--targets"}, folder.path);
+    ASSERT_EQ(targets.exit_status, 0) << targets.errors;
+    std::istringstream lines(targets.output);
+    std::string target, stub;
+    int taken = 0;
+    while (lines >> target >> stub) {
+        SCOPED_TRACE(target);
+        program_run run =
+            run_sfxpack({"-z", "--target", target, "-o", target + ".exe", "src"}, folder.path);
+        EXPECT_EQ(run.exit_status, 0) << run.errors;
+        std::string image = read_file(stub);
+        EXPECT_NE(image.find(std::string(STUB_CONTAINER_MARKER, STUB_CONTAINER_MARKER_SIZE)),
+                  std::string::npos);
+        EXPECT_TRUE(read_file(folder / (target + ".exe")).substr(0, image.size()) == image);
+        ++taken;
+    }
+    EXPECT_GE(taken, 1);
 }
 
 } // namespace

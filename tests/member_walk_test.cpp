@@ -42,7 +42,8 @@ std::string member_bytes(char kind, const std::string &name, const std::string &
 }
 
 // An input over bytes in memory, in reads of at most `largest_read` bytes,
-// failing once `fail_at` bytes were delivered; skipping only when `can_skip`.
+// failing once `fail_at` bytes were delivered (returning `failure`: a failed
+// read, or damage a decoder found); skipping only when `can_skip`.
 struct memory_source {
     std::string bytes;
     size_t position;
@@ -50,13 +51,17 @@ struct memory_source {
     size_t largest_read;
     int reads;
     int skips;
+    long failure;
 };
 
 long read_memory(void *source, char *buffer, size_t length) {
     memory_source *memory = static_cast<memory_source *>(source);
     ++memory->reads;
     if (memory->position >= memory->fail_at)
-        return -1;
+        return memory->failure;
+    // A decoder gives none of the bytes of a read in which it finds damage.
+    if (memory->failure == INPUT_DAMAGED && memory->fail_at - memory->position < length)
+        return INPUT_DAMAGED;
     size_t count = std::min({length, memory->largest_read, memory->bytes.size() - memory->position,
                              memory->fail_at - memory->position});
     std::memcpy(buffer, memory->bytes.data() + memory->position, count);
@@ -66,7 +71,7 @@ long read_memory(void *source, char *buffer, size_t length) {
     if (count < length && memory->position < memory->bytes.size() &&
         memory->position < memory->fail_at) {
         long more = read_memory(source, buffer + count, length - count);
-        return more < 0 ? -1 : static_cast<long>(count) + more;
+        return more < 0 ? more : static_cast<long>(count) + more;
     }
     return static_cast<long>(count);
 }
@@ -141,8 +146,9 @@ struct walk_run {
 // Walks `bytes` as a sequence standing at FAR_START whose members must end
 // `slack` bytes before the bytes do, through a buffer of `capacity` bytes.
 walk_run walk_bytes(const std::string &bytes, recorder seen, size_t capacity = 1000,
-                    bool can_skip = true, size_t fail_at = SIZE_MAX, int64_t slack = 0) {
-    walk_run run = {{}, seen, {bytes, 0, fail_at, 777, 0, 0}};
+                    bool can_skip = true, size_t fail_at = SIZE_MAX, int64_t slack = 0,
+                    long failure = INPUT_FAILED) {
+    walk_run run = {{}, seen, {bytes, 0, fail_at, 777, 0, 0, failure}};
     std::vector<char> buffer(capacity);
     walk_input input = {read_memory, can_skip ? skip_memory : nullptr, &run.source};
     walk_visitor visitor = {record_begin, record_data, record_end, &run.seen};
@@ -209,6 +215,39 @@ TEST(MemberWalk, SaysWhereAndWhyItStopped) {
     }
 }
 
+// A decoder's input says its bytes are damaged: inside a member's data the
+// member ends damaged and the walk ends there, even for a visitor that goes
+// on after damage (sfxpack -t does); where a record stands the walk ends
+// without handing it over.
+TEST(MemberWalk, DamagedInputEndsTheWalkWhateverTheVisitorSays) {
+    std::string good = member_bytes(KIND_FILE, "good", "data");
+    std::string big = member_bytes(KIND_FILE, "big", patterned_data(3000));
+    struct damage_case {
+        const char *what;
+        std::string bytes;
+        size_t fail_at;
+        walk_end end;
+        int64_t offset; // from FAR_START
+        std::string events;
+    } cases[] = {
+        // The reads of 1000 bytes end where big's data does; the next read
+        // is the one that finds the damage.
+        {"inside a record", good + big + good, 268 + 3264 + 100, WALK_INPUT_DAMAGED, 268 + 3264,
+         "begin good at 0 size 4 checked\nend good whole\n"
+         "begin big at 268 size 3000 checked\nend big whole\n"},
+        {"inside data", good + big, 268 + 1500, WALK_DAMAGED, 268,
+         "begin good at 0 size 4 checked\nend good whole\n"
+         "begin big at 268 size 3000 checked\nend big damaged\n"},
+    };
+    for (const damage_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        walk_run run = walk_bytes(c.bytes, taking(), 1000, true, c.fail_at, 0, INPUT_DAMAGED);
+        EXPECT_EQ(run.outcome.end, c.end);
+        EXPECT_EQ(run.outcome.offset - FAR_START, c.offset);
+        EXPECT_EQ(run.seen.events, c.events);
+    }
+}
+
 // The declaration is read from the walk's own input, which then stands at
 // the first record: an input that ends before 16 bytes declares nothing, one
 // whose read fails is refused, not read as undeclared.
@@ -236,7 +275,7 @@ TEST(MemberWalk, TheDeclarationComesFromTheSameInputAsTheRecords) {
         {"the read fails", current + member, 0, DECLARATION_UNREADABLE, UNDECLARED_LAYOUT, 0},
     };
     for (const declaration_case &c : cases) {
-        memory_source source = {c.bytes, 0, c.fail_at, SIZE_MAX, 0, 0};
+        memory_source source = {c.bytes, 0, c.fail_at, SIZE_MAX, 0, 0, INPUT_FAILED};
         int version = -1;
         EXPECT_EQ(read_layout_declaration(walk_input{read_memory, nullptr, &source}, &version),
                   c.verdict)
@@ -339,7 +378,7 @@ TEST(MemberWalk, AMembersDataIsWalkedAsASequenceThroughItsCheck) {
                             member_bytes(KIND_FILE, "after", "z");
         nesting nest = {taking(), {}};
         walk_visitor visitor = {nest_begin, nest_data, nest_end, &nest};
-        memory_source source = {bytes, 0, SIZE_MAX, 777, 0, 0};
+        memory_source source = {bytes, 0, SIZE_MAX, 777, 0, 0, INPUT_FAILED};
         std::vector<char> buffer(1000);
         walk_outcome outcome = walk_members_of(walk_input{read_memory, skip_memory, &source},
                                                walk_buffer{buffer.data(), buffer.size()}, FAR_START,

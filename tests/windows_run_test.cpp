@@ -572,6 +572,40 @@ TEST(WindowsRun, NamesPackedInTheCodePageComeOutAsTheyWere) {
     EXPECT_EQ(read_file(folder / ("run/" + naive + "/" + euro)), "2");
 }
 
+// A file of sfxpack -z with the Windows stub shows the bytes and leaves the
+// tree of a plain file of the same members, in the order the container holds
+// them (the directory, then the files by extension): the notice included.
+TEST(WindowsRun, CompressedFileShowsWhatThePlainFileShows) {
+    temp_folder folder;
+    std::string data = patterned_data(40000);
+    std::string notice = "Thank you for installing.\r\n";
+    for (const char *made : {"src", "src/data", "z", "plain"})
+        ASSERT_EQ(mkdir((folder / made).c_str(), 0755), 0);
+    write_file(folder / "src/data/big.bin", data);
+    write_file(folder / "src/_setup_.txt", notice);
+    // Without the preload meant for Wine, which a sanitized packer refuses.
+    program_run pack = run_program("/usr/bin/env",
+                                   {"env", "-u", "LD_PRELOAD", SFXPACK_PATH, "-z", "-s",
+                                    windows_program("sfxstub.exe"), "-o", folder / "z/setup.exe",
+                                    "-C", "src", "."},
+                                   folder.path);
+    ASSERT_EQ(pack.exit_status, 0) << pack.errors;
+    write_windows_setup(folder / "plain",
+                        {directory_member("data"), file_member("data\\big.bin", data),
+                         file_member("_setup_.txt", notice)});
+
+    program_run compressed = run_in_cmd(folder / "z", "setup.exe");
+    program_run plain = run_in_cmd(folder / "plain", "setup.exe");
+
+    EXPECT_EQ(compressed.output, plain.output);
+    EXPECT_NE(plain.output.find(" 80.0 %"), std::string::npos) << plain.output;
+    EXPECT_EQ(compressed.exit_status, 0);
+    EXPECT_EQ(plain.exit_status, 0);
+    EXPECT_EQ(read_file(folder / "z/data/big.bin"), data);
+    EXPECT_EQ(read_file(folder / "z/_setup_.txt"), notice);
+    EXPECT_EQ(list_tree(folder / "z"), list_tree(folder / "plain"));
+}
+
 // The console text of every figure a member of `size` bytes shows.
 std::string figures_for(size_t size) {
     std::string figures;
