@@ -26,9 +26,14 @@ bool level_options(const encoder_settings &settings, lzma_options_lzma *options)
     // Longer matches than the preset's 64: on a tree of C headers 0.6 %
     // smaller (273, the format's longest, 1.0 %). But every byte inside a
     // long repeat costs time in proportion: on many copies of the same files
-    // 273 took four times as long as 64, where xz -9 stays at 64.
-    if (settings.level == 9)
+    // 273 took four times as long as 64, where xz -9 stays at 64. A deeper
+    // search (200 candidates, not 72) costs nothing on such repeats, whose
+    // first candidate is long enough, and took another 0.06 % off the
+    // headers for a tenth more time there.
+    if (settings.level == 9) {
         options->nice_len = 112;
+        options->depth = 200;
+    }
     return true;
 }
 

@@ -299,4 +299,35 @@ TEST(CompressedRead, DamagedContainersAreReportedAsDamagedData) {
     }
 }
 
+// The dictionary is taken at the first container: without the memory for it
+// -t and -x say so and fail, and -x writes nothing.
+TEST(CompressedRead, NoMemoryForTheDictionary) {
+    if (INSTRUMENTED_BUILD)
+        GTEST_SKIP() << "the sanitizer runtimes need more memory than sfxpack";
+    temp_folder folder;
+    container_part part = container_of(plain_sequence(folder, {file_member("a.txt", "hello")}));
+    // A stream of stored chunks decodes in any window.
+    part.dictionary_size = LARGEST_CONTAINER_DICTIONARY;
+    write_raw_setup(folder.path, container_bytes(part), 0, "setup.exe", nullptr,
+                    layout_declaration_bytes(CONTAINER_LAYOUT_VERSION));
+    make_folder(folder / "out");
+    const std::string limit = "ulimit -d 32768 && exec \"$0\" \"$@\"";
+    std::vector<std::vector<std::string>> runs = {{"-t", "setup.exe"},
+                                                  {"-x", "setup.exe", "-C", "out"}};
+    for (const std::vector<std::string> &arguments : runs) {
+        SCOPED_TRACE(arguments[0]);
+        std::vector<std::string> shell = {"sh", "-c", limit, SFXPACK_PATH};
+        shell.insert(shell.end(), arguments.begin(), arguments.end());
+        program_run limited = run_program("/bin/sh", shell, folder.path);
+        EXPECT_EQ(limited.exit_status, 1);
+        EXPECT_NE(limited.errors.find("not enough memory to read 'sfx-members-1.lzma2' of "
+                                      "'setup.exe': its dictionary takes 67108864 bytes"),
+                  std::string::npos)
+            << limited.errors;
+        EXPECT_EQ(list_tree(folder / "out"), std::vector<std::string>{});
+    }
+    EXPECT_EQ(run_sfxpack({"-x", "setup.exe", "-C", "out"}, folder.path).exit_status, 0);
+    EXPECT_EQ(read_file(folder / "out/a.txt"), "hello");
+}
+
 } // namespace
