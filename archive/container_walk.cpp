@@ -54,7 +54,8 @@ long read_decoded(void *source, char *buffer, size_t length) {
         if (status == LZMA2_DAMAGED)
             return INPUT_DAMAGED;
         stream->input_start += step.input_used;
-        std::memcpy(buffer + got, step.output, step.output_length);
+        if (step.output_length > 0)
+            std::memcpy(buffer + got, step.output, step.output_length);
         got += step.output_length;
         if (status == LZMA2_END)
             break;

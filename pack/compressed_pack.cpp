@@ -31,10 +31,15 @@ constexpr size_t READ_PIECE = size_t(1) << 20;
 constexpr uint64_t ENCODER_MEMORY_BUDGET = UINT64_C(1536) * 1024 * 1024;
 
 // A stream is compressed in parts side by side (as many as it holds
-// dictionaries, at least two), each part's encoder given the quarter
+// dictionaries, at least two), each part's encoder given the half
 // dictionary of the run before it: the stream loses little against one
-// encoder over it all, and the cores share the work even for one stream.
-constexpr uint32_t PART_HISTORY_SHARE = 4;
+// encoder over it all (a quarter made a tree of C headers 0.25 % larger), and the
+// cores share the work even for one stream.
+constexpr uint32_t PART_HISTORY_SHARE = 2;
+
+// Taking in a byte of history costs the encoder about half what compressing
+// one does; the parts are cut so that each takes about the same time.
+constexpr uint64_t HISTORY_COST_SHARE = 2;
 
 // Streams are cut at about this many dictionaries each.
 constexpr int STREAM_DICTIONARIES = 4;
@@ -344,6 +349,28 @@ std::vector<size_t> cut_into_shares(const std::vector<pack_member> &ordered, siz
     return cuts;
 }
 
+// Cuts the members first..end into `count` parts that take about the same
+// time, each part after the first also taking in `history_work` bytes' worth
+// of history: the first part is that much longer. The index each part after
+// the first begins at, each cut where a member starts; fewer cuts when the
+// members don't allow them.
+std::vector<size_t> cut_into_parts(const std::vector<pack_member> &ordered, size_t first,
+                                   size_t end, uint64_t count, uint64_t history_work) {
+    uint64_t work = run_length(ordered, first, end) + (count - 1) * history_work;
+    std::vector<size_t> cuts;
+    uint64_t position = 0;
+    for (size_t index = first; index < end && cuts.size() + 1 < count; ++index) {
+        uint64_t part = cuts.size() + 1;
+        // Where part `part` begins: after `part` shares of the work, less the
+        // history the parts before it (but the first) took in.
+        uint64_t share = work * part / count - (part - 1) * history_work;
+        if (index > first && position >= share)
+            cuts.push_back(index);
+        position += static_cast<uint64_t>(sequence_length(ordered[index]));
+    }
+    return cuts;
+}
+
 // The parts of the streams beginning at `starts`: as many as the stream
 // holds dictionaries, at least two, each with the members whose bytes reach
 // `history_size` back.
@@ -356,7 +383,8 @@ std::vector<stream_part> split_streams(const std::vector<pack_member> &ordered,
         uint64_t length = run_length(ordered, starts[stream], end);
         uint64_t count = std::max<uint64_t>((length + dictionary_size - 1) / dictionary_size, 2);
         size_t first = starts[stream];
-        for (size_t cut : cut_into_shares(ordered, first, end, count, first)) {
+        for (size_t cut :
+             cut_into_parts(ordered, first, end, count, history_size / HISTORY_COST_SHARE)) {
             parts.push_back(stream_part{stream, first, cut, first, false});
             first = cut;
         }

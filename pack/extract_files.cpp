@@ -407,7 +407,7 @@ int run_extract(const pack_options &options) {
     int status =
         walk_archive_file(options.extracted.c_str(), options.codepage, &job.names,
                           walk_buffer{buffer.data(), buffer.size()}, &visitor, prepare_extraction,
-                          "there is nothing to extract", &members, &extent);
+                          "there is nothing to extract", &members, &extent, nullptr);
     release_folders(&job);
     return status != 0 ? status : reported_run_status();
 }

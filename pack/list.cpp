@@ -48,9 +48,10 @@ int run_list(const char *path, int codepage) {
     char buffer[RECORD_SIZE * 16];
     int64_t members = 0;
     archive_extent extent;
-    int status =
-        walk_archive_file(path, codepage, &listed.names, walk_buffer{buffer, sizeof buffer},
-                          &visitor, nullptr, NO_FILES_FOR_THE_EXTRACTOR, &members, &extent);
+    container_summary containers;
+    int status = walk_archive_file(path, codepage, &listed.names,
+                                   walk_buffer{buffer, sizeof buffer}, &visitor, nullptr,
+                                   NO_FILES_FOR_THE_EXTRACTOR, &members, &extent, &containers);
     if (status != 0)
         return status;
     const member_counts &counts = listed.counts;
@@ -58,6 +59,12 @@ int run_list(const char *path, int codepage) {
                 members == 1 ? "member" : "members", counts.directories,
                 counts.directories == 1 ? "directory" : "directories", counts.files,
                 counts.files == 1 ? "file" : "files", static_cast<long long>(counts.data_bytes));
+    if (containers.containers > 0)
+        std::printf("compressed: %lld %s, %lld bytes, %llu bytes decompressed\n",
+                    static_cast<long long>(containers.containers),
+                    containers.containers == 1 ? "container" : "containers",
+                    static_cast<long long>(containers.compressed_bytes),
+                    static_cast<unsigned long long>(containers.decompressed_bytes));
     print_signature_line(&extent);
     return reported_run_status();
 }

@@ -23,10 +23,17 @@ bool level_options(const encoder_settings &settings, lzma_options_lzma *options)
     if (lzma_lzma_preset(options, static_cast<uint32_t>(settings.level)))
         return false;
     options->dict_size = settings.dictionary_size;
-    // The longest match the format has: a little smaller files for about a
-    // quarter more time, which the cores running side by side make up for.
-    if (settings.level == 9)
-        options->nice_len = 273;
+    // Longer matches than the preset's 64: on a tree of C headers 0.6 %
+    // smaller (273, the format's longest, 1.0 %). But every byte inside a
+    // long repeat costs time in proportion: on many copies of the same files
+    // 273 took four times as long as 64, where xz -9 stays at 64. A deeper
+    // search (200 candidates, not 72) costs nothing on such repeats, whose
+    // first candidate is long enough, and took another 0.06 % off the
+    // headers for a tenth more time there.
+    if (settings.level == 9) {
+        options->nice_len = 112;
+        options->depth = 200;
+    }
     return true;
 }
 

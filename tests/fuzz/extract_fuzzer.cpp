@@ -9,7 +9,11 @@
 // then zero bytes up to a multiple of 8 and a certificate table follow the
 // trailer, named by the security directory of the stub's headers, and
 // whether the next 16 bytes are the layout declaration (bit 7; otherwise the
-// file declares nothing). The rest is
+// file declares nothing). A declaration of version 2 (containers) is
+// followed by one more byte: bit 0 puts the rest into one container, made
+// here (bit 1: compressed by liblzma, else of stored chunks), so the walk
+// inside is reached with members the fuzzer varies; without it the rest
+// stands as it is and may hold containers of its own. The rest is
 // everything after ARCHIVE_START. The length trailer is appended as a packer
 // would, since anyone can fix it after altering a file.
 //
@@ -27,7 +31,12 @@
 // - -l and -x agree with a walk of the input's own records on which records
 //   are good: -l's status is 0 only for a whole walk and it names each good
 //   record with its kind and size, -x -v names each one it takes up; a
-//   damaged or newer declaration makes the walk take up nothing;
+//   damaged or newer declaration makes the walk take up nothing; a container
+//   in a file declaring them is walked into, its stream decoded by liblzma,
+//   and its members count as the file's own, as long as its stream is sound
+//   (where it is not, how much comes out before the damage depends on how
+//   the reader's pieces fall, and only the checks that hold whatever it
+//   extracts are made);
 // - no good record's name holds a character that drives a terminal (as this
 //   fuzzer reads it: UTF-8 behind a POSIX stub, the code page behind a
 //   Windows one), a ':' or a device name behind a Windows stub, or names a
@@ -37,12 +46,16 @@
 //   status is 0 exactly when the walk was whole and every member came out;
 // - no descriptor stays open.
 #include "archive_reader.h"
+#include "archive_writer.h"
 #include "codepage.h"
 #include "command_line.h"
+#include "container_block.h"
+#include "crc32c.h"
 #include "extract_files.h"
 #include "fuzz_folders.h"
 #include "layout_declaration.h"
 #include "list.h"
+#include "lzma2_pair.h"
 #include "member_extension.h"
 #include "member_record.h"
 #include "pack_messages.h"
@@ -433,16 +446,105 @@ struct member {
 
 struct walk {
     std::vector<member> members;
-    bool whole; // the walk met the end of the file, not a bad record
+    bool whole;               // the walk met the end of the file, not a bad record
+    bool unpredictable;       // a container's stream is damaged: the walk ends there, somewhere
+    bool too_large;           // a container holds more than the fuzzer decodes
+    int containers;           // walked through whole
+    uint32_t dictionary_size; // the first container's
 };
 
-// Walks the records in the input's own bytes (the archive's from ARCHIVE_START,
-// trailer included) the way the stub reads its file: a record is read when 264
-// bytes are left, trailer or not, and judged whole before the next step. A
-// declaration the stub refuses ends the walk before the first record.
+// The longest member sequence a container may hold for the input to be run:
+// a few compressed bytes can name gigabytes.
+constexpr uint64_t LARGEST_MODELLED_SEQUENCE = 1u << 22;
+
+bool walk_sequence(const std::string &bytes, int64_t trailer, name_rules rules, int codepage,
+                   int version, walk *w);
+
+// The container whose record (judged good) is `record` and whose data is
+// `data`, as the reader of containers takes it: false when the walk ends
+// here.
+bool walk_container(const member_record &record, const container_fields &fields,
+                    const std::string &data, name_rules rules, int codepage, walk *w) {
+    if (record.kind != KIND_FILE || fields.method != CONTAINER_METHOD_LZMA2 ||
+        fields.dictionary_size == 0 || fields.dictionary_size > LARGEST_CONTAINER_DICTIONARY ||
+        (w->dictionary_size != 0 && fields.dictionary_size > w->dictionary_size) ||
+        fields.decompressed_length > static_cast<uint64_t>(INT64_MAX)) {
+        w->whole = false;
+        return false;
+    }
+    if (w->dictionary_size == 0)
+        w->dictionary_size = fields.dictionary_size;
+    if (fields.decompressed_length > LARGEST_MODELLED_SEQUENCE) {
+        w->too_large = true;
+        return false;
+    }
+    lzma2_outcome decoded = decode_reference(std::vector<uint8_t>(data.begin(), data.end()),
+                                             fields.dictionary_size, fields.decompressed_length);
+    if (!decoded.whole) {
+        w->unpredictable = true;
+        return false;
+    }
+    std::string sequence(decoded.bytes.begin(), decoded.bytes.end());
+    if (!walk_sequence(sequence, 0, rules, codepage, PLAIN_LAYOUT_VERSION, w))
+        return false;
+    uint32_t check = crc32c_update(start_container_check(&record), data.data(), data.size());
+    if (check != fields.check) {
+        w->whole = false;
+        return false;
+    }
+    ++w->containers;
+    return true;
+}
+
+// Walks the records in `bytes` the way the stub reads its file: a record is
+// read when 264 bytes are left, `trailer` bytes after the members or not,
+// and judged whole before the next step, by the layout `version`. A
+// sequence without a trailer (a container's) must end with its last member.
+// False when the walk ended early (`w` says how).
+bool walk_sequence(const std::string &bytes, int64_t trailer, name_rules rules, int codepage,
+                   int version, walk *w) {
+    int file_version = declared_layout_version();
+    judge_members_by_layout(version);
+    size_t at = 0;
+    bool whole = true;
+    while (whole && bytes.size() - at >= static_cast<size_t>(RECORD_SIZE)) {
+        member_record record;
+        decode_member_record(reinterpret_cast<const unsigned char *>(bytes.data()) + at, &record);
+        int64_t after = static_cast<int64_t>(bytes.size() - at) - RECORD_SIZE - trailer;
+        if (judge_member_record(&record, after, rules) != RECORD_GOOD) {
+            whole = false;
+            break;
+        }
+        check_judged_name(record, codepage);
+        at += RECORD_SIZE;
+        size_t size = static_cast<size_t>(member_data_size(&record));
+        std::string data = bytes.substr(at, size);
+        at += size;
+        container_fields fields;
+        if (version == CONTAINER_LAYOUT_VERSION && find_container_block(&record, &fields)) {
+            whole = walk_container(record, fields, data, rules, codepage, w);
+            continue;
+        }
+        member_check check = begin_member_check(&record);
+        continue_member_check(&check, data.data(), data.size());
+        w->members.push_back({record.kind, record.name, data, check.checked,
+                              member_is_executable(&check), member_check_failed(&check)});
+    }
+    judge_members_by_layout(file_version);
+    // Bytes left after the last member of a container are damage.
+    if (whole && trailer == 0 && at != bytes.size())
+        whole = false;
+    if (!whole)
+        w->whole = false;
+    return whole;
+}
+
+// Walks the input's own bytes (the archive's from ARCHIVE_START, trailer
+// included). A declaration the stub refuses ends the walk before the first
+// record.
 walk walk_records(const std::string &declaration, const std::string &bytes, name_rules rules,
                   int codepage) {
-    walk w = {{}, true};
+    walk w = {{}, true, false, false, 0, 0};
     int version = UNDECLARED_LAYOUT;
     if (take_layout_declaration(declaration.empty()
                                     ? nullptr
@@ -451,25 +553,7 @@ walk walk_records(const std::string &declaration, const std::string &bytes, name
         w.whole = false;
         return w;
     }
-    size_t at = 0;
-    while (bytes.size() - at >= static_cast<size_t>(RECORD_SIZE)) {
-        member_record record;
-        decode_member_record(reinterpret_cast<const unsigned char *>(bytes.data()) + at, &record);
-        int64_t after = static_cast<int64_t>(bytes.size() - at) - RECORD_SIZE - TRAILER_SIZE;
-        if (judge_member_record(&record, after, rules) != RECORD_GOOD) {
-            w.whole = false;
-            return w;
-        }
-        check_judged_name(record, codepage);
-        at += RECORD_SIZE;
-        size_t size = static_cast<size_t>(member_data_size(&record));
-        std::string data = bytes.substr(at, size);
-        member_check check = begin_member_check(&record);
-        continue_member_check(&check, data.data(), data.size());
-        w.members.push_back({record.kind, record.name, data, check.checked,
-                             member_is_executable(&check), member_check_failed(&check)});
-        at += size;
-    }
+    walk_sequence(bytes, TRAILER_SIZE, rules, codepage, version, &w);
     return w;
 }
 
@@ -615,8 +699,11 @@ void check_listing(const std::string &listing, int status, const walk &w, bool i
         at = end + 1;
     }
     size_t rest = std::count(listing.begin() + static_cast<long>(at), listing.end(), '\n');
-    if (rest != (sound ? 1u + is_signed : 0u))
+    bool compressed = w.containers > 0;
+    if (rest != (sound ? 1u + compressed + is_signed : 0u))
         fuzz_fail("-l printed more lines than there are good records", listing.substr(at));
+    if (sound && compressed && listing.find("\ncompressed: ", at) == std::string::npos)
+        fuzz_fail("-l does not sum up the containers", listing.substr(at));
     if (sound && is_signed && listing.find("\nsigned: ", at) == std::string::npos)
         fuzz_fail("-l does not say the file is signed", listing.substr(at));
 }
@@ -676,6 +763,54 @@ void write_archive(const std::string &stub_start, bool is_signed, const std::str
     close(descriptor);
     if (!written)
         fuzz_fail("cannot write", archive_path);
+}
+
+// `bytes` as a raw LZMA2 stream of stored chunks of at most 64 KiB.
+std::string stored_stream(const std::string &bytes) {
+    std::string stream;
+    for (size_t at = 0; at < bytes.size(); at += 65536) {
+        size_t length = std::min<size_t>(65536, bytes.size() - at);
+        stream += static_cast<char>(at == 0 ? 0x01 : 0x02);
+        stream += static_cast<char>((length - 1) >> 8);
+        stream += static_cast<char>((length - 1) & 0xFF);
+        stream += bytes.substr(at, length);
+    }
+    return stream + '\0';
+}
+
+// The member sequence `sequence` as one sound container, as sfxpack -z
+// writes one: compressed by liblzma, or of stored chunks.
+std::string container_holding(const std::string &sequence, bool compressed) {
+    const uint32_t dictionary_size = 1u << 20;
+    std::string data = stored_stream(sequence);
+    if (compressed) {
+        std::vector<uint8_t> stream =
+            encode_reference(std::vector<uint8_t>(sequence.begin(), sequence.end()),
+                             lzma2_settings{0, dictionary_size, 3, 0, 2});
+        data.assign(stream.begin(), stream.end());
+    }
+    const char *name = "sfx-members-1.lzma2";
+    container_fields fields = {0, 0, CONTAINER_METHOD_LZMA2, dictionary_size, sequence.size()};
+    unsigned char bytes[RECORD_SIZE];
+    if (!encode_container_record(name, static_cast<int32_t>(data.size()), &fields, bytes))
+        fuzz_fail("cannot encode", "a container's record");
+    member_record record;
+    decode_member_record(bytes, &record);
+    fields.check = crc32c_update(start_container_check(&record), data.data(), data.size());
+    encode_container_block(&fields, bytes + record_block_offset(std::strlen(name)));
+    return std::string(reinterpret_cast<char *>(bytes), sizeof bytes) + data;
+}
+
+// No temporary file is left in the scratch folder, whatever -x extracted.
+void check_no_temporary_file() {
+    tree_state found;
+    add_tree(scratch, "", &found);
+    for (const auto &entry : found) {
+        const std::string &path = entry.first;
+        if (path.compare(path.find_last_of('/') + 1, sizeof TEMPORARY_PREFIX - 1,
+                         TEMPORARY_PREFIX) == 0)
+            fuzz_fail("a temporary file was left", path);
+    }
 }
 
 // What the first input byte chose.
@@ -787,12 +922,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         declaration.assign(reinterpret_cast<const char *>(data) + 1, DECLARATION_SIZE);
         skipped += DECLARATION_SIZE;
     }
+    std::string members(reinterpret_cast<const char *>(data) + skipped, size - skipped);
+    int version = UNDECLARED_LAYOUT;
+    if (c.declared &&
+        take_layout_declaration(reinterpret_cast<const unsigned char *>(declaration.data()),
+                                &version) == DECLARATION_GOOD &&
+        version == CONTAINER_LAYOUT_VERSION) {
+        if (members.empty())
+            return -1;
+        uint8_t container_choice = static_cast<uint8_t>(members[0]);
+        members.erase(0, 1);
+        if ((container_choice & 1) != 0)
+            members = container_holding(members, (container_choice & 2) != 0);
+    }
+    walk w = walk_input(declaration, members, c);
+    if (w.too_large)
+        return -1;
     int first_free_descriptor = fuzz_lowest_free_descriptor();
     write_archive(c.windows ? WINDOWS_STUB_START : POSIX_STUB_START, c.is_signed, declaration,
-                  data + skipped, size - skipped);
-    walk w =
-        walk_input(declaration,
-                   std::string(reinterpret_cast<const char *>(data) + skipped, size - skipped), c);
+                  reinterpret_cast<const uint8_t *>(members.data()), members.size());
     entry_state archive_before;
     if (!state_of(archive_path, &archive_before))
         fuzz_fail("cannot read the status of", archive_path);
@@ -801,19 +949,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz_forbidding_changes = true;
     int list_status = run_list(archive_path.c_str(), c.codepage);
     fuzz_forbidding_changes = false;
-    check_listing(captured(), list_status, w, c.is_signed);
+    std::string listing = captured();
     fuzz_forbidding_changes = true;
     int test_status = run_test(archive_path.c_str(), c.codepage);
     fuzz_forbidding_changes = false;
-    check_test_status(test_status, w);
 
     std::string named;
     int extract_status = run_checked_extract(c, &named);
-    check_extract_names(named, w, c.codepage_read);
     check_nothing_else_changed(archive_before);
-    folder_model model = model_extraction(w, c.codepage_read, c.archive_inside);
-    check_extracted_tree(model);
-    check_extract_status(extract_status, w, model);
+    if (w.unpredictable) {
+        // Damage inside a stream: every run failed, whatever came out before it.
+        if (list_status != 1 || test_status != 1 || extract_status != 1)
+            fuzz_fail("a damaged stream went unnoticed", std::to_string(list_status) + " " +
+                                                             std::to_string(test_status) + " " +
+                                                             std::to_string(extract_status));
+        check_no_temporary_file();
+    } else {
+        check_listing(listing, list_status, w, c.is_signed);
+        check_test_status(test_status, w);
+        check_extract_names(named, w, c.codepage_read);
+        folder_model model = model_extraction(w, c.codepage_read, c.archive_inside);
+        check_extracted_tree(model);
+        check_extract_status(extract_status, w, model);
+    }
 
     if (fuzz_lowest_free_descriptor() != first_free_descriptor)
         fuzz_fail("a descriptor was left open", "");
