@@ -114,25 +114,6 @@ std::vector<unsigned char> chunk_controls(const std::string &data) {
     return controls;
 }
 
-// What the plain layout puts after the filler for `members`, in this order.
-std::string plain_sequence(const temp_folder &folder, const std::vector<archive_member> &members) {
-    std::string path = folder / "expected.bin";
-    EXPECT_TRUE(write_sfx_file(path.c_str(), elf_stub_bytes(100), members));
-    std::string image = read_file(path);
-    return image.substr(ARCHIVE_START, image.size() - ARCHIVE_START - TRAILER_SIZE);
-}
-
-void make_tree(const std::string &root,
-               const std::vector<std::pair<std::string, std::string>> &entries) {
-    make_folder(root);
-    for (const auto &entry : entries) {
-        if (entry.first.back() == '/')
-            make_folder(root + "/" + entry.first.substr(0, entry.first.size() - 1));
-        else
-            write_file(root + "/" + entry.first, entry.second);
-    }
-}
-
 // With the built stub, which sfxpack takes by default.
 program_run pack_z(const temp_folder &folder, std::vector<std::string> options,
                    const std::string &output = "setup.exe") {

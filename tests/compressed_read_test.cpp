@@ -6,6 +6,7 @@
 // no encoder), each gives the status and message it must, and -x writes only
 // the members before the damage.
 #include "sfxpack_run.h"
+#include "stored_lzma2.h"
 #include "test_support.h"
 
 #include "archive_writer.h"
@@ -27,28 +28,6 @@ std::vector<std::string> lines_of(const std::string &text) {
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
-}
-
-// What the plain layout puts after the filler for `members`, in this order.
-std::string plain_sequence(const temp_folder &folder, const std::vector<archive_member> &members) {
-    std::string path = folder / "sequence.bin";
-    EXPECT_TRUE(write_sfx_file(path.c_str(), elf_stub_bytes(100), members));
-    std::string image = read_file(path);
-    return image.substr(ARCHIVE_START, image.size() - ARCHIVE_START - TRAILER_SIZE);
-}
-
-// `bytes` as a raw LZMA2 stream of stored chunks of at most 64 KiB: the
-// first resets the dictionary, the end byte closes it.
-std::string stored_stream(const std::string &bytes) {
-    std::string stream;
-    for (size_t at = 0; at < bytes.size(); at += 65536) {
-        size_t length = std::min<size_t>(65536, bytes.size() - at);
-        stream += static_cast<char>(at == 0 ? 0x01 : 0x02);
-        stream += static_cast<char>((length - 1) >> 8);
-        stream += static_cast<char>((length - 1) & 0xFF);
-        stream += bytes.substr(at, length);
-    }
-    return stream + '\0';
 }
 
 // One container as a file holds it: its record with the block, then `data`.
@@ -80,7 +59,7 @@ std::string container_bytes(const container_part &part) {
 // A sound container of the members `sequence` holds.
 container_part container_of(const std::string &sequence) {
     container_part part;
-    part.data = stored_stream(sequence);
+    part.data = stored_lzma2_stream(sequence);
     part.decompressed_length = sequence.size();
     return part;
 }

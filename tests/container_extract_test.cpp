@@ -23,14 +23,6 @@ namespace {
 const std::string DAMAGED = "!!!Error, the data of this file is damaged.\n"
                             "!!!Error, It is recommended to obtain another copy.\n";
 
-// The members after the filler of a plain file holding `members`, in order.
-std::string plain_sequence(const temp_folder &folder, const std::vector<archive_member> &members) {
-    std::string path = folder / "sequence.bin";
-    EXPECT_TRUE(write_sfx_file(path.c_str(), elf_stub_bytes(100), members));
-    std::string image = read_file(path);
-    return image.substr(ARCHIVE_START, image.size() - ARCHIVE_START - TRAILER_SIZE);
-}
-
 std::string compress(const std::string &sequence, uint32_t dictionary_size) {
     std::vector<uint8_t> data(sequence.begin(), sequence.end());
     std::vector<uint8_t> stream = encode_reference(data, {6, dictionary_size, 3, 0, 2});
@@ -98,17 +90,6 @@ std::vector<std::string> tree_with_contents(const std::string &folder) {
         entries.push_back(entry + (executable ? " (x): " : ": ") + read_file(folder + "/" + entry));
     }
     return entries;
-}
-
-void make_tree(const std::string &root,
-               const std::vector<std::pair<std::string, std::string>> &entries) {
-    make_folder(root);
-    for (const auto &entry : entries) {
-        if (entry.first.back() == '/')
-            make_folder(root + "/" + entry.first.substr(0, entry.first.size() - 1));
-        else
-            write_file(root + "/" + entry.first, entry.second);
-    }
 }
 
 // The containers of the file `image`, one after the other from ARCHIVE_START,

@@ -16,17 +16,6 @@
 
 namespace {
 
-// Files to create, given as relative names: a name ending in '/' is a folder.
-void make_tree(const std::string &root,
-               const std::vector<std::pair<std::string, std::string>> &entries) {
-    for (const auto &entry : entries) {
-        if (entry.first.back() == '/')
-            make_folder(root + "/" + entry.first.substr(0, entry.first.size() - 1));
-        else
-            write_file(root + "/" + entry.first, entry.second);
-    }
-}
-
 void copy_executable(const std::string &from, const std::string &to) {
     write_file(to, read_file(from));
     chmod(to.c_str(), 0755);

@@ -60,6 +60,7 @@
 #include "member_record.h"
 #include "pack_messages.h"
 #include "platform_pack_calls.h"
+#include "stored_lzma2.h"
 #include "stub_names.h"
 #include "test_archive.h"
 
@@ -765,24 +766,11 @@ void write_archive(const std::string &stub_start, bool is_signed, const std::str
         fuzz_fail("cannot write", archive_path);
 }
 
-// `bytes` as a raw LZMA2 stream of stored chunks of at most 64 KiB.
-std::string stored_stream(const std::string &bytes) {
-    std::string stream;
-    for (size_t at = 0; at < bytes.size(); at += 65536) {
-        size_t length = std::min<size_t>(65536, bytes.size() - at);
-        stream += static_cast<char>(at == 0 ? 0x01 : 0x02);
-        stream += static_cast<char>((length - 1) >> 8);
-        stream += static_cast<char>((length - 1) & 0xFF);
-        stream += bytes.substr(at, length);
-    }
-    return stream + '\0';
-}
-
 // The member sequence `sequence` as one sound container, as sfxpack -z
 // writes one: compressed by liblzma, or of stored chunks.
 std::string container_holding(const std::string &sequence, bool compressed) {
     const uint32_t dictionary_size = 1u << 20;
-    std::string data = stored_stream(sequence);
+    std::string data = stored_lzma2_stream(sequence);
     if (compressed) {
         std::vector<uint8_t> stream =
             encode_reference(std::vector<uint8_t>(sequence.begin(), sequence.end()),

@@ -332,6 +332,25 @@ void make_folder(const std::string &path) {
     ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
 }
 
+void make_tree(const std::string &root,
+               const std::vector<std::pair<std::string, std::string>> &entries) {
+    if (access(root.c_str(), F_OK) != 0)
+        make_folder(root);
+    for (const auto &entry : entries) {
+        if (entry.first.back() == '/')
+            make_folder(root + "/" + entry.first.substr(0, entry.first.size() - 1));
+        else
+            write_file(root + "/" + entry.first, entry.second);
+    }
+}
+
+std::string plain_sequence(const temp_folder &folder, const std::vector<archive_member> &members) {
+    std::string path = folder / "plain-sequence.bin";
+    EXPECT_TRUE(write_sfx_file(path.c_str(), elf_stub_bytes(100), members));
+    std::string image = read_file(path);
+    return image.substr(ARCHIVE_START, image.size() - ARCHIVE_START - TRAILER_SIZE);
+}
+
 const std::vector<hostile_name> HOSTILE_NAMES = {
     {"fake\nFile : OTHER.EXE", 'f', false},
     {"back\b\b\b\bspace", 'f', false},

@@ -6,6 +6,7 @@
 #include "archive_writer.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // True in the sanitizer and fuzzer builds, whose stub is linked against the
@@ -160,6 +161,15 @@ inline const std::string NOT_CREATED = "!!!Error, file could not be created.\n";
 
 // Makes the folder `path` (one level), failing the test when it can't.
 void make_folder(const std::string &path);
+
+// Makes `root` (unless it exists) and in it each entry: a name ending in '/'
+// a folder, any other a file holding the entry's bytes.
+void make_tree(const std::string &root,
+               const std::vector<std::pair<std::string, std::string>> &entries);
+
+// What the plain layout puts after the filler for `members`, in this order;
+// written through a scratch file in `folder`.
+std::string plain_sequence(const temp_folder &folder, const std::vector<archive_member> &members);
 
 // Member names an archive may carry against the person who runs it, for the
 // POSIX and the Windows runs alike: control bytes that would fake, hide or
