@@ -42,8 +42,9 @@ bool end_member(void *context, walked_member *member, member_data_result result)
                      place.c_str());
         return false;
     }
-    // Inside a container the decoder may find the data of an unchecked
-    // member damaged.
+    // Inside a container the decoder may find a member's data damaged
+    // before all of it came: then no check value was compared.
+    bool compared = member->check.checked && member->remaining == 0;
     if (member->check.checked)
         ++run->checked;
     else
@@ -51,8 +52,7 @@ bool end_member(void *context, walked_member *member, member_data_result result)
     if (result == MEMBER_DAMAGED) {
         ++run->damaged;
         report_error("'%s': '%s' is damaged: %s (record at %s)", run->path, name.c_str(),
-                     member->check.checked ? "the check value does not match"
-                                           : "its compressed data is damaged",
+                     compared ? "the check value does not match" : "its compressed data is damaged",
                      place.c_str());
     }
     return true;

@@ -173,6 +173,20 @@ TEST(CompressedRead, DamagedContainersAreReportedAsDamagedData) {
          },
          1, damaged_data, no_summary, false, false,
          "a.txt' is damaged: its data does not give its check value; it is not extracted"},
+        // -t's first read ends inside a larger a.txt's data; the damage is
+        // found in the next, before its check value could be worked out.
+        {"a chunk past -t's first read of a large a.txt's data", 2,
+         [&](const std::string &) {
+             std::vector<archive_member> large = {file_member("a.txt", patterned_data(400000, 5)),
+                                                  file_member("b.txt", "bee")};
+             container_part part = container_of(plain_sequence(folder, large));
+             part.data = with_byte(part.data, 5 * (3 + 65536), 0x03);
+             return container_bytes(part);
+         },
+         1,
+         "'a.txt' is damaged: its compressed data is damaged (record at offset 0 of the members "
+         "of 'sfx-members-1.lzma2')",
+         no_summary, false, false, "a.txt' is damaged"},
         {"a.txt's data changed, the container's check value made for it", 2,
          [&](const std::string &s) {
              return container_bytes(container_of(with_byte(s, first_data + 10, 'X')));
@@ -229,6 +243,13 @@ TEST(CompressedRead, DamagedContainersAreReportedAsDamagedData) {
          [&](const std::string &s) {
              container_part part = container_of(s);
              part.dictionary_size = LARGEST_CONTAINER_DICTIONARY + 1;
+             return container_bytes(part);
+         },
+         1, "its dictionary size is 0 or above 64 MiB", no_summary, false, false, ""},
+        {"a dictionary of 0 bytes", 2,
+         [&](const std::string &s) {
+             container_part part = container_of(s);
+             part.dictionary_size = 0;
              return container_bytes(part);
          },
          1, "its dictionary size is 0 or above 64 MiB", no_summary, false, false, ""},

@@ -237,6 +237,10 @@ std::vector<damage_case> damage_cases(const temp_folder &folder) {
     huge.dictionary_size = LARGEST_CONTAINER_DICTIONARY + 1;
     cases.push_back({"a dictionary above 64 MiB", container_bytes(huge), 2, DAMAGED, 1, {}});
 
+    container_parts none = container_of(small_sequence);
+    none.dictionary_size = 0;
+    cases.push_back({"a dictionary of 0 bytes", container_bytes(none), 2, DAMAGED, 1, {}});
+
     container_parts first = container_of(small_sequence, 1 << 16);
     container_parts second =
         container_of(plain_sequence(folder, {file_member("b.txt", "b")}), 1 << 17);
