@@ -284,7 +284,7 @@ bool write_data(void *context, const walked_member *, const char *chunk, size_t 
 // member whole, given the member's name; otherwise it is removed. False only
 // when the archive's data could not be read, which ends the walk; a member
 // that could not be written is reported and the walk goes on.
-bool end_file(void *context, walked_member *, member_data_result result) {
+bool end_file(void *context, walked_member *member, member_data_result result) {
     extraction *job = static_cast<extraction *>(context);
     if (!platform_close_out(&job->file) && (result == MEMBER_WHOLE || result == MEMBER_DAMAGED)) {
         result = MEMBER_REFUSED;
@@ -303,9 +303,11 @@ bool end_file(void *context, walked_member *, member_data_result result) {
         return false;
     }
     if (result == MEMBER_DAMAGED) {
-        report_error("'%s' is damaged: its data does not give its check value; it is not "
-                     "extracted",
-                     job->path.c_str());
+        // Inside a container the decoder may find the data damaged before
+        // all of it came: then no check value was compared.
+        report_error("'%s' is damaged: %s; it is not extracted", job->path.c_str(),
+                     member->remaining == 0 ? "its data does not give its check value"
+                                            : "its compressed data is damaged");
         return true;
     }
     if (placed == PLACE_SWAPPED) {

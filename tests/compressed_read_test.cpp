@@ -172,7 +172,7 @@ TEST(CompressedRead, DamagedContainersAreReportedAsDamagedData) {
              return container_bytes(part);
          },
          1, damaged_data, no_summary, false, false,
-         "a.txt' is damaged: its data does not give its check value; it is not extracted"},
+         "a.txt' is damaged: its compressed data is damaged; it is not extracted"},
         // -t's first read ends inside a larger a.txt's data; the damage is
         // found in the next, before its check value could be worked out.
         {"a chunk past -t's first read of a large a.txt's data", 2,
