@@ -269,6 +269,16 @@ std::vector<damage_case> damage_cases(const temp_folder &folder) {
                      1,
                      {"d/", "d/a.txt"}});
 
+    std::string changed_data = small_sequence;
+    changed_data.back() = 'X';
+    cases.push_back(
+        {"a member's data changed, the container's check value made for it",
+         container_bytes(container_of(changed_data)),
+         2,
+         directory_line("d") + "Extracting : d/a.txt " + figure("0.0") + "\b, failed\n" + DAMAGED,
+         1,
+         {"d/"}});
+
     container_parts bad_record =
         container_of(small_sequence + record_bytes('f', "b.txt", 0, RECORD_MAGIC + 1));
     cases.push_back({"a bad record inside",
