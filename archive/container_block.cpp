@@ -8,10 +8,7 @@
 // The block's first byte in `record`, or null when the name is unterminated
 // or leaves no room for it.
 static const unsigned char *block_of(const member_record *record) {
-    const void *end = std::memchr(record->name, '\0', NAME_FIELD_SIZE);
-    if (end == nullptr)
-        return nullptr;
-    size_t length = static_cast<size_t>(static_cast<const char *>(end) - record->name);
+    size_t length = record_name_length(record);
     if (length > LONGEST_CONTAINER_NAME)
         return nullptr;
     return reinterpret_cast<const unsigned char *>(record->name) + length + 1;
@@ -43,13 +40,6 @@ bool find_container_block(const member_record *record, container_fields *fields)
 }
 
 uint32_t start_container_check(const member_record *record) {
-    const unsigned char *block = block_of(record);
-    size_t name_length =
-        static_cast<size_t>(block - 1 - reinterpret_cast<const unsigned char *>(record->name));
-    unsigned char size[4];
-    encode_le32(static_cast<uint32_t>(record->size), size);
-    uint32_t crc = crc32c_update(0, &record->kind, 1);
-    crc = crc32c_update(crc, record->name, name_length + 1);
-    crc = crc32c_update(crc, size, sizeof size);
-    return crc32c_update(crc, block + CONTAINER_CHECKED_OFFSET, CONTAINER_CHECKED_SIZE);
+    return crc32c_update(start_record_check(record), block_of(record) + CONTAINER_CHECKED_OFFSET,
+                         CONTAINER_CHECKED_SIZE);
 }

@@ -6,15 +6,8 @@
 
 #include <cstring>
 
-// The length of the name in its field, or NAME_FIELD_SIZE when unterminated.
-static size_t name_length(const member_record *record) {
-    const void *end = std::memchr(record->name, '\0', NAME_FIELD_SIZE);
-    return end == nullptr ? NAME_FIELD_SIZE
-                          : static_cast<size_t>(static_cast<const char *>(end) - record->name);
-}
-
 bool find_member_extension(const member_record *record, member_extension *extension) {
-    size_t length = name_length(record);
+    size_t length = record_name_length(record);
     if (length > LONGEST_CHECKED_NAME)
         return false;
     const unsigned char *block = reinterpret_cast<const unsigned char *>(record->name) + length + 1;
@@ -26,7 +19,7 @@ bool find_member_extension(const member_record *record, member_extension *extens
 }
 
 bool put_member_extension(member_record *record, const member_extension *extension) {
-    size_t length = name_length(record);
+    size_t length = record_name_length(record);
     if (length > LONGEST_CHECKED_NAME)
         return false;
     unsigned char *block = reinterpret_cast<unsigned char *>(record->name) + length + 1;
@@ -36,14 +29,17 @@ bool put_member_extension(member_record *record, const member_extension *extensi
     return true;
 }
 
-uint32_t start_member_check(const member_record *record, unsigned char flags) {
+uint32_t start_record_check(const member_record *record) {
     unsigned char size[4];
     encode_le32(static_cast<uint32_t>(record->size), size);
-    size_t length = name_length(record);
+    size_t length = record_name_length(record);
     uint32_t crc = crc32c_update(0, &record->kind, 1);
     crc = crc32c_update(crc, record->name, length < NAME_FIELD_SIZE ? length + 1 : length);
-    crc = crc32c_update(crc, size, sizeof size);
-    return crc32c_update(crc, &flags, 1);
+    return crc32c_update(crc, size, sizeof size);
+}
+
+uint32_t start_member_check(const member_record *record, unsigned char flags) {
+    return crc32c_update(start_record_check(record), &flags, 1);
 }
 
 // A marker that stands where no block begins is what damage to a name's
@@ -51,7 +47,7 @@ uint32_t start_member_check(const member_record *record, unsigned char flags) {
 bool block_is_damaged(const member_record *record, int version) {
     if (version == UNDECLARED_LAYOUT)
         return false;
-    size_t length = name_length(record);
+    size_t length = record_name_length(record);
     const unsigned char *field = reinterpret_cast<const unsigned char *>(record->name);
     size_t block = length < LONGEST_CHECKED_NAME + 1 ? length + 1 : NAME_FIELD_SIZE;
     for (size_t at = length + 1; at + LAYOUT_MARKER_SIZE <= NAME_FIELD_SIZE; ++at)

@@ -78,6 +78,10 @@ bool put_member_extension(member_record *record, const member_extension *extensi
 // The name must be terminated inside its field.
 uint32_t start_member_check(const member_record *record, unsigned char flags);
 
+// The check value over the record's kind, its name with the NUL and the 4
+// size bytes as stored: the start that every block's check value shares.
+uint32_t start_record_check(const member_record *record);
+
 // A member's check while its data passes. Without a block nothing is
 // computed and nothing can fail.
 struct member_check {

@@ -16,3 +16,9 @@ void encode_member_record(const member_record *record, unsigned char *bytes) {
     encode_le32(static_cast<uint32_t>(record->size), bytes + RECORD_SIZE_OFFSET);
     encode_le32(record->magic, bytes + RECORD_MAGIC_OFFSET);
 }
+
+size_t record_name_length(const member_record *record) {
+    const void *end = std::memchr(record->name, '\0', NAME_FIELD_SIZE);
+    return end == nullptr ? NAME_FIELD_SIZE
+                          : static_cast<size_t>(static_cast<const char *>(end) - record->name);
+}

@@ -56,3 +56,6 @@ void decode_member_record(const unsigned char *bytes, member_record *record);
 
 // Turns a record into its 264 raw bytes.
 void encode_member_record(const member_record *record, unsigned char *bytes);
+
+// The length of the name in its field, or NAME_FIELD_SIZE when unterminated.
+size_t record_name_length(const member_record *record);
